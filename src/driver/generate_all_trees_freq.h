@@ -1,0 +1,107 @@
+// Run-wide settings, the records shared by all modules, the fatal error routine,
+// the assertion macro and the naming of a run's files.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// A compound or fragment graph: compressed adjacency lists holding every bond in
+// both directions. The entries of vertex i are positions v[i] .. v[i+1]-1 of e and
+// el, sorted by ascending neighbour index (the edge-list packing guarantees it);
+// v[0] = 0 and v[vs] = es. vl and el hold label integers: the 0-based rank of the
+// label string in the run's label set.
+struct Graph {
+  int es = 0;        // adjacency entries: twice the number of bonds
+  int vs = 0;        // vertices
+  int ps = 0;        // parts left by canonical labelling (fragments only)
+  unsigned key = 0;  // hash key of the canonical form (fragments only)
+  std::vector<int> e;    // es neighbour indices
+  std::vector<int> p;    // vs part indices (fragments only; empty for compounds)
+  std::vector<int> v;    // vs + 1 offsets
+  std::vector<int> vid;  // vs vertex identities (i in a compound graph)
+  std::vector<int> el;   // es edge label integers, parallel to e
+  std::vector<int> vl;   // vs vertex label integers
+};
+
+// A sorted table of distinct label strings. Elements are kept in byte-wise
+// ascending order when filled through ptr_array_add.
+struct PtrArray {
+  std::vector<std::string> buf;
+};
+
+// The run's two label tables. A label's integer is its position in its table.
+struct LabelSet {
+  PtrArray el;  // edge (bond) labels
+  PtrArray vl;  // vertex (atom) labels
+};
+
+// One slot of the fragment hash table. A free slot is all-zero bytes, so a table
+// allocated zero-filled costs nothing for the pages that are never probed.
+struct graph_hashtbl {
+  int mark;        // 0 free, 1 occupied (never freed again within a run)
+  int count;       // distinct compounds holding the fragment at its length
+  int id;          // fragment id, 1 and up once occupied; 0 while free
+  int g;           // 1 + index of the slot's live graph in its table, 0 when none
+  int last_comp;   // 1 + the last compound that met the fragment at this length
+  int last_entry;  // index of that compound's occurrence entry for the fragment
+};
+
+// One entry of a compound's occurrence list.
+struct CSR {
+  int id;    // fragment id
+  int freq;  // occurrences of that fragment in the compound
+};
+
+// Bookkeeping of one compound's occurrence list.
+struct CSRcount {
+  int size;    // entries in use
+  int top;     // capacity
+  int offset;  // first entry of the current fragment length
+};
+
+// Compiled-in limits.
+inline constexpr int HASHTBL_SIZE = 6100000;
+inline constexpr int MAX_ATM_TYPES = 1000;
+inline constexpr int CSR_LEN = 100;
+
+// Run-wide settings, set by the command line and by loading, read everywhere.
+extern std::string option;  // "QZ", "TF" or "PF"
+extern int opt;             // 1 QZ, 2 TF, 3 PF
+extern int mint;            // smallest fragment length in bonds
+extern int maxt;            // largest fragment length in bonds
+extern int freqt;           // minimum number of compounds of a descriptor
+extern int NoAtmLabels;     // 1: keep only the element part of atom types
+extern int NoBndLabels;     // 1: every bond gets one type
+extern int filetype;        // 0 SD, 1 Mol2
+extern std::string filestub;  // input path as given, extension included
+extern std::string outfile;   // output stem
+extern int threshold;         // fragment length of the current sweep step
+
+// Run-wide tables.
+extern std::vector<int> map;             // fragment id -> descriptor id, -1 none
+extern std::vector<std::string> hashdict;  // distinct atom labels, first-seen order
+extern std::vector<std::string> name;      // compound names in input order
+extern std::vector<std::vector<CSR>> csr;  // occurrence list per compound
+extern std::vector<CSRcount> csrcount;     // bookkeeping per compound
+extern LabelSet ls;                        // the run's label set
+
+// Puts every run-wide setting and table back to its compiled-in default.
+void reset_run_settings();
+
+// Prints str unchanged on standard output and ends the process with status 1.
+[[noreturn]] void error(const std::string& str);
+
+// Internal invariant check, never compiled out: prints the expression and the
+// module, then aborts. Input data must never be able to reach one.
+[[noreturn]] void assert_fail(const char* expr, const char* module, int line);
+#define SARVIK_ASSERT(expr, module) \
+  ((expr) ? (void)0 : assert_fail(#expr, module, __LINE__))
+
+// Run files. Names are the stem or input name followed by a fixed suffix.
+std::string rules_file_name();   // outfile + "_frag.sdf"
+std::string output_file_name();  // outfile + ".out"
+std::string concat_str_for_dict();  // filestub + ".dict"
+FILE* open_rules_file();   // null when it cannot be created
+FILE* open_output_file();  // null when it cannot be created
+void remove_intermediate_files();  // deletes the dictionary file; failure ignored

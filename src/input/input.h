@@ -1,0 +1,94 @@
+// Compound input: graph helpers, file and line helpers, label sets, edge-list
+// normalisation and the loading of a whole input file.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/generate_all_trees_freq.h"
+
+// ---- memory, files, lines ----
+
+// Makes allocation failure fatal: prints "not enough memory" on standard error and
+// ends the process with status 1. Called once by main.
+void install_memory_handler();
+
+// Opens path; on failure prints "can't open a file '<path>'\n" on standard output
+// and ends the process with status 1.
+FILE* xfopen(const std::string& path, const char* mode);
+
+// Cuts str at its first newline (a carriage return stays). Returns str.
+char* chomp(char* str);
+
+// Reads one whole line, newline included when present, into buf, growing buf
+// (its size is the buffer size) by 5, 5, 10, 20, ... bytes as needed. Returns
+// buf.data(), or null at end of input. A last line without newline is returned
+// whole wherever it ends. buf must hold at least 2 bytes.
+char* fgetl(std::vector<char>& buf, FILE* fp);
+
+// Splits one line at runs of spaces (only the space separates; tabs and carriage
+// returns belong to tokens) after cutting it at its first newline. A line shorter
+// than 2 characters, or holding only spaces, gives count 0 and the one token "nil".
+void split_line_all_char(const char* str, int* count, std::vector<std::string>& array);
+
+// ---- graph record ----
+
+// Release a graph's arrays. free_graph_all leaves p alone (compounds have none);
+// free_graph_cl and free_graph_hashtbl release every array.
+void free_graph_all(Graph& g);
+void free_graph_cl(Graph& g);
+void free_graph_hashtbl(Graph& g);
+
+// Index of the first vertex whose vid is id; ends the run with
+// "graph lookup vid : can't find a vid in a graph <id>\n" when there is none.
+int graph_lookup_vid(int id, const Graph& g);
+
+// ---- sorted pointer array and label sets ----
+
+// Comparison of an array element (first) with a key (second), as strcmp.
+using PtrCompare = int (*)(const std::string& element, const std::string& key);
+int ptr_array_strcmp(const std::string& element, const std::string& key);
+
+void ptr_array_append(const std::string& s, PtrArray& a);
+void ptr_array_insert(const std::string& s, PtrArray& a, int pos);  // 0 <= pos < top
+void ptr_array_add(const std::string& key, PtrArray& a, PtrCompare compar);
+int ptr_array_index(const std::string& key, const PtrArray& a, PtrCompare compar);
+const std::string* ptr_array_search(const std::string& key, const PtrArray& a,
+                                    PtrCompare compar);
+int ptr_array_lindex(const std::string& key, const PtrArray& a, PtrCompare compar);
+const std::string& ptr_array_at(const PtrArray& a, int pos);
+
+LabelSet graph_init_labelset();
+void graph_register_vertex_label_to_set(const std::string& str, LabelSet& ls);
+void graph_register_edge_label_to_set(const std::string& str, LabelSet& ls);
+int graph_index_vertex_labelset(const std::string& str, const LabelSet& ls);
+int graph_index_edge_labelset(const std::string& str, const LabelSet& ls);
+LabelSet graph_load_labelset(const std::string& fname);
+void graph_free_labelset(LabelSet& ls);
+
+// ---- edge list normalisation ----
+
+// One directed entry of an edge list: every bond appears as (i, j, l) and (j, i, l).
+struct EdgeEntry {
+  int head;
+  int tail;
+  int label;
+};
+
+// Lexicographic order by head, tail, label: -1, 0 or 1.
+int compar_edge(const EdgeEntry& a, const EdgeEntry& b);
+// Sorts the first n entries.
+void sort_edges(EdgeEntry* edge, int n);
+// Ends the run with "duplicated edges %d %d, %d %d\n" when two neighbouring
+// entries of the sorted list (g.es long) share head and tail.
+void check_duplicated_edges(const EdgeEntry* edge, const Graph& g);
+// Fills g.e, g.el and g.v (already sized for g.es and g.vs) from the sorted list.
+void pack_edges(const EdgeEntry* edge, Graph& g);
+
+// ---- loading ----
+
+// Loads every compound of filestub with the reader chosen by filetype; sets name,
+// ls, csr and csrcount (one empty occurrence list per compound). Returns the
+// compound graphs in file order.
+std::vector<Graph> read_compounds();

@@ -1,0 +1,66 @@
+# Runs one golden case: cmake -DSARVIK=<program> -DCASE_DIR=<case> -DWORK_DIR=<scratch> -P run_case.cmake
+#
+# A case folder holds:
+#   args             the command line, one argument per line
+#   expected.stdout  standard output, byte for byte
+#   expected.status  exit status (0 when the file is missing)
+#   expected/        every output file the run must leave, byte for byte
+#   anything else    input files, copied into the scratch folder before the run
+# After a run with status 0 no dictionary file may remain.
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+file(GLOB inputs LIST_DIRECTORIES false ${CASE_DIR}/*)
+foreach(f IN LISTS inputs)
+  get_filename_component(n ${f} NAME)
+  if(NOT n MATCHES "^(args|expected\\..*|README\\.md)$")
+    file(COPY ${f} DESTINATION ${WORK_DIR})
+  endif()
+endforeach()
+
+file(STRINGS ${CASE_DIR}/args arguments)
+execute_process(COMMAND ${SARVIK} ${arguments}
+  WORKING_DIRECTORY ${WORK_DIR}
+  OUTPUT_FILE ${WORK_DIR}/actual.stdout
+  ERROR_VARIABLE err
+  RESULT_VARIABLE status)
+
+set(expected_status 0)
+if(EXISTS ${CASE_DIR}/expected.status)
+  file(STRINGS ${CASE_DIR}/expected.status expected_status)
+endif()
+set(failures "")
+if(NOT "${status}" STREQUAL "${expected_status}")
+  string(APPEND failures "exit status ${status}, expected ${expected_status}\n")
+endif()
+if(err AND NOT "${expected_status}" STREQUAL "1")
+  string(APPEND failures "unexpected standard error: ${err}\n")
+endif()
+
+macro(compare expected actual what)
+  if(NOT EXISTS ${actual})
+    string(APPEND failures "${what}: missing\n")
+  else()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${expected} ${actual}
+      RESULT_VARIABLE differ)
+    if(differ)
+      string(APPEND failures "${what}: differs (diff ${expected} ${actual})\n")
+    endif()
+  endif()
+endmacro()
+
+compare(${CASE_DIR}/expected.stdout ${WORK_DIR}/actual.stdout "standard output")
+file(GLOB expected_files LIST_DIRECTORIES false RELATIVE ${CASE_DIR}/expected ${CASE_DIR}/expected/*)
+foreach(n IN LISTS expected_files)
+  compare(${CASE_DIR}/expected/${n} ${WORK_DIR}/${n} "${n}")
+endforeach()
+if("${expected_status}" STREQUAL "0")
+  file(GLOB_RECURSE leftovers ${WORK_DIR}/*.dict)
+  if(leftovers)
+    string(APPEND failures "dictionary file left behind: ${leftovers}\n")
+  endif()
+endif()
+
+if(failures)
+  message(FATAL_ERROR "golden case ${CASE_DIR}:\n${failures}")
+endif()

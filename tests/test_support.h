@@ -1,0 +1,98 @@
+// Helpers shared by the test programs: scratch folders, running the Sarvik binary,
+// reading and writing files, and a guard that restores the run-wide settings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "canon/cl_freq.h"
+#include "driver/generate_all_trees_freq.h"
+
+namespace test_support {
+
+inline std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void write_text(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+inline bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// A fresh, empty folder under the build tree, named after the running test.
+inline std::string scratch_dir(const std::string& tag = "") {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string n = std::string(info ? info->test_suite_name() : "suite") + "." +
+                  (info ? info->name() : "test") + tag;
+  for (char& c : n)
+    if (c == '/') c = '_';
+  std::filesystem::path dir = std::filesystem::path(SARVIK_SCRATCH) / n;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+inline std::string data_path(const std::string& file) {
+  return std::string(SARVIK_TEST_DATA) + "/" + file;
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+// Runs the Sarvik program in workdir with args; captures both output streams.
+inline RunResult run_sarvik(const std::vector<std::string>& args, const std::string& workdir) {
+  std::string cmd = "cd " + shell_quote(workdir) + " && " + shell_quote(SARVIK_BINARY);
+  for (const auto& a : args) cmd += " " + shell_quote(a);
+  cmd += " > .stdout 2> .stderr";
+  RunResult r;
+  int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  r.out = read_text(workdir + "/.stdout");
+  r.err = read_text(workdir + "/.stderr");
+  std::filesystem::remove(workdir + "/.stdout");
+  std::filesystem::remove(workdir + "/.stderr");
+  return r;
+}
+
+// Restores every run-wide setting and frees the canonical work area on both ends
+// of a test, so tests do not see each other's state.
+struct SettingsGuard {
+  SettingsGuard() {
+    reset_run_settings();
+    cl_free_work_area();
+  }
+  ~SettingsGuard() {
+    reset_run_settings();
+    cl_free_work_area();
+  }
+  SettingsGuard(const SettingsGuard&) = delete;
+  SettingsGuard& operator=(const SettingsGuard&) = delete;
+};
+
+}  // namespace test_support
