@@ -1,0 +1,197 @@
+// The command line: options, usage text, output stem and input format.
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/driver_detail.h"
+#include "driver/generate_all_trees_freq.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
+[[noreturn]] void usage_exit(const char* message) {
+  if (message) std::fputs(message, stdout);
+  print_help();
+  std::exit(kUsageStatus);
+}
+
+// The leading decimal number of a value that starts with a digit, or -1 when the
+// value does not start with a digit or its number does not fit an int.
+int leading_number(const char* s) {
+  if (!std::isdigit(static_cast<unsigned char>(s[0]))) return -1;
+  long long n = 0;
+  for (const char* c = s; std::isdigit(static_cast<unsigned char>(*c)); ++c) {
+    n = n * 10 + (*c - '0');
+    if (n > INT_MAX) return -1;
+  }
+  return static_cast<int>(n);
+}
+
+bool ends_in_mol2(const std::string& component) {
+  const std::size_t dot = component.rfind('.');
+  std::string ext = component.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "mol2";
+}
+
+}  // namespace
+
+int get_argument(const char* str) {
+  static const char* const kOptions[] = {"-ds",   "-lmin", "-lmax",        "-fmin",
+                                         "-ofile", "-help", "-NoAtmLabels", "-NoBndLabels"};
+  for (int i = 0; i < 8; ++i)
+    if (std::strcmp(str, kOptions[i]) == 0) return i + 1;
+  return 0;
+}
+
+void print_help() {
+  std::fputs("\nUSAGE:\n", stdout);
+  std::fputs("Sarvik [options] <input file>\n\n", stdout);
+#ifdef _WIN32
+  std::fputs(
+      "<input file> \n\t Sarvik's only required parameter is a file that stores the \n\t input "
+      "compounds. Sarvik supports the sdf and mol2 file \n\t formats that are selected based on "
+      "the extension of the input \n\t file. If the file has an \".sdf\" extension, then Sarvik "
+      "expects \n\t the compounds to be specified in SDF format; whereas if the \n\t extension is "
+      "\".mol2\", Sarvik assumes that the file is in Mol2 format. \n\n",
+      stdout);
+#else
+  std::fputs(
+      "<input file> \n\t Sarvik's required parameter is the input file name containing "
+      "compounds. \n\t Sarvik supports the sdf and mol2 file formats that are selected \n\t based "
+      "on the extension of the input file. If the file has an \".sdf\" \n\t extension, then Sarvik "
+      "expects the compounds to be specified in \n\t SDF format; whereas if the extension is "
+      "\".mol2\", Sarvik assumes \n\t that the file is in Mol2 format. \n\n",
+      stdout);
+#endif
+  std::fputs("\nOptions\n\n", stdout);
+  std::fputs(
+      " -ds {QZ,TF,PF} \n\t Specifies the type of fragments to be generated. \n\t The possible "
+      "values are:\n\t QZ Acyclic Fragments (default), \n\t TF Tree Fragments (acyclic fragments "
+      "consisting of trees only) \n\t PF Path Fragments (PF) (acyclic fragments consisting of "
+      "paths only)\n\n",
+      stdout);
+  std::fputs(
+      " -lmin [1...] \n\t Specifies the minimum number of bonds (i.e., length) of the \n\t "
+      "generated fragments. The default value is one.\n\n",
+      stdout);
+  std::fputs(
+      " -lmax [1...] \n\t Specifies the maximum number of bonds of the generated fragments. \n\t "
+      "Note that lmax must be greater than or equal to lmin. \n\t The default value is seven. "
+      "\n\n",
+      stdout);
+  std::fputs(
+      " -fmin [1...] \n\t Specifies the minimum frequency that a fragment must have before \n\t "
+      "it becomes a descriptor. The frequency of a fragment is based on \n\t the number of "
+      "distinct compounds that it occurs at. The default \n\t value is one (i.e., all fragments "
+      "are treated as descriptors). \n\n",
+      stdout);
+  std::fputs(
+      " -NoAtmLabels \n\t This option forces Sarvik to ignore the fine atom typing specified \n\t "
+      "in the input file (if any). If this option is used, then only the \n\t basic atom types "
+      "are used (e.g., P, N, O, etc.). This option applies \n\t only to inputs files that use the "
+      "Mol2 format, as the SDF format \n\t does not support fine atom typing. By default Sarvik "
+      "uses the \n\t supplied atom typing. \n\n",
+      stdout);
+  std::fputs(
+      " -NoBndLabels \n\t This option forces Sarvik to ignore the bond typing specified in \n\t "
+      "the input file (if any). If this option is used, then all bonds are \n\t treated as "
+      "belonging to the same type. By default Sarvik uses the \n\t supplied bond typing. \n\n",
+      stdout);
+  std::fputs(
+      " -ofile <outfstem> \n\t Specifies the stem of the output file. The output files will be "
+      "\n\t of the forms outfstem.out, outfstem_frags.sdf, and outfstem_frag.mol2 \n\t for the "
+      "descriptor space and fragment files, respectively. If \n\t output stem is not specified "
+      "then the output stem is the same as \n\t input stem. \n\n",
+      stdout);
+}
+
+void initialize_var(int argc, char** argv) {
+  if (argc < 2) usage_exit(nullptr);
+
+  bool stem_fixed = false;
+  int i = 1;
+  while (i < argc - 1) {
+    const int code = get_argument(argv[i]);
+    switch (code) {
+      case 0:
+        usage_exit(nullptr);
+      case 6:
+        print_help();
+        std::exit(0);
+      case 1:
+        ++i;
+        if (std::strcmp(argv[i], "QZ") != 0 && std::strcmp(argv[i], "TF") != 0 &&
+            std::strcmp(argv[i], "PF") != 0)
+          usage_exit("\nError: Invalid value for ds\n");
+        option = argv[i];
+        break;
+      case 2:
+      case 3:
+      case 4: {
+        ++i;
+        const int n = leading_number(argv[i]);
+        // Lengths count bonds, so a length of 0 is refused like a non-number;
+        // a minimum frequency of 0 simply accepts every fragment.
+        if (n < 0 || (code != 4 && n == 0)) {
+          usage_exit(code == 2   ? "\nError: Invalid value for lmin\n"
+                     : code == 3 ? "\nError: Invalid value for lmax\n"
+                                 : "\nError: Invalid value for fmin\n");
+        }
+        (code == 2 ? mint : code == 3 ? maxt : freqt) = n;
+        break;
+      }
+      case 5:
+        ++i;
+        outfile = argv[i];
+        stem_fixed = true;
+        break;
+      case 7:
+        NoAtmLabels = 1;
+        break;
+      case 8:
+        NoBndLabels = 1;
+        break;
+      default:
+        break;
+    }
+    ++i;
+  }
+  // The value of the last option was the input name itself.
+  if (i > argc - 1) usage_exit("Error : Invalid options.\n");
+
+  opt = option == "TF" ? 2 : option == "PF" ? 3 : 1;
+  filestub = argv[argc - 1];
+
+  // Only the last path component is examined for its extension; the stem keeps the
+  // directory part so that outputs land beside the input.
+  const std::size_t sep = filestub.find_last_of(kPathSeparators);
+  const std::size_t start = sep == std::string::npos ? 0 : sep + 1;
+  const std::size_t dot = filestub.find('.', start);
+  if (dot == std::string::npos) {
+#ifdef _WIN32
+    std::fputs("Input filename does not have either .sdf or .mol2 as extention\n", stdout);
+#else
+    std::fputs("Input filename does not have either .sdf or .mol2 extention.\n", stdout);
+#endif
+    std::fputs("Input file must be either SD file or Mol2. Refer to README.txt\n", stdout);
+    std::exit(kUsageStatus);
+  }
+  if (!stem_fixed) outfile = filestub.substr(0, dot);
+  filetype = ends_in_mol2(filestub.substr(start)) ? 1 : 0;
+
+#ifdef _WIN32
+  std::printf("mint = %d,maxt = %d,freqt = %d,option = %s,opt = %d,outfile = %s,filestub = %s\n",
+              mint, maxt, freqt, option.c_str(), opt, outfile.c_str(), filestub.c_str());
+#endif
+}

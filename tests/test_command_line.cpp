@@ -1,0 +1,147 @@
+// The command line: usage errors with their exact output and exit statuses, and
+// the output stem and input format chosen from the input name.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/driver_detail.h"
+#include "test_support.h"
+
+using test_support::run_sarvik;
+using test_support::scratch_dir;
+
+namespace {
+
+std::string usage_text() { return test_support::read_text(test_support::data_path("usage.txt")); }
+
+const std::string kNoExtension =
+    "Input filename does not have either .sdf or .mol2 extention.\n"
+    "Input file must be either SD file or Mol2. Refer to README.txt\n";
+
+struct UsageCase {
+  std::vector<std::string> args;
+  std::string output;  // expected standard output
+  int status;
+};
+
+// Parses args in-process (the program name is prepended).
+void parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "Sarvik");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  initialize_var(static_cast<int>(args.size()), argv.data());
+}
+
+}  // namespace
+
+TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
+  const std::string dir = scratch_dir();
+  const std::string usage = usage_text();
+  const std::vector<UsageCase> cases = {
+      {{}, usage, 2},
+      {{"-x", "a.sdf"}, usage, 2},
+      {{"-lmin", "2", "-Lmax", "3", "a.sdf"}, usage, 2},
+      {{"-help", "a.sdf"}, usage, 0},
+      {{"-lmin", "2", "-help", "a.sdf"}, usage, 0},
+      {{"-ds", "qz", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
+      {{"-ds", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
+      {{"-lmin", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
+      {{"-lmin", "-1", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
+      {{"-lmin", "0", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
+      {{"-lmax", "0", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
+      {{"-lmax", "2147483648", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
+      {{"-fmin", "99999999999999999999", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
+      {{"-fmin", "+3", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
+      {{"-ofile", "x.sdf"}, "Error : Invalid options.\n" + usage, 2},
+      {{"-lmin", "3"}, "Error : Invalid options.\n" + usage, 2},
+      {{"-help"}, kNoExtension, 2},
+      {{"x"}, kNoExtension, 2},
+      {{"dir.v2/x"}, kNoExtension, 2},
+      {{"-ofile", "out", "data.d/mols"}, kNoExtension, 2},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE("arguments: " + shown);
+    const auto r = run_sarvik(c.args, dir);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.output);
+    EXPECT_EQ(r.err, "");
+  }
+  // Usage errors happen before any file is made.
+  EXPECT_FALSE(test_support::file_exists(dir + "/_frag.sdf"));
+  EXPECT_FALSE(test_support::file_exists(dir + "/x_frag.sdf"));
+}
+
+TEST(CommandLine, OptionsSetTheRunSettings) {
+  test_support::SettingsGuard guard;
+  parse({"-ds", "TF", "-lmin", "3x", "-lmax", "12", "-fmin", "0", "-NoAtmLabels", "m.mol2"});
+  EXPECT_EQ(option, "TF");
+  EXPECT_EQ(opt, 2);
+  EXPECT_EQ(mint, 3);
+  EXPECT_EQ(maxt, 12);
+  EXPECT_EQ(freqt, 0);
+  EXPECT_EQ(NoAtmLabels, 1);
+  EXPECT_EQ(NoBndLabels, 0);
+  EXPECT_EQ(filestub, "m.mol2");
+
+  reset_run_settings();
+  parse({"-ds", "PF", "-ds", "QZ", "-lmin", "5", "-lmax", "3", "-NoBndLabels", "m.sdf"});
+  EXPECT_EQ(opt, 1) << "the last occurrence wins";
+  EXPECT_EQ(mint, 5);
+  EXPECT_EQ(maxt, 3);
+  EXPECT_EQ(NoBndLabels, 1);
+
+  reset_run_settings();
+  parse({"-lmax", "2147483647", "m.sdf"});
+  EXPECT_EQ(maxt, 2147483647);
+}
+
+TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
+  struct NameCase {
+    std::string input;
+    std::string stem;
+    int filetype;
+  };
+  const std::vector<NameCase> cases = {
+      {"mols.sdf", "mols", 0},
+      {"a.b.sdf", "a", 0},
+      {"data/x.sdf", "data/x", 0},
+      {"../data/x.sdf", "../data/x", 0},
+      {"./x.sdf", "./x", 0},
+      {"./x.mol2", "./x", 1},
+      {"dir.v2/x.sdf", "dir.v2/x", 0},
+      {"x.mol2", "x", 1},
+      {"x.MOL2", "x", 1},
+      {"x.Mol2", "x", 1},
+      {"data.set.mol2", "data", 1},
+      {"x.mol2.sdf", "x", 0},
+      {"x.sd", "x", 0},
+      {"x.mol", "x", 0},
+      {"x.mdl", "x", 0},
+      {"x.", "x", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    test_support::SettingsGuard guard;
+    parse({c.input});
+    EXPECT_EQ(outfile, c.stem);
+    EXPECT_EQ(filetype, c.filetype);
+    EXPECT_EQ(filestub, c.input);
+    EXPECT_EQ(rules_file_name(), c.stem + "_frag.sdf");
+    EXPECT_EQ(output_file_name(), c.stem + ".out");
+    EXPECT_EQ(concat_str_for_dict(), c.input + ".dict");
+  }
+  test_support::SettingsGuard guard;
+  parse({"-ofile", "run1", "data/mols.sdf"});
+  EXPECT_EQ(rules_file_name(), "run1_frag.sdf");
+  EXPECT_EQ(output_file_name(), "run1.out");
+  EXPECT_EQ(concat_str_for_dict(), "data/mols.sdf.dict");
+
+  reset_run_settings();
+  const std::string long_name = std::string(5000, 'n') + ".sdf";
+  parse({long_name});
+  EXPECT_EQ(outfile, std::string(5000, 'n'));
+}
