@@ -1,0 +1,114 @@
+// Internals of canonical labelling that the unit tests reach: the dense matrix
+// form of a fragment, its vertex order and partition, refinement and the two
+// searches. Nothing outside src/canon and the tests includes this header.
+#pragma once
+
+#include <vector>
+
+#include "canon/cl_freq.h"
+
+// One entry of a vertex's neighbour list.
+struct Neighbor {
+  int e;  // edge label index + 1, as in the matrix
+  int v;  // vertex index of the neighbour, in the same AdjMat
+};
+
+// One vertex of an AdjMat.
+struct Vertex {
+  int id;     // vid of the graph vertex it was filled from
+  int d;      // degree
+  int l;      // vertex label index
+  int rank;   // its own vertex index; set at layout, never changed
+  int part;   // index of the part holding it
+  int npart;  // part index given by the current refinement pass
+  int n;      // first entry of its neighbour list in AdjMat::nbr (d entries used)
+};
+
+// Dense form of a graph: matrix of edge values (0 none, label + 1 otherwise),
+// vertex records, the ordered partition and the current order. Three index spaces:
+// vertex index (place in v), position (p[position] is a vertex index, q inverts
+// p) and part (positions part[k] .. part[k+1]-1, numbered in position order).
+// Arrays are laid out once for `cap` vertices and used for any vs <= cap.
+struct AdjMat {
+  int cap = 0;     // vertex count the arrays were laid out for
+  int vs = 0;      // vertices in use
+  int stride = 0;  // row r of the matrix starts at buf[r * stride]
+  std::vector<Vertex> v;         // cap records
+  std::vector<int> sorted_v;     // vertex indices in the working order of the sort
+  std::vector<int> buf;          // cap * cap matrix entries
+  std::vector<int> part;         // cap + 1 part starts; part[parts] = vs
+  int parts = 0;
+  std::vector<int> npart;        // cap + 1 part starts built by a refinement pass
+  int nparts = 0;
+  std::vector<int> o;            // starting order of the exhaustive search
+  std::vector<int> p;            // vertex index at each position
+  std::vector<int> q;            // position of each vertex index
+  std::vector<Neighbor> nbr;     // cap * cap; vertex i's list starts at i * cap
+};
+
+// Matrix entry of vertex indices a and b.
+inline int adj(const AdjMat& m, int a, int b) { return m.buf[a * m.stride + b]; }
+
+// Lays m out for vs vertices: ranks, p = q = identity, sorted_v in vertex-index
+// order, rows at stride vs, neighbour lists at stride vs, one part. Leaves the
+// matrix, o, npart and the other vertex fields unset (zero).
+void cl_setup_adjmat(AdjMat& m, int vs);
+AdjMat cl_alloc_adjmat(int vs);
+
+// Copies src into dst laid out for at least src.vs vertices with dst.vs equal
+// to src.vs. sorted_v and neighbours are mapped to dst's own records by rank; dst
+// keeps its own row stride and neighbour-list places.
+void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst);
+// p and q only.
+void copy_adjmat_perm(const AdjMat& src, AdjMat& dst);
+// Every vertex's part and part[0..vs]; not the count parts.
+void copy_adjmat_partitioning(const AdjMat& src, AdjMat& dst);
+
+// Fills m (laid out, vs = g.vs, sorted_v/ranks/p/q/stride/parts reset by the
+// caller) from g: matrix, vertex id/d/l, part 0, neighbour lists in g's order.
+void cl_graph_to_adjmat(const Graph& g, AdjMat& m);
+void setup_neighbors(AdjMat& m, const Graph& g);
+// Writes m back into g in the order p: vl, vid, p (npart), ps (parts), v, e, el.
+// Stops with an assertion when the matrix does not hold g.es entries.
+void cl_adjmat_to_graph(const AdjMat& m, Graph& g);
+
+// Sort comparators; see sort_adjmat_vertices for the order. Affects output.
+int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y);
+int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y);
+int compare_vertices(const AdjMat& m, const Vertex& x, const Vertex& y);
+
+// Sorts every neighbour list by (e, neighbour part), then sorted_v by
+// compare_vertices starting from its current order, then sets p and q from it.
+// Both are selection sorts that replace a candidate only by a strictly smaller
+// entry. Affects output: the order of equal vertices is the search's start.
+void sort_adjmat_vertices(AdjMat& m);
+// Splits the parts of m until a pass does not raise their number.
+void refine_partitions(AdjMat& m);
+
+// Refines m and leaves the canonical order in m.p / m.q, using best as the
+// search's best matrix (laid out for at least m.vs vertices).
+void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best);
+// Exhaustive search over every order of the parts from `part` on.
+void get_min_adjmat(AdjMat& m, int part, AdjMat& best);
+// Steps the order of one part; 1 while orders remain, 0 when back at o.
+int perm_next_adjmat(AdjMat& m, int part);
+// Individualisation search in `part`; p_part is the part individualised in by
+// the level above. Saved state comes from a grow-only module stack.
+void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best);
+// Individualise vertex `rank` (saving p, q and every part into p, q, vp) and
+// undo it (parts from vp, order recomputed by the sort).
+void fix_vertex(AdjMat& m, int rank, int* p, int* q, int* vp);
+void release_vertex(AdjMat& m, int rank, int* p, int* q, int* vp);
+
+// Strict lower triangle, rows of the positions of part `part` (resp. parts x..y)
+// taken from a's partition; the first differing entry's difference a - b.
+int compare_adjmat_parts(const AdjMat& a, const AdjMat& b, int part);
+int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y);
+
+// Next lexicographic permutation of a[0..n-1]; 0 (a unchanged) when descending.
+int next_perm(int* a, int n);
+
+// The module's work area (null / 0 while empty).
+const AdjMat* cl_work_matrix();
+const AdjMat* cl_work_matrix_min();
+int cl_work_matrix_size();
