@@ -1,0 +1,153 @@
+// The SD and Mol2 fragment writers, byte for byte.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "table/table.h"
+#include "test_support.h"
+
+namespace {
+
+struct Bond {
+  int a, b, label;
+};
+
+// A fragment graph from its vertex labels and bonds, adjacency sorted by
+// neighbour as the edge-list packing leaves it.
+Graph fragment(const std::vector<int>& vl, const std::vector<Bond>& bonds) {
+  Graph g;
+  g.vs = static_cast<int>(vl.size());
+  g.es = 2 * static_cast<int>(bonds.size());
+  g.vl = vl;
+  g.v.push_back(0);
+  for (int i = 0; i < g.vs; ++i) {
+    for (int j = 0; j < g.vs; ++j) {
+      for (const Bond& b : bonds) {
+        if ((b.a == i && b.b == j) || (b.a == j && b.b == i)) {
+          g.e.push_back(j);
+          g.el.push_back(b.label);
+        }
+      }
+    }
+    g.v.push_back(static_cast<int>(g.e.size()));
+    g.vid.push_back(i);
+    g.p.push_back(i);
+  }
+  return g;
+}
+
+// A table holding g as the live graph of slot 3 under fragment id.
+FragmentTable table_with(const Graph& g, int id) {
+  FragmentTable t = initialize_hash(5);
+  t.graphs.push_back(g);
+  t.slot[3] = graph_hashtbl{1, 1, id, 1, 0, 0};
+  t.filled.push_back(3);
+  return t;
+}
+
+using Writer = void (*)(const FragmentTable&, int, const LabelSet&, FILE*);
+
+std::string written(Writer w, const Graph& g, int id, const LabelSet& labels) {
+  const FragmentTable t = table_with(g, id);
+  const std::string path = test_support::scratch_dir() + "/frag";
+  FILE* fp = std::fopen(path.c_str(), "w");
+  w(t, 3, labels, fp);
+  std::fclose(fp);
+  return test_support::read_text(path);
+}
+
+// error() prints on standard output; death tests match standard error.
+#define EXPECT_EXIT_WITH_STDOUT(statement, text)                       \
+  EXPECT_EXIT(                                                         \
+      {                                                                \
+        std::fflush(stdout);                                           \
+        dup2(2, 1);                                                    \
+        statement;                                                     \
+      },                                                               \
+      ::testing::ExitedWithCode(1), text)
+
+const std::string kAtom0 = "    0.0000    0.0000    0.0000 ";
+const std::string kAtomTail = " 0  0  0  0  0  0  0\n";
+
+struct Writers : ::testing::Test {
+  test_support::SettingsGuard guard;
+  LabelSet sd;
+  LabelSet mol2;
+  void SetUp() override {
+    sd.vl.buf = {"C", "Cl", "N", "Xyz"};
+    sd.el.buf = {"#", "-", "=", "~"};
+    mol2.vl.buf = {"C.3", "C.ar", "Cl", "N.am", "O.co2"};
+    mol2.el.buf = {"#", "*", "-", "=", "?", "~"};
+  }
+};
+
+TEST_F(Writers, SdSingleBond) {
+  EXPECT_EQ(written(dump_feature_sdf, fragment({0, 0}, {{0, 1, 1}}), 12, sd),
+            "12\n"
+            "  QZ                2D\n"
+            "\n"
+            "  2  1  0  0  0  0  0  0  0  0  0\n" +
+                kAtom0 + "C  " + kAtomTail + kAtom0 + "C  " + kAtomTail +
+                "  1  2  1  0  0  0  0\n"
+                "M  END\n"
+                "$$$$\n");
+}
+
+TEST_F(Writers, SdLabelsAndBondTypes) {
+  // Branched: 0-1 aromatic, 0-2 double, 0-3 triple, written from vertex 0 in
+  // adjacency order; then 3-4 single.
+  const Graph g = fragment({1, 3, 2, 0, 0}, {{3, 4, 1}, {0, 2, 2}, {0, 1, 3}, {0, 3, 0}});
+  const std::string text = written(dump_feature_sdf, g, 7, sd);
+  EXPECT_EQ(text,
+            "7\n  QZ                2D\n\n  5  4  0  0  0  0  0  0  0  0  0\n" + kAtom0 + "Cl " +
+                kAtomTail + kAtom0 + "Xyz" + kAtomTail + kAtom0 + "N  " + kAtomTail + kAtom0 +
+                "C  " + kAtomTail + kAtom0 + "C  " + kAtomTail +
+                "  1  2  4  0  0  0  0\n"
+                "  1  3  2  0  0  0  0\n"
+                "  1  4  3  0  0  0  0\n"
+                "  4  5  1  0  0  0  0\n"
+                "M  END\n$$$$\n");
+}
+
+TEST_F(Writers, Mol2Record) {
+  // Branched at atom 1: bonds numbered 1, 2, 3 in the order written.
+  const Graph g = fragment({1, 3, 2, 4}, {{0, 3, 4}, {0, 1, 1}, {0, 2, 5}, {2, 1, 3}});
+  EXPECT_EQ(written(dump_feature_mol2, g, 31, mol2),
+            "@<TRIPOS>MOLECULE\n"
+            "31\n"
+            "  4  4  0  0  0\n"
+            "SMALL\nQZ FRAGMENT\n\n\n"
+            "@<TRIPOS>ATOM\n"
+            "\t   1 C\t0.0000\t0.0000\t0.0000 C.ar\t0  UNK\t0.000\n"
+            "\t   2 N\t0.0000\t0.0000\t0.0000 N.am\t0  UNK\t0.000\n"
+            "\t   3 Cl\t0.0000\t0.0000\t0.0000 Cl\t0  UNK\t0.000\n"
+            "\t   4 O\t0.0000\t0.0000\t0.0000 O.co2\t0  UNK\t0.000\n"
+            "@<TRIPOS>BOND\n"
+            "\t  1\t  1\t  2 am\n"
+            "\t  2\t  1\t  3 ar\n"
+            "\t  3\t  1\t  4\n"
+            "\t  4\t  2\t  3  2\n"
+            "\n");
+  const Graph h = fragment({0, 0, 0}, {{0, 1, 2}, {1, 2, 0}});
+  const std::string text = written(dump_feature_mol2, h, 1, mol2);
+  EXPECT_NE(text.find("\t  1\t  1\t  2  1\n\t  2\t  2\t  3  3\n\n"), std::string::npos) << text;
+}
+
+TEST_F(Writers, RefusesWhatCannotBeWritten) {
+  Graph g = fragment({0, 0}, {{0, 1, 1}});
+  g.el[1] = 2;  // the two directions of the bond disagree
+  EXPECT_EXIT_WITH_STDOUT(written(dump_feature_sdf, g, 1, sd), "^problem with the graph\n$");
+  EXPECT_EXIT_WITH_STDOUT(written(dump_feature_mol2, g, 1, mol2),
+                          "^problem with the graph\n$");
+  LabelSet odd = sd;
+  odd.vl.buf = {"", "Abcd"};
+  for (int label : {0, 1}) {
+    const Graph h = fragment({label, label}, {{0, 1, 1}});
+    EXPECT_EXIT_WITH_STDOUT(written(dump_feature_sdf, h, 5, odd),
+                            "^can't write fragment 5: atom label '(|Abcd)' does not fit");
+  }
+}
+
+}  // namespace
