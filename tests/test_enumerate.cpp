@@ -1,0 +1,444 @@
+// Fragment enumeration: the bond-set search against two oracles (a literal
+// copy-per-step contraction-deletion recursion for order, a brute force over all
+// bond subsets for "each set once"), the hand-checked orders, and the fragment
+// graph built from a set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "enumerate/enumerate_detail.h"
+
+namespace {
+
+using Bond = std::pair<int, int>;
+using BondSet = std::vector<Bond>;  // node numbers (vertex + 1), in emission order
+
+// A compound graph as the edge-list packing leaves it: symmetric, sorted lists.
+Graph make_compound(int nv, const std::vector<Bond>& bonds, const std::vector<int>& vl = {},
+                    const std::vector<int>& bl = {}) {
+  std::vector<std::vector<std::pair<int, int>>> adj(nv);
+  for (std::size_t i = 0; i < bonds.size(); ++i) {
+    int l = bl.empty() ? 0 : bl[i];
+    adj[bonds[i].first].push_back({bonds[i].second, l});
+    adj[bonds[i].second].push_back({bonds[i].first, l});
+  }
+  Graph g;
+  g.vs = nv;
+  g.es = 2 * static_cast<int>(bonds.size());
+  g.v.push_back(0);
+  for (int i = 0; i < nv; ++i) {
+    std::sort(adj[i].begin(), adj[i].end());
+    for (auto [x, l] : adj[i]) {
+      g.e.push_back(x);
+      g.el.push_back(l);
+    }
+    g.v.push_back(static_cast<int>(g.e.size()));
+    g.vid.push_back(i);
+    g.vl.push_back(vl.empty() ? 0 : vl[i]);
+  }
+  return g;
+}
+
+std::vector<BondSet> fast_sets(const Graph& G, int threshold) {
+  EnumWork w;
+  std::vector<BondSet> out;
+  enumerate_bond_sets(G, threshold, w, [&](const Edge* s, int n) {
+    BondSet b;
+    for (int i = 0; i < n; ++i) b.push_back({s[i].u, s[i].v});
+    out.push_back(b);
+  });
+  return out;
+}
+
+// ---- literal oracle: the recursion copying two working graphs per step ----
+
+struct LGraph {
+  std::vector<int> node;
+  std::vector<Edge> edge;
+  int num_nodes = 0, num_edges = 0, num_effective_edges = 0;
+};
+struct LFragmentSet {
+  std::vector<int> edge_index;
+  LGraph g;
+};
+struct LCtx {
+  const LGraph* g_copy;
+  int threshold;
+  std::vector<BondSet>* out;
+};
+
+void removeloop(LGraph& g) {
+  for (int i = 0; i < g.num_edges; ++i)
+    if (g.edge[i].u != 0 && g.edge[i].u == g.edge[i].v) {
+      g.edge[i] = Edge{0, 0};
+      --g.num_effective_edges;
+    }
+}
+
+int get_an_edge(const LFragmentSet& w, std::vector<int>& mark_adj, int& flag, const LGraph& g_copy) {
+  if (w.g.num_effective_edges < 1) return -1;
+  for (int i = 0; i < w.g.num_edges; ++i) {
+    if (w.g.edge[i].u == 0 || w.g.edge[i].v == 0) continue;
+    int a = g_copy.edge[i].u, b = g_copy.edge[i].v;
+    if (mark_adj[a - 1] == 1 || mark_adj[b - 1] == 1 || flag == 0) {
+      mark_adj[a - 1] = mark_adj[b - 1] = 1;
+      flag = 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void generate_fragments(LFragmentSet& w, const LCtx& c, std::vector<int>& mark_adj, BondSet& U,
+                        int& flag) {
+  int flag1 = 1;
+  removeloop(w.g);
+  if (U.empty()) flag1 = 0;
+  std::vector<int> mark_adj1 = mark_adj, mark_adj2 = mark_adj;
+  BondSet U1 = U, U2 = U;
+  int adj_edge = get_an_edge(w, mark_adj2, flag, *c.g_copy);
+  if (adj_edge == -1) return;
+  U2.push_back({c.g_copy->edge[adj_edge].u, c.g_copy->edge[adj_edge].v});
+  LFragmentSet w1 = w, w2 = w;
+  int x = w.g.edge[adj_edge].u, y = w.g.edge[adj_edge].v;
+  EXPECT_NE(x, y);
+  for (int i = 0; i < w1.g.num_edges; ++i) {
+    if (w1.g.edge[i].u == y) w1.g.edge[i].u = x;
+    if (w1.g.edge[i].v == y) w1.g.edge[i].v = x;
+  }
+  w1.edge_index.push_back(adj_edge);
+  w2.g.edge[adj_edge] = Edge{0, 0};
+  --w2.g.num_effective_edges;
+  if (static_cast<int>(U2.size()) < c.threshold)
+    generate_fragments(w1, c, mark_adj2, U2, flag);
+  else
+    c.out->push_back(U2);
+  generate_fragments(w2, c, mark_adj1, U1, flag1);
+}
+
+std::vector<BondSet> literal_sets(const Graph& G, int threshold) {
+  LGraph g;
+  std::vector<std::vector<int>> mark(G.vs, std::vector<int>(G.vs, 0));
+  for (int i = 0; i < G.vs; ++i) g.node.push_back(++g.num_nodes);
+  for (int u = 0; u < G.vs; ++u)
+    for (int j = G.v[u]; j < G.v[u + 1]; ++j) {
+      int x = G.e[j];
+      if (!mark[u][x] && !mark[x][u]) {
+        g.edge.push_back(Edge{u + 1, x + 1});
+        ++g.num_edges;
+        ++g.num_effective_edges;
+        mark[u][x] = mark[x][u] = 1;
+      }
+    }
+  LGraph g_copy = g;
+  std::vector<BondSet> out;
+  LCtx c{&g_copy, threshold, &out};
+  LFragmentSet w{{}, g};
+  std::vector<int> mark_adj(G.vs, 0);
+  BondSet U;
+  int flag = 0;
+  generate_fragments(w, c, mark_adj, U, flag);
+  return out;
+}
+
+// ---- brute force: every bond subset of the size, kept if connected and acyclic ----
+
+std::vector<BondSet> brute_sets(const Graph& G, int t) {
+  std::vector<Bond> bonds;
+  for (int u = 0; u < G.vs; ++u)
+    for (int j = G.v[u]; j < G.v[u + 1]; ++j)
+      if (G.e[j] > u) bonds.push_back({u + 1, G.e[j] + 1});
+  const int m = static_cast<int>(bonds.size());
+  std::vector<BondSet> out;
+  if (t < 1 || t > m) return out;
+  std::vector<int> pick(t);
+  for (int i = 0; i < t; ++i) pick[i] = i;
+  for (;;) {
+    std::vector<int> parent(G.vs + 1);
+    for (int i = 0; i <= G.vs; ++i) parent[i] = i;
+    auto root = [&](int x) {
+      while (parent[x] != x) x = parent[x];
+      return x;
+    };
+    bool acyclic = true;
+    std::vector<int> verts;
+    BondSet s;
+    for (int i : pick) {
+      auto [a, b] = bonds[i];
+      s.push_back(bonds[i]);
+      verts.push_back(a);
+      verts.push_back(b);
+      int ra = root(a), rb = root(b);
+      if (ra == rb) acyclic = false;
+      parent[ra] = rb;
+    }
+    std::sort(verts.begin(), verts.end());
+    verts.erase(std::unique(verts.begin(), verts.end()), verts.end());
+    if (acyclic && static_cast<int>(verts.size()) == t + 1) out.push_back(s);
+    int i = t - 1;
+    while (i >= 0 && pick[i] == m - t + i) --i;
+    if (i < 0) break;
+    ++pick[i];
+    for (int j = i + 1; j < t; ++j) pick[j] = pick[j - 1] + 1;
+  }
+  return out;
+}
+
+std::vector<BondSet> sorted_sets(std::vector<BondSet> v) {
+  for (auto& s : v) std::sort(s.begin(), s.end());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Structured and random compounds: rings, fused rings, stars, several parts,
+// dense graphs (many parallel edges after contraction), no bonds, one bond.
+std::vector<std::pair<int, std::vector<Bond>>> test_compounds() {
+  std::vector<std::pair<int, std::vector<Bond>>> c;
+  auto ring = [](int n, int off) {
+    std::vector<Bond> b;
+    for (int i = 0; i < n; ++i) b.push_back({off + i, off + (i + 1) % n});
+    return b;
+  };
+  c.push_back({3, {}});
+  c.push_back({2, {{0, 1}}});
+  c.push_back({6, ring(6, 0)});
+  c.push_back({3, ring(3, 0)});
+  std::vector<Bond> naph = ring(6, 0);
+  naph.insert(naph.end(), {{5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}});
+  c.push_back({10, naph});
+  c.push_back({6, {{0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}}});
+  std::vector<Bond> parts = ring(5, 0);
+  parts.insert(parts.end(), {{5, 6}, {6, 7}, {7, 5}, {8, 9}});
+  c.push_back({11, parts});
+  std::vector<Bond> k5;
+  for (int i = 0; i < 5; ++i)
+    for (int j = i + 1; j < 5; ++j) k5.push_back({j, i});
+  c.push_back({5, k5});
+  std::mt19937 rng(12345);
+  for (int r = 0; r < 60; ++r) {
+    int n = 1 + static_cast<int>(rng() % 11);
+    int density = 15 + static_cast<int>(rng() % 45);
+    std::vector<Bond> b;
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j)
+        if (static_cast<int>(rng() % 100) < density) b.push_back({j, i});
+    std::shuffle(b.begin(), b.end(), rng);
+    if (b.size() > 18) b.resize(18);
+    c.push_back({n, b});
+  }
+  return c;
+}
+
+}  // namespace
+
+TEST(EnumerateBondSets, HandCheckedOrders) {
+  // Bonds 0-1, 0-3, 1-2, 2-3, 2-4 become e0..e4 = (1,2) (1,4) (2,3) (3,4) (3,5).
+  Graph ex = make_compound(5, {{2, 3}, {0, 3}, {2, 4}, {1, 2}, {0, 1}});
+  EXPECT_EQ(fast_sets(ex, 2), (std::vector<BondSet>{{{1, 2}, {1, 4}},
+                                                    {{1, 2}, {2, 3}},
+                                                    {{1, 4}, {3, 4}},
+                                                    {{2, 3}, {3, 4}},
+                                                    {{2, 3}, {3, 5}},
+                                                    {{3, 4}, {3, 5}}}));
+  EXPECT_EQ(fast_sets(ex, 1), (std::vector<BondSet>{{{1, 2}}, {{1, 4}}, {{2, 3}}, {{3, 4}}, {{3, 5}}}));
+  // A threshold below 1 behaves as 1, as the recursion's "size reached" test does.
+  EXPECT_EQ(fast_sets(ex, 0), fast_sets(ex, 1));
+
+  Graph ring6 = make_compound(6, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}});
+  EXPECT_EQ(fast_sets(ring6, 5).size(), 6u);
+  EXPECT_TRUE(fast_sets(ring6, 6).empty());
+
+  Graph two = make_compound(5, {{0, 1}, {1, 2}, {3, 4}});
+  EXPECT_EQ(fast_sets(two, 2), (std::vector<BondSet>{{{1, 2}, {2, 3}}}));
+  EXPECT_EQ(fast_sets(two, 1), (std::vector<BondSet>{{{1, 2}}, {{2, 3}}, {{4, 5}}}));
+
+  Graph star = make_compound(4, {{0, 1}, {0, 2}, {0, 3}});
+  EXPECT_EQ(fast_sets(star, 3), (std::vector<BondSet>{{{1, 2}, {1, 3}, {1, 4}}}));
+
+  EXPECT_TRUE(fast_sets(make_compound(4, {}), 1).empty());
+  EXPECT_TRUE(fast_sets(make_compound(1, {}), 1).empty());
+  EXPECT_TRUE(fast_sets(make_compound(0, {}), 1).empty());
+  EXPECT_TRUE(fast_sets(star, 1 << 30).empty());
+}
+
+TEST(EnumerateBondSets, AgreesWithLiteralRecursionAndBruteForce) {
+  EnumWork shared;  // one scratch across compounds of every size, as in a run
+  for (const auto& [n, bonds] : test_compounds()) {
+    Graph G = make_compound(n, bonds);
+    for (int t = 1; t <= 8; ++t) {
+      std::vector<BondSet> fast;
+      enumerate_bond_sets(G, t, shared, [&](const Edge* s, int k) {
+        fast.push_back(BondSet(k));
+        for (int i = 0; i < k; ++i) fast.back()[i] = {s[i].u, s[i].v};
+      });
+      SCOPED_TRACE("vertices " + std::to_string(n) + " bonds " + std::to_string(bonds.size()) +
+                   " length " + std::to_string(t));
+      ASSERT_EQ(fast, literal_sets(G, t));
+      std::vector<BondSet> s = sorted_sets(fast);
+      ASSERT_TRUE(std::adjacent_find(s.begin(), s.end()) == s.end());
+      ASSERT_EQ(s, sorted_sets(brute_sets(G, t)));
+    }
+  }
+}
+
+TEST(EnumerateBondSets, LargerCompoundAgreesWithLiteral) {
+  // More than 64 bonds: candidates span several words.
+  std::vector<Bond> b;
+  for (int i = 0; i < 70; ++i) b.push_back({i, i + 1});
+  for (int i = 0; i + 6 < 71; i += 7) b.push_back({i, i + 6});
+  Graph G = make_compound(71, b);
+  for (int t : {1, 3, 5}) EXPECT_EQ(fast_sets(G, t), literal_sets(G, t));
+}
+
+namespace {
+
+// The fragment graph as built literally: sorted triples packed in list order.
+Graph literal_fragment(const BondSet& s, const Graph& G) {
+  std::vector<int> touched;
+  for (auto [a, b] : s) {
+    touched.push_back(a - 1);
+    touched.push_back(b - 1);
+  }
+  std::sort(touched.begin(), touched.end());
+  touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+  std::vector<int> map(G.vs, -1);
+  Graph g;
+  g.vs = static_cast<int>(touched.size());
+  g.es = 2 * static_cast<int>(s.size());
+  for (int k = 0; k < g.vs; ++k) {
+    map[touched[k]] = k;
+    g.vid.push_back(k);
+    g.vl.push_back(G.vl[touched[k]]);
+  }
+  std::vector<std::vector<int>> triples;
+  for (auto [a, b] : s) {
+    int l = find_label(Edge{a, b}, G);
+    triples.push_back({map[a - 1], map[b - 1], l});
+    triples.push_back({map[b - 1], map[a - 1], l});
+  }
+  std::sort(triples.begin(), triples.end());
+  g.v.assign(g.vs + 1, 0);
+  for (const auto& t : triples) {
+    g.e.push_back(t[1]);
+    g.el.push_back(t[2]);
+    ++g.v[t[0] + 1];
+  }
+  for (int k = 0; k < g.vs; ++k) g.v[k + 1] += g.v[k];
+  return g;
+}
+
+void expect_same_fragment(const Graph& a, const Graph& b) {
+  EXPECT_EQ(a.vs, b.vs);
+  EXPECT_EQ(a.es, b.es);
+  EXPECT_EQ(a.v, b.v);
+  EXPECT_EQ(a.e, b.e);
+  EXPECT_EQ(a.el, b.el);
+  EXPECT_EQ(a.vl, b.vl);
+  EXPECT_EQ(a.vid, b.vid);
+  EXPECT_EQ(static_cast<int>(a.p.size()), a.vs);
+}
+
+std::string stdout_of_exit(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(CreateGraphFromSet, BuildsFragmentGraphs) {
+  // Compound vertices 0..8 with labels 10+i; bonds labelled by their position.
+  std::vector<Bond> bonds = {{7, 2}, {2, 5}, {0, 1}, {5, 8}, {5, 6}, {3, 4}, {2, 3}};
+  std::vector<int> vl, bl;
+  for (int i = 0; i < 9; ++i) vl.push_back(10 + i);
+  for (int i = 0; i < 7; ++i) bl.push_back(i % 3);
+  Graph G = make_compound(9, bonds, vl, bl);
+  FragWork fw;
+  Graph g;
+
+  Edge one{1, 2};
+  create_graph_from_set(&one, 1, G, fw, g);
+  EXPECT_EQ(g.vs, 2);
+  EXPECT_EQ(g.es, 2);
+  EXPECT_EQ(g.v, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(g.el, (std::vector<int>{2, 2}));
+
+  Edge s725[2] = {{3, 8}, {3, 6}};
+  create_graph_from_set(s725, 2, G, fw, g);
+  EXPECT_EQ(g.vl, (std::vector<int>{12, 15, 17}));
+  EXPECT_EQ(g.e, (std::vector<int>{1, 2, 0, 0}));
+  EXPECT_EQ(g.el, (std::vector<int>{1, 0, 1, 0}));
+  expect_same_fragment(g, literal_fragment({{3, 8}, {3, 6}}, G));
+
+  // Every set the enumeration gives, on a scratch shared with larger compounds.
+  EnumWork w;
+  for (const auto& [n, b] : test_compounds()) {
+    std::vector<int> rvl, rbl;
+    for (int i = 0; i < n; ++i) rvl.push_back((i * 7) % 4);
+    for (std::size_t i = 0; i < b.size(); ++i) rbl.push_back(static_cast<int>(i % 3));
+    Graph C = make_compound(n, b, rvl, rbl);
+    for (int t = 1; t <= 4; ++t)
+      enumerate_bond_sets(C, t, w, [&](const Edge* s, int k) {
+        create_graph_from_set(s, k, C, fw, g);
+        BondSet bs;
+        for (int i = 0; i < k; ++i) bs.push_back({s[i].u, s[i].v});
+        expect_same_fragment(g, literal_fragment(bs, C));
+      });
+  }
+}
+
+TEST(CreateGraphFromSet, TypeFilter) {
+  Graph G = make_compound(6, {{0, 1}, {1, 2}, {2, 3}, {1, 4}, {4, 5}});
+  int branched[5] = {0, 0, 0, 0, 0}, total[5] = {0, 0, 0, 0, 0};
+  FragWork fw;
+  Graph g;
+  EnumWork w;
+  for (int t = 1; t <= 4; ++t)
+    enumerate_bond_sets(G, t, w, [&](const Edge* s, int k) {
+      create_graph_from_set(s, k, G, fw, g);
+      ++total[t];
+      EXPECT_TRUE(fragment_passes(g, 1));
+      EXPECT_NE(fragment_passes(g, 2), fragment_passes(g, 3));
+      if (fragment_passes(g, 2)) ++branched[t];
+    });
+  EXPECT_EQ(branched[1] + branched[2], 0);
+  // Length 3: the chains 3-2-1-0, 3-2-1-4, 0-1-4-5, 2-1-4-5 and the star at 1.
+  EXPECT_EQ(total[3], 5);
+  EXPECT_EQ(branched[3], 1);
+  EXPECT_GT(total[4], branched[4]);
+}
+
+TEST(CreateGraphFromSetDeath, FatalMessages) {
+  std::filesystem::path dir = std::filesystem::temp_directory_path();
+  std::string out1 = (dir / "sarvik_enum_opt.txt").string();
+  Graph G = make_compound(3, {{0, 1}, {1, 2}});
+  FragWork fw;
+  Graph g;
+  Edge s{1, 2};
+  create_graph_from_set(&s, 1, G, fw, g);
+  EXPECT_EXIT(
+      {
+        std::freopen(out1.c_str(), "w", stdout);
+        fragment_passes(g, 4);
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(stdout_of_exit(out1), "Option not valid\n");
+  Edge twice[2] = {{1, 2}, {1, 2}};
+  EXPECT_EXIT(
+      {
+        std::freopen(out1.c_str(), "w", stdout);
+        create_graph_from_set(twice, 2, G, fw, g);
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(stdout_of_exit(out1), "duplicated edges 0 0, 1 1\n");
+  std::filesystem::remove(out1);
+}
