@@ -1,0 +1,263 @@
+// Mol2 reader: three passes over a Tripos Mol2 file (count and collect atom
+// types into the dictionary, allocate, fill). All passes frame molecules with
+// the same scanner, so they always agree on the molecules.
+#include <cstdio>
+
+#include "input/input_detail.h"
+
+namespace {
+
+// One molecule's lines. Vectors keep their strings between molecules.
+struct Mol2Molecule {
+  std::string name_line;
+  std::string counts;
+  std::vector<std::string> atoms;  // first natoms are this molecule's
+  std::vector<std::string> bonds;  // first nbonds are this molecule's
+  int natoms = 0;
+  int nbonds = 0;
+  int atom_count = 0;   // from the counts line
+  int bond_count = 0;   // from the counts line when bond_given
+  bool bond_given = false;
+};
+
+// The scanner's place in the file: line holds the header line of the next
+// molecule when have_header is set.
+struct Mol2Scanner {
+  LineReader r;
+  std::string line;
+  bool started = false;
+  bool have_header = false;
+  std::vector<std::string_view> fields;
+};
+
+bool starts_with(const std::string& line, const char* prefix) {
+  return line.rfind(prefix, 0) == 0;
+}
+
+// The name of a molecule: its name line, or its 1-based position when the
+// line is empty or begins with "*" (an unnamed molecule).
+std::string mol2_name(const Mol2Molecule& m, int position) {
+  if (m.name_line.empty() || m.name_line[0] == '*') return std::to_string(position);
+  return m.name_line;
+}
+
+[[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position) {
+  error("read mol2 file : " + what + " in molecule " + mol2_name(m, position) + "\n");
+}
+
+bool is_separator(char c) { return c == ' ' || c == '\t'; }
+
+// Counts line: from the first digit, the atom count runs to the next separator;
+// one character after it is skipped and the bond count runs from there to the
+// next separator. An empty second run (right-aligned columns) gives no count.
+void parse_counts(Mol2Molecule& m) {
+  const std::string& c = m.counts;
+  std::size_t p = c.find_first_of("0123456789");
+  m.atom_count = 0;
+  m.bond_count = 0;
+  m.bond_given = false;
+  if (p == std::string::npos) return;
+  std::size_t q = p;
+  while (q < c.size() && !is_separator(c[q])) ++q;
+  m.atom_count = leading_int(std::string_view(c).substr(p, q - p));
+  if (q + 1 >= c.size()) return;
+  std::size_t s = q + 1;
+  std::size_t t = s;
+  while (t < c.size() && !is_separator(c[t])) ++t;
+  if (t == s) return;
+  m.bond_count = leading_int(std::string_view(c).substr(s, t - s));
+  m.bond_given = true;
+}
+
+// The vertex label of an atom type: the whole type, or under NoAtmLabels the
+// part before its first ".".
+std::string_view vertex_label(std::string_view type) {
+  if (NoAtmLabels == 1) return type.substr(0, type.find('.'));
+  return type;
+}
+
+// Stores s.line as line k of lines (swapping, so no copy is made).
+void keep_line(Mol2Scanner& s, std::vector<std::string>& lines, int k) {
+  if (static_cast<int>(lines.size()) <= k) lines.resize(k + 1);
+  lines[k].swap(s.line);
+}
+
+// Reads the next molecule. False when no molecule follows: no further
+// "@<TRIPOS>MOLECULE" line, or one that ends the file. A molecule without a
+// "@<TRIPOS>BOND" section has no bonds. Refuses molecules whose layout or
+// counts are broken.
+bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
+  if (!s.started) {
+    s.started = true;
+    while (read_line(s.r, s.line)) {
+      if (starts_with(s.line, "@<TRIPOS>MOLECULE")) {
+        s.have_header = true;
+        break;
+      }
+    }
+  }
+  if (!s.have_header) return false;
+  s.have_header = false;
+  m.natoms = 0;
+  m.nbonds = 0;
+  if (!read_line(s.r, m.name_line)) return false;
+  if (!read_line(s.r, m.counts)) mol2_refuse("file ends before the counts line", m, position);
+  parse_counts(m);
+  // Optional lines (type, charges, status bits, comment) up to the first section.
+  bool more;
+  while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
+  }
+  if (!more || !starts_with(s.line, "@<TRIPOS>ATOM"))
+    mol2_refuse("no @<TRIPOS>ATOM line after the counts line", m, position);
+  while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
+    if (is_blank(s.line)) continue;
+    split_fields(s.line, s.fields);
+    if (s.fields.size() < 6)
+      mol2_refuse("fewer than 6 fields in atom line " + std::to_string(m.natoms + 1), m,
+                  position);
+    keep_line(s, m.atoms, m.natoms++);
+  }
+  // Sections other than the bonds (UNITY_ATOM_ATTR and the like) are skipped.
+  while (more && !starts_with(s.line, "@<TRIPOS>BOND") &&
+         !starts_with(s.line, "@<TRIPOS>MOLECULE"))
+    more = read_line(s.r, s.line);
+  if (more && starts_with(s.line, "@<TRIPOS>BOND")) {
+    while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>") &&
+           !is_blank(s.line)) {
+      split_fields(s.line, s.fields);
+      if (s.fields.size() < 4)
+        mol2_refuse("fewer than 4 fields in bond line " + std::to_string(m.nbonds + 1), m,
+                    position);
+      keep_line(s, m.bonds, m.nbonds++);
+    }
+    while (more && !starts_with(s.line, "@<TRIPOS>MOLECULE")) more = read_line(s.r, s.line);
+  }
+  s.have_header = more;
+  if (m.natoms != m.atom_count)
+    mol2_refuse(std::to_string(m.natoms) + " atom lines for an atom count of " +
+                    std::to_string(m.atom_count),
+                m, position);
+  if (m.bond_given && m.nbonds != m.bond_count)
+    mol2_refuse(std::to_string(m.nbonds) + " bond lines for a bond count of " +
+                    std::to_string(m.bond_count),
+                m, position);
+  return true;
+}
+
+void scanner_open(Mol2Scanner& s, FILE* fp) {
+  line_reader_open(s.r, fp);
+  s.started = false;
+  s.have_header = false;
+}
+
+[[noreturn]] void input_changed() {
+  error("read mol2 file : the input file changed while it was read\n");
+}
+
+}  // namespace
+
+int calculate_total_comps_mol2() {
+  DictionaryBuilder dict;
+  dictionary_begin(dict, "E -\nE =\nE #\nE ~\nE *\n");
+  FILE* fp = xfopen(filestub, "r");
+  Mol2Scanner s;
+  scanner_open(s, fp);
+  Mol2Molecule m;
+  int count = 0;
+  std::string label;
+  while (mol2_next_molecule(s, m, count + 1)) {
+    for (int k = 0; k < m.natoms; ++k) {
+      split_fields(m.atoms[k], s.fields);
+      label = vertex_label(s.fields[5]);
+      if (label.empty())
+        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count + 1);
+      dictionary_add_vertex_label(dict, label);
+    }
+    ++count;
+  }
+  std::fclose(fp);
+  dictionary_write(dict);
+  std::printf("total compounds = %d\n", count);
+  return count;
+}
+
+std::vector<Graph> init_graph_all_mol2(int total_comp) {
+  std::vector<Graph> graphs(total_comp);
+  FILE* fp = xfopen(filestub, "r");
+  Mol2Scanner s;
+  scanner_open(s, fp);
+  Mol2Molecule m;
+  int count = 0;
+  while (mol2_next_molecule(s, m, count + 1)) {
+    if (count >= total_comp) input_changed();
+    Graph& g = graphs[count];
+    // The scanner has checked the counts against the lines, so these sizes are
+    // bounded by the file.
+    g.e.assign(2 * m.nbonds, 0);
+    g.el.assign(2 * m.nbonds, 0);
+    g.v.assign(m.natoms + 1, 0);
+    g.vl.assign(m.natoms, 0);
+    g.vid.assign(m.natoms, 0);
+    ++count;
+  }
+  std::fclose(fp);
+  if (count != total_comp) input_changed();
+  return graphs;
+}
+
+int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec) {
+  Mol2Scanner s;
+  scanner_open(s, fp);
+  Mol2Molecule m;
+  std::vector<EdgeEntry> bonds;
+  std::vector<EdgeEntry> edges;
+  std::string label;
+  int num = 0;
+  while (mol2_next_molecule(s, m, num + 1)) {
+    if (num >= static_cast<int>(rule_vec.size())) input_changed();
+    Graph& g = rule_vec[num];
+    const std::string nm = mol2_name(m, num + 1);
+    if (static_cast<int>(name.size()) <= num) name.resize(num + 1);
+    name[num] = nm;
+    g.vs = m.natoms;
+    // Without a bond count on the counts line the bond lines are the limit.
+    const int bond_lines = m.bond_given ? m.bond_count : m.nbonds;
+    if (g.vs > 999 || bond_lines > 499)
+      error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
+    g.vid.resize(g.vs);
+    g.vl.resize(g.vs);
+    for (int k = 0; k < g.vs; ++k) {
+      split_fields(m.atoms[k], s.fields);
+      label = vertex_label(s.fields[5]);
+      g.vid[k] = k;
+      g.vl[k] = graph_index_vertex_labelset(label, ls);
+    }
+    bonds.clear();
+    for (int k = 0; k < m.nbonds; ++k) {
+      split_fields(m.bonds[k], s.fields);
+      const std::string_view type = s.fields[3];
+      const char* edge = nullptr;
+      if (type == "nc" || type == "du" || type == "un") continue;
+      if (NoBndLabels == 1)
+        edge = "-";
+      else if (type == "1")
+        edge = "-";
+      else if (type == "2")
+        edge = "=";
+      else if (type == "3")
+        edge = "#";
+      else if (type == "ar")
+        edge = "~";
+      else if (type == "am")
+        edge = "*";
+      else
+        mol2_refuse("edge label not valid " + std::string(type), m, num + 1);
+      bonds.push_back({leading_int(s.fields[1]) - 1, leading_int(s.fields[2]) - 1,
+                       graph_index_edge_labelset(edge, ls)});
+    }
+    build_graph_from_bonds(g, bonds, edges);
+    ++num;
+  }
+  std::fclose(fp);
+  return num;
+}

@@ -1,0 +1,124 @@
+// Pieces shared by the SD and Mol2 readers: the line reader, the dictionary
+// text of the first pass and the building of a compound graph from its bonds.
+#include <climits>
+#include <cstring>
+
+#include "input/input_detail.h"
+
+void line_reader_open(LineReader& r, FILE* fp) {
+  r.fp = fp;
+  r.block.resize(1 << 16);
+  r.pos = 0;
+  r.end = 0;
+  r.at_eof = false;
+}
+
+bool read_line(LineReader& r, std::string& line) {
+  line.clear();
+  bool got = false;
+  for (;;) {
+    if (r.pos == r.end) {
+      if (r.at_eof) break;
+      r.pos = 0;
+      r.end = std::fread(r.block.data(), 1, r.block.size(), r.fp);
+      if (r.end == 0) {
+        r.at_eof = true;
+        break;
+      }
+    }
+    got = true;
+    const char* start = r.block.data() + r.pos;
+    const std::size_t avail = r.end - r.pos;
+    const void* nl = std::memchr(start, '\n', avail);
+    if (nl != nullptr) {
+      const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
+      line.append(start, n);
+      r.pos += n + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return true;
+    }
+    line.append(start, avail);
+    r.pos = r.end;
+  }
+  return got;
+}
+
+void dictionary_begin(DictionaryBuilder& d, const char* edge_block) {
+  d.seen.clear();
+  d.text = "# number of vertices, # of edges is 4\n";
+  d.text += edge_block;
+}
+
+void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label) {
+  if (!d.seen.insert(label).second) return;
+  hashdict.push_back(label);
+  d.text += "V ";
+  d.text += label;
+  d.text += '\n';
+}
+
+void dictionary_write(const DictionaryBuilder& d) {
+  FILE* fp = xfopen(concat_str_for_dict(), "w");
+  std::fwrite(d.text.data(), 1, d.text.size(), fp);
+  std::fclose(fp);
+}
+
+void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
+                            std::vector<EdgeEntry>& edges) {
+  g.es = 2 * static_cast<int>(bonds.size());
+  edges.clear();
+  for (const EdgeEntry& b : bonds) {
+    const int i = b.head < b.tail ? b.head : b.tail;
+    const int j = b.head < b.tail ? b.tail : b.head;
+    // Compound graphs have vid[k] = k, so an atom number in range is its own
+    // vertex; anything else gets the lookup's message.
+    const int hi = (i >= 0 && i < g.vs && g.vid[i] == i) ? i : graph_lookup_vid(i, g);
+    const int hj = (j >= 0 && j < g.vs && g.vid[j] == j) ? j : graph_lookup_vid(j, g);
+    edges.push_back({hi, hj, b.label});
+    edges.push_back({hj, hi, b.label});
+  }
+  g.e.assign(g.es, 0);
+  g.el.assign(g.es, 0);
+  g.v.assign(g.vs + 1, 0);
+  sort_edges(edges.data(), g.es);
+  check_duplicated_edges(edges.data(), g);
+  pack_edges(edges.data(), g);
+}
+
+void split_fields(const std::string& line, std::vector<std::string_view>& fields) {
+  fields.clear();
+  const char* s = line.data();
+  const char* end = s + line.size();
+  while (s < end) {
+    while (s < end && (*s == ' ' || *s == '\t')) ++s;
+    if (s == end) break;
+    const char* t = s;
+    while (t < end && *t != ' ' && *t != '\t') ++t;
+    fields.emplace_back(s, static_cast<std::size_t>(t - s));
+    s = t;
+  }
+}
+
+bool is_blank(const std::string& line) {
+  for (char c : line)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
+int leading_int(std::string_view s) {
+  std::size_t k = 0;
+  bool negative = false;
+  if (k < s.size() && (s[k] == '+' || s[k] == '-')) {
+    negative = s[k] == '-';
+    ++k;
+  }
+  long long value = 0;
+  for (; k < s.size() && s[k] >= '0' && s[k] <= '9'; ++k) {
+    value = value * 10 + (s[k] - '0');
+    if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < -INT_MAX) return -INT_MAX;
+  return static_cast<int>(value);
+}
