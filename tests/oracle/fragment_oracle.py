@@ -171,7 +171,16 @@ def read_mol2(path, no_atm_labels, no_bnd_labels):
             k += 1
         k += 1
         labels = []
+        in_atoms = True
         while k < n and not lines[k].startswith("@<TRIPOS>BOND"):
+            # Another section between the atoms and the bonds (Open Babel
+            # writes @<TRIPOS>UNITY_ATOM_ATTR there for charged atoms) holds
+            # no atoms: skip it up to the bond section.
+            if lines[k].startswith("@<TRIPOS>"):
+                in_atoms = False
+            if not in_atoms:
+                k += 1
+                continue
             toks = mol2_tokens(lines[k])
             if len(toks) < 6:
                 raise InputError("molecule %s: short atom line %r" % (name, lines[k]))
@@ -197,12 +206,16 @@ def read_mol2(path, no_atm_labels, no_bnd_labels):
     return comps
 
 
-def read_input(path, no_atm, no_bnd, use_rdkit=True):
-    dot = os.path.basename(path).find(".")
-    full_dot = path.find(".")
-    if full_dot < 0:
-        raise InputError("input name has no extension")
-    if path[full_dot + 1:full_dot + 2] == "m":
+def read_input(path, no_atm, no_bnd, use_rdkit=True, fmt=None):
+    """fmt None: chosen as the program chooses it for the file name alone
+    (the character after the first '.' of the base name is 'm': Mol2)."""
+    if fmt is None:
+        base = os.path.basename(path)
+        dot = base.find(".")
+        if dot < 0:
+            raise InputError("input name has no extension")
+        fmt = "mol2" if base[dot + 1:dot + 2] == "m" else "sd"
+    if fmt == "mol2":
         return read_mol2(path, no_atm, no_bnd), "mol2"
     return read_sd(path, no_bnd, use_rdkit), "sd"
 
@@ -803,6 +816,85 @@ def summary(comps, ex, show_fragments):
                  ",".join(str(dist[L]) for L, _, _ in ex.length_rows)))
 
 
+def mock_run(comps, ex, fmt, rng):
+    """Writes what a correct run could write (descriptor ids shuffled within
+    each length, fragment vertices in random order): (stdout, out lines, frag text).
+    Used to test the comparison itself."""
+    desc_id = {}
+    order = []
+    for L, _, _ in ex.length_rows:
+        keys = sorted(ex.desc[L], key=lambda x: ex.frag_id[x])
+        rng.shuffle(keys)
+        for key in keys:
+            order.append(key)
+            desc_id[key] = len(order)
+    out = []
+    for ci, c in enumerate(comps):
+        pairs = [(desc_id[key], f) for L, key, f in ex.occ[ci] if key in ex.desc[L]]
+        out.append('"%s",%d' % (c.name, len(pairs)) + "".join(",%d,%d" % p for p in pairs))
+    text = []
+    sd_type = {"-": 1, "=": 2, "#": 3, "~": 4}
+    m2_type = {"-": "  1", "=": "  2", "#": "  3", "~": " ar", "*": " am"}
+    for key in order:
+        verts, edges = [], []
+
+        def build(node, parent, el):
+            v = len(verts)
+            verts.append(node[0])
+            if parent is not None:
+                edges.append((parent, v, el))
+            for cel, kid in node[1]:
+                build(kid, v, cel)
+        if key[0] == 0:
+            build(key[1], None, None)
+        else:
+            build(key[2], None, None)
+            first = len(verts)
+            build(key[3], None, None)
+            edges.append((0, first, key[1]))
+        perm = list(range(len(verts)))
+        rng.shuffle(perm)
+        vl = [None] * len(verts)
+        for v, lab in enumerate(verts):
+            vl[perm[v]] = lab
+        es = sorted((min(perm[a], perm[b]), max(perm[a], perm[b]), l) for a, b, l in edges)
+        if fmt == "sd":
+            text.append("%d\n  QZ                2D\n\n" % ex.frag_id[key])
+            text.append("%3d%3d%3d%3d%3d%3d%3d%3d%3d%3d%3d\n" % ((len(vl), len(es)) + (0,) * 9))
+            for lab in vl:
+                text.append("    0.0000    0.0000    0.0000 " + lab.ljust(3) + " 0  0  0  0  0  0  0\n")
+            for a, b, l in es:
+                text.append("%3d%3d%3d  0  0  0  0\n" % (a + 1, b + 1, sd_type[l]))
+            text.append("M  END\n$$$$\n")
+        else:
+            text.append("@<TRIPOS>MOLECULE\n%d\n" % ex.frag_id[key])
+            text.append("%3d%3d%3d%3d%3d\n" % (len(vl), len(es), 0, 0, 0))
+            text.append("SMALL\nQZ FRAGMENT\n\n\n@<TRIPOS>ATOM\n")
+            for v, lab in enumerate(vl):
+                text.append("\t%4d %s\t0.0000\t0.0000\t0.0000 %s\t0  UNK\t0.000\n"
+                            % (v + 1, lab.split(".", 1)[0], lab))
+            text.append("@<TRIPOS>BOND\n")
+            for n, (a, b, l) in enumerate(es, start=1):
+                text.append("\t%3d\t%3d\t%3d%s\n" % (n, a + 1, b + 1, m2_type[l]))
+            text.append("\n")
+    return expected_stdout(ex), out, "".join(text)
+
+
+def compare_mock(comps, ex, fmt, stdout, out, frag_text):
+    import tempfile
+    fd, path = tempfile.mkstemp(suffix="_frag.sdf")
+    with os.fdopen(fd, "w") as f:
+        f.write(frag_text)
+    problems = []
+    recs = parse_frag_sd(path, problems) if fmt == "sd" else parse_frag_mol2(path, problems)
+    os.remove(path)
+    rep = Report(5)
+    compare(comps, ex, stdout, out, recs, problems, rep, fmt)
+    rep_nofrag = Report(5)
+    compare(comps, ex, stdout, out, None, [], rep_nofrag, fmt)
+    return rep, rep_nofrag
+
+
 def self_test():
     fails = []
 
@@ -971,6 +1063,58 @@ def self_test():
     finally:
         shutil.rmtree(d)
 
+    # the comparison accepts a correct run and catches a wrong one
+    rng = random.Random(7)
+    vlab = ["C", "C.ar", "N", "O", "Cl"]
+    comps = []
+    for ci in range(6):
+        nv = rng.randint(3, 9)
+        bonds = set()
+        for v in range(1, nv):
+            u = rng.randrange(v)
+            bonds.add((u, v, rng.choice(["-", "=", "~", "*"])))
+        for _ in range(2):
+            u, v = rng.sample(range(nv), 2)
+            if not any({a, b} == {u, v} for a, b, _ in bonds):
+                bonds.add((min(u, v), max(u, v), "-"))
+        comps.append(Compound("m%d" % ci, [rng.choice(vlab) for _ in range(nv)], sorted(bonds)))
+    for fmt in ("sd", "mol2"):
+        use = comps if fmt == "mol2" else [Compound(c.name, [l.split(".")[0] for l in c.labels],
+                                                    [(a, b, "~" if l == "*" else l) for a, b, l in c.bonds])
+                                           for c in comps]
+        ex = compute(use, 1, 5, 2, "QZ")
+        stdout, out, frag = mock_run(use, ex, fmt, rng)
+        rep, rep2 = compare_mock(use, ex, fmt, stdout, out, frag)
+        check(rep.ok() and rep2.ok(), "%s mock run accepted: %s %s" % (fmt, dict(rep.sections), dict(rep2.sections)))
+        # a frequency off by one
+        bad = list(out)
+        li = next(i for i, l in enumerate(bad) if l.count(",") > 2)
+        parts = bad[li].split(",")
+        parts[-1] = str(int(parts[-1]) + 1)
+        bad[li] = ",".join(parts)
+        rep, rep2 = compare_mock(use, ex, fmt, stdout, bad, frag)
+        check("out-pairs" in rep.sections and "columns" in rep.sections and not rep2.ok(),
+              "%s wrong frequency caught: %s" % (fmt, list(rep.sections)))
+        # two pairs of one line swapped
+        bad = list(out)
+        li = next(i for i, l in enumerate(bad) if l.count(",") > 4)
+        parts = bad[li].split(",")
+        parts[2:4], parts[4:6] = parts[4:6], parts[2:4]
+        bad[li] = ",".join(parts)
+        rep, rep2 = compare_mock(use, ex, fmt, stdout, bad, frag)
+        check(list(rep.sections) == ["out-order"], "%s swapped pairs caught: %s" % (fmt, list(rep.sections)))
+        # a wrong count on the standard output
+        bad = list(stdout)
+        bad[2] = bad[2].replace("value of k = ", "value of k = 1")
+        rep, _ = compare_mock(use, ex, fmt, bad, out, frag)
+        check(list(rep.sections) == ["stdout"], "%s stdout difference caught" % fmt)
+        # a wrong fragment id in a title
+        if fmt == "sd":
+            first, rest = frag.split("\n", 1)
+            bad = str(int(first) + 1000) + "\n" + rest
+            rep, _ = compare_mock(use, ex, fmt, stdout, out, bad)
+            check("frag-ids" in rep.sections, "%s wrong title caught: %s" % (fmt, list(rep.sections)))
+
     if fails:
         print("self-test FAILED:")
         for f in fails:
@@ -988,9 +1132,13 @@ def main(argv):
     ap.add_argument("--frag", help="fragment file (<stem>_frag.sdf) of the run")
     ap.add_argument("--sarvik", help="run this Sarvik binary first (on a copy of the input in --workdir)")
     ap.add_argument("--workdir", help="scratch directory for --sarvik (default: a temporary one)")
+    ap.add_argument("--expect-exit", type=int, default=0,
+                    help="exit status of a complete run, for --sarvik (default 0)")
     ap.add_argument("--summary", action="store_true", help="print the oracle's own counts only")
     ap.add_argument("--fragments", action="store_true", help="with --summary, list every fragment")
     ap.add_argument("--self-test", action="store_true", help="run the built-in hand-checked cases")
+    ap.add_argument("--format", choices=["sd", "mol2"],
+                    help="input format (default: from the base name, as the program decides)")
     ap.add_argument("--own-sd-reader", action="store_true", help="read SD by columns instead of RDKit")
     ap.add_argument("--limit", type=int, default=8, help="differences shown per section")
     ap.add_argument("-lmin", type=int, default=1)
@@ -1006,7 +1154,8 @@ def main(argv):
     if not args.input:
         ap.error("--input is required")
     try:
-        comps, fmt = read_input(args.input, args.NoAtmLabels, args.NoBndLabels, not args.own_sd_reader)
+        comps, fmt = read_input(args.input, args.NoAtmLabels, args.NoBndLabels, not args.own_sd_reader,
+                                args.format)
     except InputError as exc:
         print("oracle: cannot read input: %s" % exc)
         return 2
@@ -1040,8 +1189,9 @@ def main(argv):
         with open(os.path.join(work, stem + ".stdout.txt"), "wb") as f:
             f.write(proc.stdout)
         print("ran: %s (in %s), exit status %d" % (" ".join(cmd), work, proc.returncode))
-        if proc.returncode != 1:
-            rep.add("exit", "expected exit status 1 after a complete run, got %d" % proc.returncode)
+        if proc.returncode != args.expect_exit:
+            rep.add("exit", "expected exit status %d after a complete run, got %d"
+                    % (args.expect_exit, proc.returncode))
         if proc.stderr:
             rep.add("stderr", "unexpected standard error: %r" % proc.stderr[:300])
         if os.path.exists(os.path.join(work, base + ".dict")):
