@@ -47,7 +47,8 @@ struct DictionaryBuilder {
   std::unordered_set<std::string> seen;
   std::string text;
 };
-// Starts the text with the comment line and the fixed edge block.
+// Starts the text with the comment line and the fixed edge block; empties
+// hashdict, which the first pass fills from its first entry.
 void dictionary_begin(DictionaryBuilder& d, const char* edge_block);
 // Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
 // follow first appearance in the input. Affects output (dictionary file).

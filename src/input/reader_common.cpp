@@ -45,6 +45,7 @@ bool read_line(LineReader& r, std::string& line) {
 
 void dictionary_begin(DictionaryBuilder& d, const char* edge_block) {
   d.seen.clear();
+  hashdict.clear();
   d.text = "# number of vertices, # of edges is 4\n";
   d.text += edge_block;
 }

@@ -1,0 +1,507 @@
+// Loading SD and Mol2 files: graphs, names, the dictionary file, the run tables,
+// the edge cases of both formats and every refusal of malformed input.
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "input/input.h"
+#include "test_support.h"
+
+using test_support::read_text;
+using test_support::scratch_dir;
+using test_support::write_text;
+
+namespace {
+
+struct Loaded {
+  std::vector<Graph> g;
+  std::string out;   // standard output of the load
+  std::string dict;  // the dictionary file left beside the input
+};
+
+struct Flags {
+  int no_atm = 0;
+  int no_bnd = 0;
+};
+
+// Writes text as <scratch>/<file> and points the run-wide settings at it. The
+// format follows the extension, as on the command line.
+void set_input(const std::string& file, const std::string& text, Flags f = {}) {
+  filestub = scratch_dir() + "/" + file;
+  write_text(filestub, text);
+  filetype = file.find(".mol2") != std::string::npos ? 1 : 0;
+  NoAtmLabels = f.no_atm;
+  NoBndLabels = f.no_bnd;
+}
+
+Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
+  set_input(file, text, f);
+  Loaded r;
+  ::testing::internal::CaptureStdout();
+  r.g = read_compounds();
+  r.out = ::testing::internal::GetCapturedStdout();
+  r.dict = read_text(filestub + ".dict");
+  return r;
+}
+
+// Loading the file must end the run with status 1 and exactly this output.
+#define EXPECT_REFUSED(file, text, flags, expected)                                  \
+  do {                                                                               \
+    set_input(file, text, flags);                                                    \
+    const std::string out_path_ = scratch_dir("_stdout") + "/stdout.txt";            \
+    EXPECT_EXIT(                                                                     \
+        {                                                                            \
+          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort(); \
+          read_compounds();                                                          \
+        },                                                                           \
+        ::testing::ExitedWithCode(1), "");                                           \
+    EXPECT_EQ(read_text(out_path_), expected);                                       \
+  } while (0)
+
+std::string fmt(const char* format, int a, int b, int c = 0) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, format, a, b, c);
+  return buf;
+}
+
+// ---- SD builders ----
+
+// A V2000 atom line with the symbol starting at 1-based column col.
+std::string sd_atom(const std::string& symbol, int col = 32) {
+  std::string line = "    0.0000    0.0000    0.0000    " + std::string(" 0  0  0  0  0  0");
+  line.replace(col - 1, symbol.size(), symbol);
+  return line + "\n";
+}
+
+using Bond = std::tuple<int, int, int>;  // 1-based atoms, bond type
+
+std::string sd_counts(int atoms, int bonds) {
+  return fmt("%3d%3d  0  0  0  0  0  0  0  0999 V2000\n", atoms, bonds);
+}
+
+std::string sd_record(const std::string& title, const std::vector<std::string>& symbols,
+                      const std::vector<Bond>& bonds,
+                      const std::string& tail = "M  END\n$$$$\n") {
+  std::string r = title + "\n  handmade\n\n" +
+                  sd_counts(static_cast<int>(symbols.size()), static_cast<int>(bonds.size()));
+  for (const auto& s : symbols) r += sd_atom(s);
+  for (const auto& [a, b, t] : bonds) r += fmt("%3d%3d%3d  0  0  0  0\n", a, b, t);
+  return r + tail;
+}
+
+// A path over n atoms of one symbol, with the first `bonds` bonds.
+std::string sd_path(const std::string& title, int n, int bonds) {
+  std::vector<Bond> b;
+  for (int i = 1; i <= bonds; ++i) b.emplace_back(i, i + 1, 1);
+  return sd_record(title, std::vector<std::string>(n, "C"), b);
+}
+
+// ---- Mol2 builders ----
+
+using MolBond = std::tuple<int, int, std::string>;
+
+std::string mol2_atoms_and_bonds(const std::vector<std::string>& types,
+                                 const std::vector<MolBond>& bonds) {
+  std::string r = "@<TRIPOS>ATOM\n";
+  int id = 0;
+  for (const auto& t : types) {
+    ++id;
+    r += fmt("%7d A%-3d     0.0000    0.0000    0.0000 ", id, id) + t + "  1  UNL1  0.0000\n";
+  }
+  if (!bonds.empty()) r += "@<TRIPOS>BOND\n";
+  id = 0;
+  for (const auto& [a, b, t] : bonds) r += fmt("%6d%6d%6d ", ++id, a, b) + t + "\n";
+  return r;
+}
+
+std::string mol2_molecule(const std::string& name, const std::vector<std::string>& types,
+                          const std::vector<MolBond>& bonds, const std::string& counts = "") {
+  const std::string c =
+      counts.empty() ? fmt(" %d %d 0 0 0\n", static_cast<int>(types.size()),
+                           static_cast<int>(bonds.size()))
+                     : counts;
+  return "@<TRIPOS>MOLECULE\n" + name + "\n" + c + "SMALL\nGASTEIGER\n****\nhand made\n" +
+         mol2_atoms_and_bonds(types, bonds);
+}
+
+std::string with_crlf(const std::string& text) {
+  std::string r;
+  for (char c : text) {
+    if (c == '\n') r += '\r';
+    r += c;
+  }
+  return r;
+}
+
+// Checks the adjacency of g against an expected bond list (0-based atoms,
+// label integer), through the sorted, symmetric layout that packing promises.
+void expect_bonds(const Graph& g, int vs, std::vector<std::tuple<int, int, int>> bonds) {
+  ASSERT_EQ(g.vs, vs);
+  ASSERT_EQ(g.es, 2 * static_cast<int>(bonds.size()));
+  ASSERT_EQ(g.v.size(), static_cast<std::size_t>(vs + 1));
+  ASSERT_EQ(g.e.size(), static_cast<std::size_t>(g.es));
+  std::vector<std::tuple<int, int, int>> entries;
+  for (const auto& [i, j, l] : bonds) {
+    entries.emplace_back(i, j, l);
+    entries.emplace_back(j, i, l);
+  }
+  std::sort(entries.begin(), entries.end());
+  std::vector<std::tuple<int, int, int>> got;
+  for (int i = 0; i < g.vs; ++i)
+    for (int k = g.v[i]; k < g.v[i + 1]; ++k) got.emplace_back(i, g.e[k], g.el[k]);
+  EXPECT_EQ(got, entries);
+  for (int i = 0; i < vs; ++i) EXPECT_EQ(g.vid[i], i);
+}
+
+const std::string kSdEdges = "# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\n";
+const std::string kMol2Edges = "# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\nE *\n";
+
+// ================= SD =================
+
+TEST(SdLoad, GraphsNamesDictionaryAndRunTables) {
+  test_support::SettingsGuard guard;
+  // Ethanol, methanol, an untitled record and a record without bonds.
+  const std::string text = sd_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}) +
+                           sd_record("methanol", {"O", "C"}, {{2, 1, 1}}) +
+                           sd_record("", {"N", "C", "C"}, {{3, 1, 2}, {2, 3, 4}}) +
+                           sd_record("single", {"Br"}, {});
+  const Loaded r = load("mols.sdf", text);
+  EXPECT_EQ(r.out, "total compounds = 4\n");
+  EXPECT_EQ(r.dict, kSdEdges + "V C\nV O\nV N\nV Br\n");
+  EXPECT_EQ(hashdict, (std::vector<std::string>{"C", "O", "N", "Br"}));
+  EXPECT_EQ(ls.vl.buf, (std::vector<std::string>{"Br", "C", "N", "O"}));
+  EXPECT_EQ(ls.el.buf, (std::vector<std::string>{"#", "-", "=", "~"}));
+  EXPECT_EQ(name, (std::vector<std::string>{"ethanol", "methanol", "3", "single"}));
+  ASSERT_EQ(r.g.size(), 4u);
+  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}});
+  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 3}));
+  expect_bonds(r.g[1], 2, {{0, 1, 1}});
+  // Bond 3-1 of type 2 gives (0, 2, "=") and (2, 0, "="); type 4 is "~".
+  expect_bonds(r.g[2], 3, {{0, 2, 2}, {1, 2, 3}});
+  EXPECT_EQ(r.g[2].vl, (std::vector<int>{2, 1, 1}));
+  expect_bonds(r.g[3], 1, {});
+  EXPECT_EQ(r.g[3].v, (std::vector<int>{0, 0}));
+  ASSERT_EQ(csr.size(), 4u);
+  ASSERT_EQ(csrcount.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(csr[i].empty());
+    EXPECT_GE(csr[i].capacity(), static_cast<std::size_t>(CSR_LEN));
+    EXPECT_EQ(csrcount[i].size, 0);
+    EXPECT_EQ(csrcount[i].top, CSR_LEN);
+    EXPECT_EQ(csrcount[i].offset, 0);
+  }
+}
+
+TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
+  test_support::SettingsGuard guard;
+  std::string text = "cl\n\n\n" + sd_counts(3, 2) + sd_atom("Cl", 32) + sd_atom("Cl", 33) +
+                     sd_atom("C", 34) + "  1  2  9  0\n  2  3  1  0\n$$$$\n";
+  Loaded r = load("cl.sdf", text, {0, 1});
+  EXPECT_EQ(r.dict, kSdEdges + "V Cl\nV C\n");
+  // Under -NoBndLabels the bond type 9 is not looked at: every bond is "-" (1).
+  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}});
+  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 0}));
+  EXPECT_REFUSED("cl.sdf", text, Flags{},
+                 "total compounds = 1\nread sdf file : edge label not valid 9\n");
+}
+
+TEST(SdLoad, SizeLimits) {
+  test_support::SettingsGuard guard;
+  // 999 atoms and 499 bonds are accepted.
+  Loaded r = load("big.sdf", sd_path("big", 999, 499));
+  ASSERT_EQ(r.g.size(), 1u);
+  EXPECT_EQ(r.g[0].vs, 999);
+  EXPECT_EQ(r.g[0].es, 998);
+  EXPECT_EQ(r.g[0].v[999], 998);
+  EXPECT_REFUSED("big.sdf", sd_record("ok", {"C"}, {}) + sd_path("huge", 600, 500), Flags{},
+                 "total compounds = 2\nGraph huge is too large : Max vertices or edges "
+                 "allowed in a compound is 999\n");
+}
+
+TEST(SdLoad, RecordEndsAndTrailingLines) {
+  test_support::SettingsGuard guard;
+  const std::string a = sd_record("a", {"C", "O"}, {{1, 2, 2}});
+  // A last record without "$$$$" whose blocks are complete counts.
+  Loaded r = load("x.sdf", a + sd_record("b", {"N"}, {}, ""));
+  EXPECT_EQ(r.out, "total compounds = 2\n");
+  EXPECT_EQ(name, (std::vector<std::string>{"a", "b"}));
+  // ... also with properties after the bond block; "$$$$" without a newline;
+  // blank lines after the last record are no record.
+  r = load("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n> <p>\n1\n"));
+  EXPECT_EQ(r.g.size(), 2u);
+  r = load("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n$$$$"));
+  EXPECT_EQ(r.g.size(), 2u);
+  r = load("x.sdf", a + "\n\n  \n\n\n\n");
+  EXPECT_EQ(r.out, "total compounds = 1\n");
+  r = load("x.sdf", a + "\n");
+  EXPECT_EQ(r.g.size(), 1u);
+  // Long data lines never stop the run, and a "$$$$" with spaces around ends
+  // the record.
+  const std::string data(700000, 'd');
+  r = load("x.sdf", sd_record("long", {"C"}, {}, "M  END\n> <d>\n" + data + "\n  $$$$  \n") + a);
+  EXPECT_EQ(name, (std::vector<std::string>{"long", "a"}));
+  // An empty file has no compounds; the label set holds the edge labels only.
+  r = load("x.sdf", "");
+  EXPECT_EQ(r.out, "total compounds = 0\n");
+  EXPECT_TRUE(r.g.empty() && name.empty() && csr.empty() && ls.vl.buf.empty());
+  EXPECT_EQ(ls.el.buf.size(), 4u);
+}
+
+TEST(SdLoad, ManyDistinctSymbolsBeyondOneThousand) {
+  test_support::SettingsGuard guard;
+  std::string text;
+  for (int i = 0; i < 1100; ++i) {
+    const std::string q = std::string("Q").append(std::to_string(i % 100));
+    const std::string z = std::string("Z").append(std::to_string(i / 100));
+    text += sd_record("m", {q, z}, {{1, 2, 1}});
+  }
+  Loaded r = load("many.sdf", text);
+  EXPECT_EQ(hashdict.size(), 111u);  // Q0..Q99, Z0..Z10
+  // 1100 three-character symbols in one file.
+  text.clear();
+  for (int i = 0; i < 1100; ++i) {
+    std::string sym(1, static_cast<char>('A' + i / 100));
+    sym += static_cast<char>('0' + i % 100 / 10);
+    sym += static_cast<char>('0' + i % 10);
+    text += sd_record(sym, {sym}, {});
+  }
+  r = load("many.sdf", text);
+  ASSERT_EQ(hashdict.size(), 1100u);
+  ASSERT_EQ(ls.vl.buf.size(), 1100u);
+  EXPECT_EQ(r.g[1099].vl[0], 1099);
+  EXPECT_EQ(name[1099], "K99");
+}
+
+TEST(SdLoad, CrlfCopyOfARealFileLoadsAlike) {
+  test_support::SettingsGuard guard;
+  const std::string text = read_text(test_support::data_path("cdk2.sdf"));
+  const Loaded unix_file = load("cdk2.sdf", text);
+  const std::vector<std::string> names = name;
+  EXPECT_EQ(unix_file.out, "total compounds = 47\n");
+  EXPECT_EQ(names[0], "ZINC03814457");
+  const Loaded dos_file = load("cdk2.sdf", with_crlf(text));
+  EXPECT_EQ(name, names);
+  EXPECT_EQ(dos_file.dict, unix_file.dict);
+  ASSERT_EQ(dos_file.g.size(), unix_file.g.size());
+  for (std::size_t i = 0; i < unix_file.g.size(); ++i) {
+    const Graph& a = unix_file.g[i];
+    const Graph& b = dos_file.g[i];
+    EXPECT_TRUE(a.vs == b.vs && a.es == b.es && a.e == b.e && a.el == b.el && a.v == b.v &&
+                a.vl == b.vl && a.vid == b.vid)
+        << i;
+  }
+}
+
+TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
+  test_support::SettingsGuard guard;
+  const std::string ok = sd_record("ok", {"C", "O"}, {{1, 2, 1}});
+  EXPECT_REFUSED("r.sdf", ok + "v3\n  x\n\n  0  0  0     0  0            999 V3000\nM  END\n$$$$\n",
+                 Flags{}, "read sdf file : compound v3 is a V3000 record; only V2000 records are read\n");
+  EXPECT_REFUSED("r.sdf", ok + sd_record("zero", {"C", "C"}, {{0, 2, 1}}), Flags{},
+                 "total compounds = 2\nread sdf file : atom number 0 or missing in bond line 1 "
+                 "of compound zero\n");
+  EXPECT_REFUSED("r.sdf", ok + "\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") +
+                              "  1  2  1\n     1  1\n$$$$\n",
+                 Flags{},
+                 "total compounds = 2\nread sdf file : atom number 0 or missing in bond line 2 "
+                 "of compound 2\n");
+  EXPECT_REFUSED("r.sdf", ok + sd_record("blank", {"C", "   "}, {}), Flags{},
+                 "read sdf file : no atom symbol in atom line 2 of compound blank\n");
+  EXPECT_REFUSED("r.sdf", ok + "cut\n\n", Flags{},
+                 "read sdf file : file ends before the counts line of compound cut\n");
+  EXPECT_REFUSED("r.sdf", ok + "\n\n\n" + sd_counts(3, 0) + sd_atom("C"), Flags{},
+                 "read sdf file : file ends inside the atom block of compound 2\n");
+  EXPECT_REFUSED("r.sdf", ok + "cut\n\n\n" + sd_counts(1, 2) + sd_atom("C") + "  1  2  1\n",
+                 Flags{}, "read sdf file : file ends inside the bond block of compound cut\n");
+  // Counts larger than the blocks would read on into the next record.
+  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(3, 0) + sd_atom("C") + sd_atom("C") + "$$$$\n" + ok,
+                 Flags{}, "read sdf file : atom count larger than the atom lines of compound more\n");
+  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(1, 0) + "M  END\n$$$$\n" + ok, Flags{},
+                 "read sdf file : atom count larger than the atom lines of compound more\n");
+  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") +
+                              "  1  2  1\nM  END\n$$$$\n" + ok,
+                 Flags{}, "read sdf file : bond count larger than the bond lines of compound more\n");
+  // Faults the reader shares with the other modules keep their messages.
+  EXPECT_REFUSED("r.sdf", ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}), Flags{},
+                 "total compounds = 2\ngraph lookup vid : can't find a vid in a graph 2\n");
+  EXPECT_REFUSED("r.sdf", sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}), Flags{},
+                 "total compounds = 1\nduplicated edges 0 0, 1 1\n");
+  EXPECT_REFUSED("r.sdf", sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}), Flags{},
+                 "total compounds = 1\nduplicated edges 2 2, 2 2\n");
+  filestub = scratch_dir() + "/absent.sdf";
+  EXPECT_EXIT(read_compounds(), ::testing::ExitedWithCode(1), "");
+  EXPECT_FALSE(test_support::file_exists(filestub + ".dict"));
+}
+
+// ================= Mol2 =================
+
+TEST(Mol2Load, StartOfFileAndOptionalLines) {
+  test_support::SettingsGuard guard;
+  const std::string mol = mol2_molecule("eth", {"C.3", "C.3", "O.3"}, {{1, 2, "1"}, {2, 3, "1"}});
+  const std::vector<std::string> starts = {
+      "", "# one\n# two\n# three\n# four\n# five\n# six\n# seven\n",
+      "a comment\n\n@<TRIPOS>MOLECULX not a header\n"};
+  for (const std::string& head : starts) {
+    Loaded r = load("m.mol2", head + mol);
+    EXPECT_EQ(r.out, "total compounds = 1\n");
+    EXPECT_EQ(r.dict, kMol2Edges + "V C.3\nV O.3\n");
+    EXPECT_EQ(name, std::vector<std::string>{"eth"});
+    expect_bonds(r.g[0], 3, {{0, 1, 2}, {1, 2, 2}});
+  }
+  // Three or five optional lines between the counts line and the atoms.
+  std::string three = "@<TRIPOS>MOLECULE\nthree\n 2 1 0 0 0\nSMALL\nNO_CHARGES\n\n" +
+                      mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "am"}});
+  std::string five = "@<TRIPOS>MOLECULE\nfive\n 2 1 0 0 0\nSMALL\nUSER\n****\nc1\nc2\n" +
+                     mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "2"}});
+  Loaded r = load("m.mol2", three + five);
+  EXPECT_EQ(name, (std::vector<std::string>{"three", "five"}));
+  expect_bonds(r.g[0], 2, {{0, 1, 1}});
+  expect_bonds(r.g[1], 2, {{0, 1, 3}});
+  r = load("m.mol2", "no molecule here\n");
+  EXPECT_EQ(r.out, "total compounds = 0\n");
+  EXPECT_EQ(r.dict, kMol2Edges);
+  EXPECT_TRUE(r.g.empty());
+}
+
+TEST(Mol2Load, AtomTypesBondTypesAndLabelOptions) {
+  test_support::SettingsGuard guard;
+  const std::string text =
+      mol2_molecule("types", {"C.ar", "C.ar", "C.3", "Cl", "N.pl3"},
+                    {{1, 2, "ar"}, {2, 3, "1"}, {3, 4, "du"}, {4, 5, "nc"}, {1, 5, "3"}});
+  Loaded r = load("t.mol2", text);
+  EXPECT_EQ(r.dict, kMol2Edges + "V C.ar\nV C.3\nV Cl\nV N.pl3\n");
+  EXPECT_EQ(ls.vl.buf, (std::vector<std::string>{"C.3", "C.ar", "Cl", "N.pl3"}));
+  // "ar" is label 4 ("~"); "du" and "nc" bonds are left out.
+  expect_bonds(r.g[0], 5, {{0, 1, 4}, {1, 2, 2}, {0, 4, 0}});
+  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 0, 2, 3}));
+  r = load("t.mol2", text, {1, 0});
+  EXPECT_EQ(r.dict, kMol2Edges + "V C\nV Cl\nV N\n");
+  EXPECT_EQ(r.g[0].vl, (std::vector<int>{0, 0, 0, 1, 2}));
+  r = load("t.mol2", text, {0, 1});
+  expect_bonds(r.g[0], 5, {{0, 1, 2}, {1, 2, 2}, {0, 4, 2}});
+}
+
+TEST(Mol2Load, CountsLineSeparatorsAndSections) {
+  test_support::SettingsGuard guard;
+  const std::string atoms = mol2_atoms_and_bonds({"C.3", "O.2"}, {{1, 2, "2"}, {2, 1, "du"}});
+  // Right-aligned counts give no bond count: the bond lines are used.
+  Loaded r = load("c.mol2", "@<TRIPOS>MOLECULE\nright\n    2    2\nSMALL\nUSER\n" + atoms);
+  expect_bonds(r.g[0], 2, {{0, 1, 3}});
+  // Tab-separated fields, as this program's own fragment files have.
+  r = load("c.mol2",
+           "@<TRIPOS>MOLECULE\ntabs\n2\t1\t0\nSMALL\nUSER\n@<TRIPOS>ATOM\n1\tC1\t0\t0\t0\tC.3\n"
+           "2\tO1\t0\t0\t0\tO.3\t1\tUNL\n@<TRIPOS>BOND\n1\t1\t2\t1\n");
+  expect_bonds(r.g[0], 2, {{0, 1, 2}});
+  EXPECT_EQ(r.dict, kMol2Edges + "V C.3\nV O.3\n");
+  // Sections between the atoms and the bonds are skipped; molecules without a
+  // bond section have no bonds, in the middle and at the end of the file.
+  const std::string charged =
+      "@<TRIPOS>MOLECULE\ncharged\n 2 1 0 0 0\nSMALL\nGASTEIGER\n@<TRIPOS>ATOM\n"
+      "1 N1 0 0 0 N.4 1 UNL1 1.0\n2 C1 0 0 0 C.3 1 UNL1 0.0\n"
+      "@<TRIPOS>UNITY_ATOM_ATTR\n1 1\ncharge 1\n@<TRIPOS>BOND\n 1 1 2 1\n"
+      "@<TRIPOS>SUBSTRUCTURE\n1 UNL1 1\n";
+  const std::string lone =
+      "@<TRIPOS>MOLECULE\nlone\n 1 0 0 0 0\nSMALL\nUSER\n@<TRIPOS>ATOM\n1 Na 0 0 0 Na 1 UNL1 1.0\n";
+  r = load("c.mol2", charged + lone + charged + lone);
+  EXPECT_EQ(r.out, "total compounds = 4\n");
+  EXPECT_EQ(name, (std::vector<std::string>{"charged", "lone", "charged", "lone"}));
+  expect_bonds(r.g[0], 2, {{0, 1, 2}});
+  expect_bonds(r.g[1], 1, {});
+  expect_bonds(r.g[2], 2, {{0, 1, 2}});
+  expect_bonds(r.g[3], 1, {});
+}
+
+TEST(Mol2Load, NamesAndEndsOfFile) {
+  test_support::SettingsGuard guard;
+  const std::string a = mol2_molecule("*****", {"C.3", "O.3"}, {{1, 2, "1"}});
+  const std::string b = mol2_molecule("  named *", {"C.3"}, {});
+  const std::string c = mol2_molecule("", {"C.3", "O.3"}, {{1, 2, "1"}});
+  Loaded r = load("n.mol2", a + b + c);
+  EXPECT_EQ(name, (std::vector<std::string>{"1", "  named *", "3"}));
+  // Bond lines ended by one empty line, then a last molecule whose bonds run to
+  // the end of the file without a newline.
+  std::string last = c.substr(0, c.size() - 1);
+  r = load("n.mol2", a + "\n" + b + last);
+  EXPECT_EQ(r.g.size(), 3u);
+  expect_bonds(r.g[2], 2, {{0, 1, 2}});
+  // A header line that ends the file is no molecule.
+  r = load("n.mol2", a + "@<TRIPOS>MOLECULE\n");
+  EXPECT_EQ(r.g.size(), 1u);
+}
+
+TEST(Mol2Load, CrlfCopyAndTheSdOriginalAgree) {
+  test_support::SettingsGuard guard;
+  const std::string text = read_text(test_support::data_path("cdk2.mol2"));
+  const Loaded mol2 = load("cdk2.mol2", text);
+  const std::vector<std::string> names = name;
+  EXPECT_EQ(mol2.out, "total compounds = 47\n");
+  const Loaded dos = load("cdk2.mol2", with_crlf(text));
+  EXPECT_EQ(name, names);
+  EXPECT_EQ(dos.dict, mol2.dict);
+  const Loaded sd = load("cdk2.sdf", read_text(test_support::data_path("cdk2.sdf")));
+  EXPECT_EQ(name, names);
+  ASSERT_EQ(sd.g.size(), mol2.g.size());
+  for (std::size_t i = 0; i < sd.g.size(); ++i) {
+    const Graph& s = sd.g[i];
+    const Graph& m = mol2.g[i];
+    const Graph& d = dos.g[i];
+    EXPECT_TRUE(d.vs == m.vs && d.es == m.es && d.e == m.e && d.el == m.el && d.v == m.v &&
+                d.vl == m.vl)
+        << i;
+    // Same atoms and bonds; the labels differ by design.
+    EXPECT_EQ(s.vs, m.vs) << i;
+    EXPECT_EQ(s.es, m.es) << i;
+    EXPECT_EQ(s.v, m.v) << i;
+    EXPECT_EQ(s.e, m.e) << i;
+  }
+}
+
+TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
+  test_support::SettingsGuard guard;
+  const std::string ok = mol2_molecule("ok", {"C.3", "O.3"}, {{1, 2, "1"}});
+  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\nnoatom\n 1 0\nSMALL\n@<TRIPOS>BOND\n", Flags{},
+                 "read mol2 file : no @<TRIPOS>ATOM line after the counts line in molecule noatom\n");
+  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\ncut\n 1 0\nSMALL\n", Flags{},
+                 "read mol2 file : no @<TRIPOS>ATOM line after the counts line in molecule cut\n");
+  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\ncut\n", Flags{},
+                 "read mol2 file : file ends before the counts line in molecule cut\n");
+  EXPECT_REFUSED("r.mol2", ok + mol2_molecule("count", {"C.3", "O.3"}, {{1, 2, "1"}}, " 2 2 0\n"),
+                 Flags{}, "read mol2 file : 1 bond lines for a bond count of 2 in molecule count\n");
+  EXPECT_REFUSED("r.mol2", mol2_molecule("atoms", {"C.3", "O.3"}, {{1, 2, "1"}}, " 3 1 0\n"),
+                 Flags{}, "read mol2 file : 2 atom lines for an atom count of 3 in molecule atoms\n");
+  EXPECT_REFUSED("r.mol2", mol2_molecule("atoms", {"C.3", "O.3"}, {}, "   1\n"),
+                 Flags{}, "read mol2 file : 2 atom lines for an atom count of 1 in molecule atoms\n");
+  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\nshort\n 1 0\nSMALL\n@<TRIPOS>ATOM\n1 C 0 0 C.3\n",
+                 Flags{}, "read mol2 file : fewer than 6 fields in atom line 1 in molecule short\n");
+  EXPECT_REFUSED("r.mol2", mol2_molecule("short", {"C.3", "O.3"}, {{1, 2, "1"}}) + "2 1 2\n",
+                 Flags{}, "read mol2 file : fewer than 4 fields in bond line 2 in molecule short\n");
+  EXPECT_REFUSED("r.mol2", mol2_molecule("*", {".3", "O.3"}, {}), (Flags{1, 0}),
+                 "read mol2 file : no atom type in atom line 1 in molecule 1\n");
+  const std::string odd = ok + mol2_molecule("odd", {"C.3", "O.3"}, {{1, 2, "x9"}});
+  EXPECT_REFUSED("r.mol2", odd, Flags{},
+                 "total compounds = 2\nread mol2 file : edge label not valid x9 in molecule odd\n");
+  Loaded r = load("r.mol2", odd, {0, 1});
+  expect_bonds(r.g[1], 2, {{0, 1, 2}});
+  EXPECT_REFUSED("r.mol2", mol2_molecule("zero", {"C.3", "O.3"}, {{0, 2, "1"}}), Flags{},
+                 "total compounds = 1\ngraph lookup vid : can't find a vid in a graph -1\n");
+  // Size limits: 999 atoms and 499 bonds pass; more bonds without a bond count
+  // on the counts line, a bond count above 499, or 1000 atoms do not.
+  std::vector<std::string> types(1000, "C.3");
+  std::vector<MolBond> bonds;
+  for (int i = 1; i <= 500; ++i) bonds.emplace_back(i, i + 1, "1");
+  const std::vector<MolBond> bonds499(bonds.begin(), bonds.end() - 1);
+  const std::vector<std::string> types999(types.begin(), types.end() - 1);
+  r = load("r.mol2", mol2_molecule("fits", types999, bonds499));
+  EXPECT_EQ(r.g[0].es, 998);
+  const std::string too_large =
+      " is too large : Max vertices or edges allowed in a compound is 999\n";
+  EXPECT_REFUSED("r.mol2", mol2_molecule("b", types999, bonds, "   999\n"), Flags{},
+                 "total compounds = 1\nGraph b" + too_large);
+  EXPECT_REFUSED("r.mol2", mol2_molecule("b", types999, bonds), Flags{},
+                 "total compounds = 1\nGraph b" + too_large);
+  EXPECT_REFUSED("r.mol2", mol2_molecule("a", types, {}), Flags{},
+                 "total compounds = 1\nGraph a" + too_large);
+}
+
+}  // namespace
