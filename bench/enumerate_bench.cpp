@@ -18,6 +18,21 @@
 
 namespace {
 
+long long allocations = 0;  // operator new calls, to show the hot loops make none
+
+}  // namespace
+
+void* operator new(std::size_t n) {
+  ++allocations;
+  void* p = std::malloc(n ? n : 1);
+  if (!p) std::abort();
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
 double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -46,17 +61,20 @@ int main(int argc, char** argv) {
 
   EnumWork w;
   long long sets = 0;
+  long long allocs0 = allocations;
   auto t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
       for (const Graph& g : G) enumerate_bond_sets(g, t, w, [&](const Edge*, int) { ++sets; });
   double s = seconds_since(t0);
-  std::printf("search only:        %lld sets in %.3f s, %.2f M sets/s\n", sets, s, sets / s / 1e6);
+  std::printf("search only:        %lld sets in %.3f s, %.2f M sets/s, %lld allocations\n", sets,
+              s, sets / s / 1e6, allocations - allocs0);
 
   FragWork fw;
   Graph frag;
   long long passed = 0;
   sets = 0;
+  allocs0 = allocations;
   t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
@@ -67,7 +85,8 @@ int main(int argc, char** argv) {
           ++sets;
         });
   s = seconds_since(t0);
-  std::printf("search + graphs:    %lld sets in %.3f s, %.2f M sets/s\n", sets, s, sets / s / 1e6);
+  std::printf("search + graphs:    %lld sets in %.3f s, %.2f M sets/s, %lld allocations\n", sets,
+              s, sets / s / 1e6, allocations - allocs0);
 
   sets = 0;
   t0 = std::chrono::steady_clock::now();

@@ -32,6 +32,7 @@ struct EnumWork {
   std::vector<int> inc_other;
   std::vector<int> comp;          // connected-part representative per vertex
   std::vector<int> comp_left;     // per representative: its bonds not yet a start bond
+  int max_part = 0;               // bonds of the largest connected part
   std::vector<unsigned char> in_frag;  // 1 for vertices of the fragment being grown
   std::vector<int> added;         // per depth: the vertex the include step added
   // Candidate bonds per depth, one bit per bond, `words` words per depth: the bonds
@@ -59,7 +60,7 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit
   load_working_edges(G, w);
   const int m = w.ne;
   const int t = threshold < 1 ? 1 : threshold;
-  if (t > m) return;
+  if (t > w.max_part) return;  // no part holds that many bonds
   const int W = (m + 63) / 64;
   w.words = W;
   // Depth d (1 .. t-1) holds the candidates of a fragment of d bonds.

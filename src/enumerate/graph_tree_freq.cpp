@@ -65,5 +65,9 @@ void load_working_edges(const Graph& G, EnumWork& w) {
     comp[i] = root(i);
     w.comp_left[i] = 0;
   }
-  for (int k = 0; k < m; ++k) ++w.comp_left[comp[w.edge[k].u - 1]];
+  w.max_part = 0;
+  for (int k = 0; k < m; ++k) {
+    const int n = ++w.comp_left[comp[w.edge[k].u - 1]];
+    if (n > w.max_part) w.max_part = n;
+  }
 }
