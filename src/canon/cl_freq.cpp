@@ -11,6 +11,10 @@ namespace {
 
 constexpr const char* kModule = "cl_freq";
 
+// Invariant check that prints the fixed text of the check rather than the C++
+// spelling of the expression.
+#define CL_ASSERT(expr, text) ((expr) ? (void)0 : assert_fail(text, kModule, __LINE__))
+
 // Parts of this size or more are searched by individualisation instead of by
 // trying every order. Affects output.
 constexpr int Canonical_Labeling_Stabilizer_Threshold = 5;
@@ -72,7 +76,7 @@ AdjMat cl_alloc_adjmat(int vs) {
 }
 
 void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
-  SARVIK_ASSERT(dst.vs == src.vs, kModule);
+  CL_ASSERT(dst.vs == src.vs, "dst->vs == src->vs");
   const int vs = src.vs;
   dst.parts = src.parts;
   dst.nparts = src.nparts;
@@ -111,13 +115,13 @@ void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
 }
 
 void copy_adjmat_perm(const AdjMat& src, AdjMat& dst) {
-  SARVIK_ASSERT(src.vs == dst.vs, kModule);
+  CL_ASSERT(src.vs == dst.vs, "src_vs == dst_vs");
   std::copy_n(src.p.begin(), src.vs, dst.p.begin());
   std::copy_n(src.q.begin(), src.vs, dst.q.begin());
 }
 
 void copy_adjmat_partitioning(const AdjMat& src, AdjMat& dst) {
-  SARVIK_ASSERT(src.vs == dst.vs, kModule);
+  CL_ASSERT(src.vs == dst.vs, "src_vs == dst_vs");
   for (int i = 0; i < src.vs; ++i) dst.v[i].part = src.v[i].part;
   std::copy_n(src.part.begin(), src.vs + 1, dst.part.begin());
 }
@@ -150,7 +154,7 @@ void cl_adjmat_to_graph(const AdjMat& m, Graph& g) {
   int es = 0;
   for (int i = 0; i < vs; ++i)
     for (int j = 0; j < vs; ++j) es += adj(m, i, j) != 0;
-  SARVIK_ASSERT(es == g.es && m.vs == g.vs, kModule);
+  CL_ASSERT(es == g.es && m.vs == g.vs, "es == g->es && m->vs == g->vs");
   g.ps = m.parts;
   for (int a = 0; a < vs; ++a) {
     const Vertex& x = m.v[m.p[a]];
@@ -182,7 +186,7 @@ int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y) {
 }
 
 int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y) {
-  SARVIK_ASSERT(x.d == y.d, kModule);
+  CL_ASSERT(x.d == y.d, "x->d == y->d");
   const Neighbor* a = m.nbr.data() + x.n;
   const Neighbor* b = m.nbr.data() + y.n;
   for (int k = 0; k < x.d; ++k) {
@@ -283,7 +287,7 @@ void refine_partitions(AdjMat& m) {
 }
 
 int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y) {
-  SARVIK_ASSERT(a.vs == b.vs, kModule);
+  CL_ASSERT(a.vs == b.vs, "a->vs == b->vs");
   const int from = a.part[x];
   const int to = a.part[y + 1];
   const int* ap = a.p.data();
@@ -363,7 +367,7 @@ void fix_vertex(AdjMat& m, int rank, int* p, int* q, int* vp) {
     else
       ++m.v[r].part;
   }
-  SARVIK_ASSERT(hit, kModule);
+  CL_ASSERT(hit, "hit");
   sort_adjmat_vertices(m);
   refine_presorted(m);
 }
@@ -387,7 +391,7 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
     }
     return;
   }
-  SARVIK_ASSERT(m.part[part + 1] - m.part[part] > 1, kModule);
+  CL_ASSERT(m.part[part + 1] - m.part[part] > 1, "m_part[part + 1] - m_part[part] > 1");
   int pindex = -1;
   for (int k = 0; k < m.parts; ++k) {
     if (m.part[k + 1] - m.part[k] > 1) {
@@ -395,8 +399,8 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
       break;
     }
   }
-  SARVIK_ASSERT(pindex != -1, kModule);
-  SARVIK_ASSERT(pindex == part, kModule);
+  CL_ASSERT(pindex != -1, "pindex != -1");
+  CL_ASSERT(pindex == part, "pindex == part");
   const std::size_t base = push_saved_state(vs);
   // Affects output: the vertex tried at position i is whichever stands there
   // after the previous release, and the bounds are re-read every step.
@@ -404,7 +408,7 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
     const int rank = m.p[i];
     int* saved = Saved_State.data() + base;
     fix_vertex(m, rank, saved, saved + vs, saved + 2 * vs);
-    SARVIK_ASSERT(m.parts <= vs, kModule);
+    CL_ASSERT(m.parts <= vs, "m->parts <= m_vs");
     if (compare_adjmat_parts_from_to(m, best, 0, part) >= 0) {
       int next = vs - 1;
       for (int k = part + 1; k < m.parts; ++k) {
@@ -441,7 +445,7 @@ void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best) {
         break;
       }
     }
-    SARVIK_ASSERT(part != -1, kModule);
+    CL_ASSERT(part != -1, "part != -1");
     Best_Has_Leaf = false;
     Saved_Top = 0;
     get_min_adjmat_by_stabilizer(m, part, 0, best);
