@@ -1,0 +1,340 @@
+// Canonical labelling on small hand-checked graphs: key bytes, the order of
+// fragments, part stepping, refinement, search results and the work area.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "canon/cl_freq.h"
+#include "canon/cl_freq_detail.h"
+#include "test_support.h"
+
+namespace {
+
+// A fragment-like graph: vertex labels vl and bonds (a, b, label); adjacency
+// sorted by neighbour, both directions, vid[k] = k, p sized vs.
+Graph make_graph(const std::vector<int>& vl, const std::vector<std::array<int, 3>>& bonds) {
+  const int n = static_cast<int>(vl.size());
+  std::vector<std::vector<std::pair<int, int>>> adj(n);
+  for (const auto& b : bonds) {
+    adj[b[0]].push_back({b[1], b[2]});
+    adj[b[1]].push_back({b[0], b[2]});
+  }
+  Graph g;
+  g.vs = n;
+  g.es = 2 * static_cast<int>(bonds.size());
+  g.vl = vl;
+  g.v.push_back(0);
+  for (int i = 0; i < n; ++i) {
+    std::sort(adj[i].begin(), adj[i].end());
+    for (auto [u, l] : adj[i]) {
+      g.e.push_back(u);
+      g.el.push_back(l);
+    }
+    g.v.push_back(static_cast<int>(g.e.size()));
+    g.vid.push_back(i);
+  }
+  g.p.assign(n, 0);
+  return g;
+}
+
+// An AdjMat filled from g the way a canonicalisation starts, before any sort.
+AdjMat matrix_of(const Graph& g) {
+  AdjMat m = cl_alloc_adjmat(g.vs);
+  cl_graph_to_adjmat(g, m);
+  return m;
+}
+
+// The key over explicit bytes, bytes read as signed.
+unsigned key_of_bytes(const std::vector<unsigned char>& bytes) {
+  unsigned h = static_cast<unsigned>(bytes.size());
+  for (unsigned char b : bytes) {
+    const int c = b < 128 ? b : b - 256;
+    h ^= (h << 5) + (h >> 3) + static_cast<unsigned>(c);
+  }
+  return h;
+}
+
+std::vector<unsigned char> le_bytes(const std::vector<int>& ints) {
+  std::vector<unsigned char> out;
+  for (int x : ints)
+    for (int b = 0; b < 4; ++b) out.push_back(static_cast<unsigned char>(static_cast<unsigned>(x) >> (8 * b)));
+  return out;
+}
+
+Graph single_bond() {
+  Graph g = make_graph({0, 0}, {{0, 1, 0}});
+  g.ps = 1;
+  return g;
+}
+
+}  // namespace
+
+TEST(CanonKey, SingleBondAndSignedBytes) {
+  Graph g = single_bond();
+  EXPECT_EQ(graph_hash_key(g), 381298450u);
+  // 9 ints of 4 bytes.
+  EXPECT_EQ(key_of_bytes(le_bytes({1, 0, 0, 1, 2, 0, 0, 0, 0})), 381298450u);
+
+  // A label of 255 lays down the byte 0xFF, which counts as -1; -1 lays down four.
+  g.vl[1] = 255;
+  EXPECT_EQ(graph_hash_key(g), key_of_bytes(le_bytes({1, 0, 0, 1, 2, 0, 0, 0, 255})));
+  g.vl[1] = 0;
+  g.el = {-1, -1};
+  EXPECT_EQ(graph_hash_key(g), key_of_bytes(le_bytes({1, 0, 0, 1, 2, -1, -1, 0, 0})));
+  unsigned unsigned_bytes = 4 * 9;
+  for (unsigned char b : le_bytes({1, 0, 0, 1, 2, -1, -1, 0, 0}))
+    unsigned_bytes ^= (unsigned_bytes << 5) + (unsigned_bytes >> 3) + b;
+  EXPECT_NE(graph_hash_key(g), unsigned_bytes);
+
+  EXPECT_EQ(graph_sizeof(2, 2), sizeof(Graph) + 17 * sizeof(int));
+}
+
+TEST(CanonCompare, OrderOfFragments) {
+  Graph a = single_bond();
+  Graph b = single_bond();
+  a.key = b.key = graph_hash_key(a);
+  EXPECT_EQ(graph_compare(a, b), 0);
+
+  // vid, p and ps are neither keyed nor compared.
+  b.vid = {1, 0};
+  b.p = {3, 4};
+  b.ps = 7;
+  EXPECT_EQ(graph_hash_key(b), a.key);
+  EXPECT_EQ(graph_compare(a, b), 0);
+
+  Graph path = make_graph({0, 0, 0}, {{0, 1, 0}, {1, 2, 0}});
+  EXPECT_EQ(graph_compare(a, path), 2 - 4);
+  Graph wide = a;
+  wide.vs = 5;
+  EXPECT_EQ(graph_compare(a, wide), 2 - 5);
+
+  // The key difference decides by its wrapped sign, whatever its size.
+  Graph x = a, y = a;
+  x.key = 1;
+  y.key = 0xFFFFFFFFu;
+  EXPECT_EQ(graph_compare(x, y), 1);
+  EXPECT_EQ(graph_compare(y, x), -1);
+  x.key = 0x80000001u;
+  y.key = 0;
+  EXPECT_EQ(graph_compare(x, y), -1);
+  x.key = 5;
+  y.key = 3;
+  EXPECT_EQ(graph_compare(x, y), 1);
+
+  // Equal sizes and keys: first differing label, v before vl, e before el.
+  x = a;
+  y = a;
+  y.el = {0, 2};
+  EXPECT_EQ(graph_compare(x, y), -2);
+  EXPECT_EQ(graph_compare(y, x), 2);
+  y = a;
+  y.vl = {3, 0};
+  y.el = {9, 9};
+  EXPECT_EQ(graph_compare(x, y), -3);
+  y = a;
+  y.e = {0, 0};
+  y.el = {-5, 0};
+  EXPECT_EQ(graph_compare(x, y), 1);
+}
+
+TEST(CanonSearch, PartStepping) {
+  AdjMat m = cl_alloc_adjmat(3);
+  m.p = {2, 0, 1};
+  for (int k = 0; k < 3; ++k) m.q[m.p[k]] = k;
+  m.o = m.p;
+  const std::vector<std::vector<int>> expected = {{2, 1, 0}, {0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}};
+  for (const auto& want : expected) {
+    ASSERT_EQ(perm_next_adjmat(m, 0), 1);
+    ASSERT_EQ(m.p, want);
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(m.q[m.p[k]], k);
+  }
+  EXPECT_EQ(perm_next_adjmat(m, 0), 0);
+  EXPECT_EQ(m.p, (std::vector<int>{2, 0, 1}));
+
+  // A part of one vertex has no other order.
+  m.parts = 2;
+  m.part = {0, 2, 3, 0};
+  EXPECT_EQ(perm_next_adjmat(m, 1), 0);
+
+  int desc[3] = {3, 2, 1};
+  EXPECT_EQ(next_perm(desc, 3), 0);
+  EXPECT_EQ(desc[0], 3);
+  EXPECT_EQ(desc[2], 1);
+}
+
+TEST(CanonRefine, PartsAndPasses) {
+  // Equal ends of one bond stay together; different labels split. Edge label 0
+  // is 1 in the matrix and the neighbour lists, and 0 again in the graph.
+  AdjMat same = matrix_of(make_graph({0, 0}, {{0, 1, 0}}));
+  EXPECT_EQ(adj(same, 0, 1), 1);
+  EXPECT_EQ(same.nbr[same.v[0].n].e, 1);
+  refine_partitions(same);
+  EXPECT_EQ(same.parts, 1);
+  AdjMat differ = matrix_of(make_graph({0, 1}, {{0, 1, 0}}));
+  refine_partitions(differ);
+  EXPECT_EQ(differ.parts, 2);
+
+  // Path a-b-c-d-e of equal labels: c differs from b and d only by the parts of
+  // its neighbours, so the first pass cannot split it and a later one does.
+  AdjMat path = matrix_of(make_graph({0, 0, 0, 0, 0}, {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}}));
+  sort_adjmat_vertices(path);
+  EXPECT_EQ(compare_vertices(path, path.v[1], path.v[2]), 0);
+  refine_partitions(path);
+  EXPECT_EQ(path.parts, 3);
+  EXPECT_EQ(std::vector<int>(path.part.begin(), path.part.begin() + 4), (std::vector<int>{0, 1, 3, 5}));
+  EXPECT_EQ(path.p[0], 2);
+  EXPECT_EQ(path.v[1].part, 1);
+  EXPECT_EQ(path.v[3].part, 1);
+  EXPECT_EQ(path.v[0].part, 2);
+  EXPECT_LT(compare_vertices(path, path.v[2], path.v[1]), 0);
+}
+
+TEST(CanonRefine, EqualVerticesKeepSelectionSortOrder) {
+  // Leaves 0 and 1 around the middle 2: the first scan swaps the middle into
+  // place 0 and vertex 0 into place 2, and equal vertices are never swapped back.
+  AdjMat m = matrix_of(make_graph({0, 0, 0}, {{0, 2, 0}, {1, 2, 0}}));
+  sort_adjmat_vertices(m);
+  EXPECT_EQ(m.p, (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(m.q, (std::vector<int>{2, 1, 0}));
+  // The same graph sorted from another working order keeps that order's ties.
+  AdjMat n = matrix_of(make_graph({0, 0, 0}, {{0, 2, 0}, {1, 2, 0}}));
+  n.sorted_v = {1, 0, 2};
+  sort_adjmat_vertices(n);
+  EXPECT_EQ(n.p, (std::vector<int>{2, 0, 1}));
+}
+
+TEST(CanonMatrix, Copies) {
+  AdjMat src = matrix_of(make_graph({1, 0, 2}, {{0, 1, 1}, {1, 2, 0}}));
+  refine_partitions(src);
+  AdjMat dst = cl_alloc_adjmat(5);
+  dst.vs = 3;
+  cl_copy_adjmat2(src, dst);
+  EXPECT_EQ(dst.stride, 5);
+  EXPECT_EQ(dst.parts, src.parts);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(dst.p[i], src.p[i]);
+    EXPECT_EQ(dst.sorted_v[i], src.sorted_v[i]);
+    EXPECT_EQ(dst.v[i].l, src.v[i].l);
+    EXPECT_EQ(dst.v[i].n, 5 * i);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(adj(dst, i, j), adj(src, i, j));
+    for (int k = 0; k < src.v[i].d; ++k) {
+      EXPECT_EQ(dst.nbr[dst.v[i].n + k].e, src.nbr[src.v[i].n + k].e);
+      EXPECT_EQ(dst.nbr[dst.v[i].n + k].v, src.nbr[src.v[i].n + k].v);
+    }
+  }
+
+  // Partitioning copies the parts of the vertices and the bounds, not the count.
+  AdjMat a = cl_alloc_adjmat(3), b = cl_alloc_adjmat(3);
+  a.parts = 3;
+  a.part = {0, 1, 2, 3};
+  for (int i = 0; i < 3; ++i) a.v[i].part = i;
+  copy_adjmat_partitioning(a, b);
+  EXPECT_EQ(b.parts, 1);
+  EXPECT_EQ(b.part, a.part);
+  EXPECT_EQ(b.v[2].part, 2);
+}
+
+TEST(CanonMatrixDeathTest, EntryCountMismatch) {
+  Graph g = make_graph({0, 0, 0}, {{0, 1, 0}, {1, 2, 0}});
+  AdjMat m = matrix_of(g);
+  g.es = 2;
+  EXPECT_DEATH(cl_adjmat_to_graph(m, g), "es == g->es && m->vs == g->vs");
+}
+
+TEST(CanonSearch, HandCheckedOrders) {
+  test_support::SettingsGuard guard;
+
+  // One bond of equal ends: both orders give one matrix, the starting one stays.
+  Graph bond = make_graph({0, 0}, {{0, 1, 0}});
+  cl_canonicalize_graph(bond);
+  EXPECT_EQ(bond.vid, (std::vector<int>{0, 1}));
+  EXPECT_EQ(bond.ps, 1);
+  EXPECT_EQ(bond.p, (std::vector<int>{0, 0}));
+  EXPECT_EQ(bond.key, 381298450u);
+
+  // Three bonds of equal labels: inner, inner, the end on the first inner, the
+  // other end.
+  Graph path = make_graph({0, 0, 0, 0}, {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}});
+  cl_canonicalize_graph(path);
+  EXPECT_EQ(path.vid, (std::vector<int>{1, 2, 0, 3}));
+  EXPECT_EQ(path.v, (std::vector<int>{0, 2, 4, 5, 6}));
+  EXPECT_EQ(path.e, (std::vector<int>{1, 2, 0, 3, 0, 1}));
+  EXPECT_EQ(path.ps, 2);
+  EXPECT_EQ(path.p, (std::vector<int>{0, 0, 1, 1}));
+  Graph path2 = make_graph({0, 0, 0, 0}, {{3, 1, 0}, {1, 0, 0}, {0, 2, 0}});
+  cl_canonicalize_graph(path2);
+  EXPECT_EQ(path2.vid, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(graph_compare(path, path2), 0);
+
+  // Three labels in a chain: discrete at once, middle first, then the ends by
+  // ascending label.
+  Graph chain = make_graph({2, 0, 1}, {{0, 1, 0}, {1, 2, 0}});
+  cl_canonicalize_graph(chain);
+  EXPECT_EQ(chain.vid, (std::vector<int>{1, 2, 0}));
+  EXPECT_EQ(chain.vl, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(chain.ps, 3);
+  EXPECT_EQ(chain.p, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(chain.e, (std::vector<int>{1, 2, 0, 0}));
+
+  // Four equal leaves split by edge labels: those bonded with 0 come first.
+  Graph star = make_graph({0, 0, 0, 0, 0}, {{0, 1, 1}, {0, 2, 0}, {0, 3, 1}, {0, 4, 0}});
+  cl_canonicalize_graph(star);
+  EXPECT_EQ(star.vid[0], 0);
+  EXPECT_EQ(star.e, (std::vector<int>{1, 2, 3, 4, 0, 0, 0, 0}));
+  EXPECT_EQ(star.el, (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 1}));
+  EXPECT_EQ(star.ps, 3);
+  EXPECT_EQ(star.vid, (std::vector<int>{0, 2, 4, 3, 1}));
+}
+
+TEST(CanonSearch, SearchKindByLargestPart) {
+  test_support::SettingsGuard guard;
+  // Four equal leaves: every order is tried, best keeps the refined parts.
+  Graph four = make_graph({0, 0, 0, 0, 0}, {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}});
+  cl_canonicalize_graph(four);
+  EXPECT_EQ(four.ps, 2);
+  const AdjMat* best = cl_work_matrix_min();
+  ASSERT_NE(best, nullptr);
+  EXPECT_EQ(best->part[0], 0);
+  EXPECT_EQ(best->part[1], 1);
+  EXPECT_EQ(best->part[2], 5);
+  // Five: individualisation; best holds a leaf's discrete bounds, yet the part
+  // count reported stays that of the refined partition.
+  cl_free_work_area();
+  Graph five = make_graph({0, 0, 0, 0, 0, 0}, {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}});
+  cl_canonicalize_graph(five);
+  EXPECT_EQ(five.ps, 2);
+  EXPECT_EQ(five.p, (std::vector<int>{0, 1, 1, 1, 1, 1}));
+  best = cl_work_matrix_min();
+  for (int k = 0; k <= 6; ++k) EXPECT_EQ(best->part[k], k);
+  EXPECT_EQ(five.vid, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(CanonWorkArea, LaidOutForEightReusedForFive) {
+  test_support::SettingsGuard guard;
+  Graph eight = make_graph({0, 1, 0, 0, 2, 0, 0, 1},
+                           {{0, 1, 0}, {1, 2, 0}, {1, 3, 1}, {3, 4, 0}, {4, 5, 0}, {4, 6, 0}, {6, 7, 1}});
+  cl_canonicalize_graph(eight);
+  const std::vector<int> five_vl = {0, 0, 1, 0, 0};
+  const std::vector<std::array<int, 3>> five_bonds = {{0, 1, 0}, {1, 2, 0}, {2, 3, 1}, {2, 4, 1}};
+  Graph five = make_graph(five_vl, five_bonds);
+  cl_canonicalize_graph(five);
+  EXPECT_EQ(cl_work_matrix_size(), 8);
+  const AdjMat* m = cl_work_matrix();
+  EXPECT_EQ(m->cap, 8);
+  EXPECT_EQ(m->vs, 5);
+  EXPECT_EQ(m->stride, 5);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(m->v[i].n, 8 * i);
+
+  cl_free_work_area();
+  EXPECT_EQ(cl_work_matrix(), nullptr);
+  Graph fresh = make_graph(five_vl, five_bonds);
+  cl_canonicalize_graph(fresh);
+  EXPECT_EQ(cl_work_matrix_size(), 5);
+  EXPECT_EQ(fresh.vid, five.vid);
+  EXPECT_EQ(fresh.e, five.e);
+  EXPECT_EQ(fresh.p, five.p);
+  EXPECT_EQ(fresh.key, five.key);
+}
