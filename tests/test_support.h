@@ -67,8 +67,15 @@ inline std::string shell_quote(const std::string& s) {
 
 // Runs the Sarvik program in workdir with args; captures both output streams.
 inline RunResult run_sarvik(const std::vector<std::string>& args, const std::string& workdir) {
-  std::string cmd = "cd " + shell_quote(workdir) + " && " + shell_quote(SARVIK_BINARY);
-  for (const auto& a : args) cmd += " " + shell_quote(a);
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + string&&.
+  std::string cmd = "cd ";
+  cmd += shell_quote(workdir);
+  cmd += " && ";
+  cmd += shell_quote(SARVIK_BINARY);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += shell_quote(a);
+  }
   cmd += " > .stdout 2> .stderr";
   RunResult r;
   int raw = std::system(cmd.c_str());
