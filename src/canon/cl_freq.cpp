@@ -425,8 +425,10 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
   Saved_Top = base;
 }
 
-void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best) {
-  refine_partitions(m);
+namespace {
+
+// The search after refinement: leaves the canonical order in m.p and m.q.
+void search_refined(AdjMat& m, AdjMat& best) {
   if (m.parts == m.vs) return;
   int max = 0;
   for (int k = 0; k < m.parts; ++k) max = std::max(max, m.part[k + 1] - m.part[k]);
@@ -451,6 +453,13 @@ void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best) {
     get_min_adjmat_by_stabilizer(m, part, 0, best);
   }
   cl_copy_adjmat2(best, m);
+}
+
+}  // namespace
+
+void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best) {
+  refine_partitions(m);
+  search_refined(m, best);
 }
 
 void cl_free_work_area() {
@@ -486,7 +495,8 @@ void cl_canonicalize_graph(Graph& g) {
   }
   cl_graph_to_adjmat(g, m);
   sort_adjmat_vertices(m);
-  cl_canonicalize_adjmat(m, *Work_Matrix_Min);
+  refine_presorted(m);
+  search_refined(m, *Work_Matrix_Min);
   cl_adjmat_to_graph(m, g);
   g.key = graph_hash_key(g);
 }
