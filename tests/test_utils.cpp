@@ -132,6 +132,18 @@ TEST(Xfopen, UnopenableFileEndsTheRun) {
   EXPECT_FATAL_STDOUT(xfopen(missing, "r"), "can't open a file '" + missing + "'\n");
 }
 
+#ifndef __SANITIZE_ADDRESS__
+TEST(MemoryHandler, FailedAllocationEndsTheRunWithAMessage) {
+  EXPECT_EXIT(
+      {
+        install_memory_handler();
+        void* p = ::operator new(static_cast<std::size_t>(1) << 62);
+        std::printf("%p", p);
+      },
+      ::testing::ExitedWithCode(1), "utils:[0-9]+: not enough memory\n");
+}
+#endif
+
 TEST(GraphLookupVid, ReturnsTheVertexOrEndsTheRun) {
   Graph g;
   g.vs = 5;
