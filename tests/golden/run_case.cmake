@@ -1,10 +1,13 @@
-# Runs one golden case: cmake -DSARVIK=<program> -DCASE_DIR=<case> -DWORK_DIR=<scratch> -P run_case.cmake
+# Runs one golden case:
+#   cmake -DSARVIK=<program> -DCASE_DIR=<case> -DDATA_DIR=<tests/data> -DWORK_DIR=<scratch> -P run_case.cmake
 #
 # A case folder holds:
 #   args             the command line, one argument per line
 #   expected.stdout  standard output, byte for byte
 #   expected.status  exit status (0 when the file is missing)
 #   expected/        every output file the run must leave, byte for byte
+#   expected.tar.gz  the same for large expected files, packed
+#   inputs           optional: files of tests/data to copy in, one name per line
 #   anything else    input files, copied into the scratch folder before the run
 # After a run with status 0 no dictionary file may remain.
 
@@ -13,10 +16,16 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 file(GLOB inputs LIST_DIRECTORIES false ${CASE_DIR}/*)
 foreach(f IN LISTS inputs)
   get_filename_component(n ${f} NAME)
-  if(NOT n MATCHES "^(args|expected\\..*|README\\.md)$")
+  if(NOT n MATCHES "^(args|inputs|expected\\..*|README\\.md)$")
     file(COPY ${f} DESTINATION ${WORK_DIR})
   endif()
 endforeach()
+if(EXISTS ${CASE_DIR}/inputs)
+  file(STRINGS ${CASE_DIR}/inputs shared_inputs)
+  foreach(n IN LISTS shared_inputs)
+    file(COPY ${DATA_DIR}/${n} DESTINATION ${WORK_DIR})
+  endforeach()
+endif()
 
 file(STRINGS ${CASE_DIR}/args arguments)
 execute_process(COMMAND ${SARVIK} ${arguments}
@@ -54,6 +63,18 @@ file(GLOB expected_files LIST_DIRECTORIES false RELATIVE ${CASE_DIR}/expected ${
 foreach(n IN LISTS expected_files)
   compare(${CASE_DIR}/expected/${n} ${WORK_DIR}/${n} "${n}")
 endforeach()
+if(EXISTS ${CASE_DIR}/expected.tar.gz)
+  set(unpacked ${WORK_DIR}.expected)
+  file(REMOVE_RECURSE ${unpacked})
+  file(ARCHIVE_EXTRACT INPUT ${CASE_DIR}/expected.tar.gz DESTINATION ${unpacked})
+  file(GLOB packed_files LIST_DIRECTORIES false RELATIVE ${unpacked} ${unpacked}/*)
+  if(NOT packed_files)
+    string(APPEND failures "expected.tar.gz holds no file\n")
+  endif()
+  foreach(n IN LISTS packed_files)
+    compare(${unpacked}/${n} ${WORK_DIR}/${n} "${n}")
+  endforeach()
+endif()
 if("${expected_status}" STREQUAL "0")
   file(GLOB_RECURSE leftovers ${WORK_DIR}/*.dict)
   if(leftovers)
