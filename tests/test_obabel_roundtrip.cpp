@@ -23,9 +23,9 @@ struct Record {
 
 // Per record of the fragment file: title, atom count, bond count.
 std::vector<Record> read_with_obabel(const std::string& dir, const std::string& in_format) {
-  const std::string cmd = "cd " + test_support::shell_quote(dir) + " && obabel -i" +
-                          in_format + " cdk2_frag.sdf -otxt --append 'atoms bonds'" +
-                          " > obabel.txt 2> obabel.err";
+  std::string cmd = "cd ";
+  cmd.append(test_support::shell_quote(dir)).append(" && obabel -i").append(in_format);
+  cmd.append(" cdk2_frag.sdf -otxt --append 'atoms bonds' > obabel.txt 2> obabel.err");
   EXPECT_EQ(std::system(cmd.c_str()), 0) << test_support::read_text(dir + "/obabel.err");
   std::vector<Record> records;
   std::istringstream in(test_support::read_text(dir + "/obabel.txt"));

@@ -42,7 +42,8 @@ Graph fragment(const std::vector<int>& vl, const std::vector<Bond>& bonds) {
 FragmentTable table_with(const Graph& g, int id) {
   FragmentTable t = initialize_hash(5);
   t.graphs.push_back(g);
-  t.slot[3] = graph_hashtbl{1, 1, id, 1, 0, 0};
+  t.live.push_back(FragmentTable::Live{1, 0, 0});
+  t.slot[3] = graph_hashtbl{id, 1};
   t.filled.push_back(3);
   return t;
 }

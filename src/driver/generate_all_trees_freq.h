@@ -37,14 +37,12 @@ struct LabelSet {
 };
 
 // One slot of the fragment hash table. A free slot is all-zero bytes, so a table
-// allocated zero-filled costs nothing for the pages that are never probed.
+// allocated zero-filled costs nothing for the pages that are never probed. The
+// slot is kept small (the table is probed at random); the compound count of a
+// fragment lives beside its graph while the fragment's length is being swept.
 struct graph_hashtbl {
-  int mark;        // 0 free, 1 occupied (never freed again within a run)
-  int count;       // distinct compounds holding the fragment at its length
-  int id;          // fragment id, 1 and up once occupied; 0 while free
-  int g;           // 1 + index of the slot's live graph in its table, 0 when none
-  int last_comp;   // 1 + the last compound that met the fragment at this length
-  int last_entry;  // index of that compound's occurrence entry for the fragment
+  int id;  // fragment id, 1 and up once occupied (never freed again); 0 while free
+  int g;   // 1 + index of the slot's live graph in its table, 0 when none
 };
 
 // One entry of a compound's occurrence list.

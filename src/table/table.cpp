@@ -86,44 +86,42 @@ void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
   unsigned index = start;
   for (;;) {
     graph_hashtbl& s = slots[index];
-    if (s.mark != 1) {
+    if (s.id == 0) {
       // A new fragment: the next fragment id, a copy of the graph, and the first
       // entry of the compound.
-      s.mark = 1;
-      s.count = 1;
       ++count;
       SARVIK_ASSERT(count > 0, kModule);
       s.id = count;
       if (map.size() < static_cast<std::size_t>(count) + 1)
         map.resize(static_cast<std::size_t>(count) + 1, -1);
       hashg.graphs.push_back(copy_graph(G));
+      hashg.live.push_back(FragmentTable::Live{1, compid, append_entry(count, compid)});
       s.g = static_cast<int>(hashg.graphs.size());
       hashg.filled.push_back(static_cast<int>(index));
       ++hashg.used;
-      s.last_comp = compid + 1;
-      s.last_entry = append_entry(s.id, compid);
       return;
     }
     // A slot whose graph was released after an earlier length never matches.
     if (s.g != 0 && graph_compare(hashg.graphs[s.g - 1], G) == 0) {
+      FragmentTable::Live& f = hashg.live[s.g - 1];
       // Compounds of one length are entered one after another, so the compound
       // has an entry of this length exactly when it is the last one that met the
       // fragment and that entry lies at or after its offset.
       const CSRcount& cc = csrcount[compid];
-      const bool known = s.last_comp == compid + 1 && s.last_entry >= cc.offset;
+      const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
 #ifdef SARVIK_EXPENSIVE_CHECKS
       SARVIK_ASSERT(find(csr[compid], cc.size, cc.offset, s.id) ==
-                        (known ? s.last_entry : -1),
+                        (known ? f.last_entry : -1),
                     kModule);
 #endif
       if (known) {
-        SARVIK_ASSERT(s.last_entry < cc.size && csr[compid][s.last_entry].id == s.id,
+        SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == s.id,
                       kModule);
-        ++csr[compid][s.last_entry].freq;
+        ++csr[compid][f.last_entry].freq;
       } else {
-        ++s.count;
-        s.last_comp = compid + 1;
-        s.last_entry = append_entry(s.id, compid);
+        ++f.count;
+        f.last_comp = compid;
+        f.last_entry = append_entry(s.id, compid);
       }
       return;
     }
@@ -154,8 +152,8 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
   std::sort(hashg.filled.begin(), hashg.filled.end());
   for (int index : hashg.filled) {
     graph_hashtbl& s = hashg.slot[index];
-    SARVIK_ASSERT(s.mark == 1 && s.g != 0, kModule);
-    if (s.count >= freqt) {
+    SARVIK_ASSERT(s.id > 0 && s.g != 0, kModule);
+    if (hashg.live[s.g - 1].count >= freqt) {
       ++k;
       map[s.id] = k;
       if (filetype == 0)
@@ -163,13 +161,12 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
       else
         dump_feature_mol2(hashg, index, ls, fp);
     }
-    // The slot stays occupied (mark, count, id) but holds no graph from now on.
+    // The slot stays occupied under its id but holds no graph from now on.
     s.g = 0;
-    s.last_comp = 0;
-    s.last_entry = 0;
   }
   hashg.filled.clear();
   hashg.graphs.clear();
+  hashg.live.clear();
 }
 
 void write_file(int total) {

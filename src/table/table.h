@@ -17,10 +17,17 @@ struct FreeDeleter {
 // table of `size` slots; slots are zero-filled at creation, so untouched pages cost
 // no memory. Graphs live in `graphs` only until the sweep after their length.
 struct FragmentTable {
+  // What a fragment of the current length carries besides its graph.
+  struct Live {
+    int count;       // distinct compounds that met the fragment at this length
+    int last_comp;   // the last compound that met it
+    int last_entry;  // index of that compound's occurrence entry for it
+  };
   std::unique_ptr<graph_hashtbl[], FreeDeleter> slot;
   int size = 0;
   int used = 0;                 // occupied slots, all lengths together
   std::vector<Graph> graphs;    // live graphs of the current length
+  std::vector<Live> live;       // parallel to graphs
   std::vector<int> filled;      // slots occupied at the current length
 };
 

@@ -11,7 +11,7 @@ constexpr const char* kModule = "generate_all_trees_freq";
 const Graph& live_graph(const FragmentTable& hashg, int index) {
   SARVIK_ASSERT(index >= 0 && index < hashg.size, kModule);
   const graph_hashtbl& s = hashg.slot[index];
-  SARVIK_ASSERT(s.mark == 1 && s.g > 0 && s.g <= static_cast<int>(hashg.graphs.size()),
+  SARVIK_ASSERT(s.id > 0 && s.g > 0 && s.g <= static_cast<int>(hashg.graphs.size()),
                 kModule);
   return hashg.graphs[s.g - 1];
 }
