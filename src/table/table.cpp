@@ -195,5 +195,6 @@ void write_file(int total) {
     }
     std::fputc('\n', fp);
   }
-  if (std::fclose(fp) != 0) error("can't write a file '" + fname + "'\n");
+  const bool failed = std::ferror(fp) != 0;
+  if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");
 }

@@ -8,7 +8,8 @@ namespace {
 
 constexpr const char* kModule = "generate_all_trees_freq";
 
-const Graph& live_graph(const FragmentTable& hashg, int index) {
+const Graph& live_graph(const FragmentTable& hashg, int index, FILE* fp) {
+  SARVIK_ASSERT(fp != nullptr, kModule);
   SARVIK_ASSERT(index >= 0 && index < hashg.size, kModule);
   const graph_hashtbl& s = hashg.slot[index];
   SARVIK_ASSERT(s.id > 0 && s.g > 0 && s.g <= static_cast<int>(hashg.graphs.size()),
@@ -59,7 +60,7 @@ const char* mol2_bond_type(const std::string& l) {
 }  // namespace
 
 void dump_feature_sdf(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp) {
-  const Graph& g = live_graph(hashg, index);
+  const Graph& g = live_graph(hashg, index, fp);
   const int id = hashg.slot[index].id;
   // Every label is checked before the record starts, so no malformed record is
   // left in the file.
@@ -94,7 +95,7 @@ void dump_feature_sdf(const FragmentTable& hashg, int index, const LabelSet& ls,
 }
 
 void dump_feature_mol2(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp) {
-  const Graph& g = live_graph(hashg, index);
+  const Graph& g = live_graph(hashg, index, fp);
   std::fputs("@<TRIPOS>MOLECULE\n", fp);
   std::fprintf(fp, "%d\n", hashg.slot[index].id);
   std::fprintf(fp, "%3d%3d%3d%3d%3d\n", g.vs, g.es / 2, 0, 0, 0);
