@@ -45,7 +45,7 @@ FragmentTable initialize_hash(int size) {
   t.slot.reset(static_cast<graph_hashtbl*>(
       std::calloc(static_cast<std::size_t>(size), sizeof(graph_hashtbl))));
   if (!t.slot) {
-    std::fprintf(stderr, "%s:%d: not enough memory\n", __FILE__, __LINE__);
+    std::fprintf(stderr, "%s:%d: not enough memory\n", kModule, __LINE__);
     std::exit(1);
   }
   t.size = size;
