@@ -466,6 +466,8 @@ void cl_free_work_area() {
   Work_Matrix.reset();
   Work_Matrix_Min.reset();
   Work_Matrix_Size = 0;
+  std::vector<int>().swap(Saved_State);
+  Saved_Top = 0;
 }
 
 const AdjMat* cl_work_matrix() { return Work_Matrix.get(); }
