@@ -11,8 +11,7 @@ cp examples/cdk2.sdf build/example/cdk2.sdf
 cd build/example
 ../release/Sarvik cdk2.sdf
 echo
-echo "== first lines of build/example/cdk2.out =="
-head -c 600 cdk2.out
-echo
+echo "== first lines of build/example/cdk2.out (cut at 150 characters) =="
+head -n 3 cdk2.out | cut -c 1-150
 echo "== first record of build/example/cdk2_frag.sdf =="
 sed -n '1,/^\$\$\$\$/p' cdk2_frag.sdf
