@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "table/table.h"
+#include "table/table_detail.h"
 #include "test_support.h"
 
 namespace {
@@ -44,7 +45,13 @@ void make_compounds(int n) {
 }
 
 // Distinct compounds that met the live fragment of slot s.
-int compounds_of(const FragmentTable& t, int s) { return t.live.at(t.slot[s].g - 1).count; }
+int compounds_of(const FragmentTable& t, int s) { return table_live_of_slot(t, s)->count; }
+
+// Fragment id of the live fragment of slot s, 0 when the slot holds none.
+int live_id(const FragmentTable& t, int s) {
+  const FragmentTable::Live* f = table_live_of_slot(t, s);
+  return f ? f->id : 0;
+}
 
 void end_compound(int i) { csrcount[i].offset = csrcount[i].size; }
 
@@ -74,7 +81,7 @@ TEST_F(Table, CountsCompoundsAndOccurrences) {
   const int home = static_cast<int>(generate_hash(a, 11));
   EXPECT_EQ(count, 1);
   EXPECT_EQ(compounds_of(t, home), 1);
-  EXPECT_EQ(t.slot[home].id, 1);
+  EXPECT_EQ(live_id(t, home), 1);
   ASSERT_EQ(csrcount[0].size, 1);
   EXPECT_EQ(csr[0][0].id, 1);
   EXPECT_EQ(csr[0][0].freq, 3);
@@ -104,11 +111,11 @@ TEST_F(Table, CollisionWrapAndHomeSlot) {
   hash_graph(b, count, t, 0);  // home 4 taken: wraps to slot 0
   hash_graph(c, count, t, 0);  // home 0 taken: slot 1
   hash_graph(d, count, t, 0);  // home 0: slot 2
-  EXPECT_EQ(t.slot[4].id, 1);
-  EXPECT_EQ(t.slot[0].id, 2);
-  EXPECT_EQ(t.slot[1].id, 3);
-  EXPECT_EQ(t.slot[2].id, 4);
-  EXPECT_EQ(t.slot[3].id, 0);
+  EXPECT_EQ(live_id(t, 4), 1);
+  EXPECT_EQ(live_id(t, 0), 2);
+  EXPECT_EQ(live_id(t, 1), 3);
+  EXPECT_EQ(live_id(t, 2), 4);
+  EXPECT_FALSE(table_slot_occupied(t, 3));
   end_compound(0);
   // All four are found again by probing, from another compound.
   for (const Graph* g : {&d, &c, &b, &a}) hash_graph(*g, count, t, 1);
@@ -117,7 +124,7 @@ TEST_F(Table, CollisionWrapAndHomeSlot) {
   ASSERT_EQ(csrcount[1].size, 4);
   EXPECT_EQ(csr[1][0].id, 4);
   EXPECT_EQ(csr[1][3].id, 1);
-  EXPECT_EQ(t.filled, std::vector<int>({4, 0, 1, 2}));
+  EXPECT_EQ(table_live_slots(t), std::vector<int>({4, 0, 1, 2}));
 }
 
 TEST_F(Table, ReleasedSlotIsNeverMatched) {
@@ -130,15 +137,15 @@ TEST_F(Table, ReleasedSlotIsNeverMatched) {
   freqt = 2;  // nothing is written
   sweep_length(t, k, nullptr);
   EXPECT_EQ(k, 0);
-  EXPECT_EQ(t.slot[3].id, 1);
-  EXPECT_EQ(t.slot[3].g, 0);
-  EXPECT_TRUE(t.graphs.empty());
+  EXPECT_TRUE(table_slot_occupied(t, 3));
+  EXPECT_EQ(table_live_of_slot(t, 3), nullptr);
+  EXPECT_TRUE(t.live.empty());
   // The same graph at a later sweep step: a new slot and a new id.
   hash_graph(a, count, t, 0);
   EXPECT_EQ(count, 2);
-  EXPECT_EQ(t.slot[4].id, 2);
+  EXPECT_EQ(live_id(t, 4), 2);
   EXPECT_EQ(compounds_of(t, 4), 1);
-  EXPECT_EQ(t.slot[3].id, 1);
+  EXPECT_EQ(live_id(t, 3), 0);
   ASSERT_EQ(csrcount[0].size, 2);
   EXPECT_EQ(csr[0][1].id, 2);
   EXPECT_EQ(map.size(), 3u);
@@ -230,10 +237,10 @@ TEST_F(Table, SweepGivesIdsInSlotOrderAboveTheMinimumFrequency) {
   std::fclose(fp);
   EXPECT_EQ(k, 3);
   EXPECT_EQ(map, std::vector<int>({-1, 3, 1, 2, -1}));
-  EXPECT_TRUE(t.filled.empty());
+  EXPECT_TRUE(t.live.empty());
   for (int s : {2, 5, 7, 9}) {
-    EXPECT_EQ(t.slot[s].g, 0);
-    EXPECT_GT(t.slot[s].id, 0);
+    EXPECT_EQ(table_live_of_slot(t, s), nullptr);
+    EXPECT_TRUE(table_slot_occupied(t, s));
   }
   // Records in descriptor order, titled with the fragment ids.
   const std::string text = test_support::read_text(path);
@@ -251,11 +258,12 @@ TEST_F(Table, SweepGivesIdsInSlotOrderAboveTheMinimumFrequency) {
   freqt = 1;
   hash_graph(path_fragment({0, 1, 2}, 5), count, t, 1);  // slot 6, id 5
   end_compound(1);
+  EXPECT_EQ(live_id(t, 6), 5);
   fp = std::fopen(path.c_str(), "w");
   ASSERT_NE(fp, nullptr);
   sweep_length(t, k, fp);
   std::fclose(fp);
-  EXPECT_EQ(t.slot[6].id, 5);
+  EXPECT_TRUE(table_slot_occupied(t, 6));
   EXPECT_EQ(map[5], 4);
   outfile = dir + "/run";
   testing::internal::CaptureStdout();

@@ -38,23 +38,12 @@ Graph fragment(const std::vector<int>& vl, const std::vector<Bond>& bonds) {
   return g;
 }
 
-// A table holding g as the live graph of slot 3 under fragment id.
-FragmentTable table_with(const Graph& g, int id) {
-  FragmentTable t = initialize_hash(5);
-  t.graphs.push_back(g);
-  t.live.push_back(FragmentTable::Live{1, 0, 0});
-  t.slot[3] = graph_hashtbl{id, 1};
-  t.filled.push_back(3);
-  return t;
-}
-
-using Writer = void (*)(const FragmentTable&, int, const LabelSet&, FILE*);
+using Writer = void (*)(const Graph&, int, const LabelSet&, FILE*);
 
 std::string written(Writer w, const Graph& g, int id, const LabelSet& labels) {
-  const FragmentTable t = table_with(g, id);
   const std::string path = test_support::scratch_dir() + "/frag";
   FILE* fp = std::fopen(path.c_str(), "w");
-  w(t, 3, labels, fp);
+  w(g, id, labels, fp);
   std::fclose(fp);
   return test_support::read_text(path);
 }

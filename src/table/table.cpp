@@ -1,11 +1,12 @@
 // The fragment hash table and the per-compound occurrence store.
 #include <algorithm>
+#include <bit>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "canon/cl_freq.h"
 #include "table/table.h"
+#include "table/table_detail.h"
 
 namespace {
 
@@ -36,19 +37,192 @@ void copy_prefix(std::vector<int>& dst, const std::vector<int>& src, int n) {
   dst.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(len));
 }
 
+// ---- packed canonical forms ----
+// A packed form holds vs, es, v[0..vs-1], vl[0..vs-1], e[0..es-1], el[0..es-1]:
+// exactly what decides graph_compare's equality once the key is equal (v[vs] is
+// es), so two packed forms of one width are byte-equal exactly when the graphs
+// compare equal.
+
+int packed_elements(int vs, int es) { return 2 + 2 * vs + 2 * es; }
+
+// Smallest element width (1, 2 or 4 bytes) that holds every value of g's form.
+int width_of(const Graph& g) {
+  unsigned hi = static_cast<unsigned>(g.vs) | static_cast<unsigned>(g.es);
+  for (int i = 0; i < g.vs; ++i) hi |= static_cast<unsigned>(g.v[i]) | static_cast<unsigned>(g.vl[i]);
+  for (int j = 0; j < g.es; ++j) hi |= static_cast<unsigned>(g.e[j]) | static_cast<unsigned>(g.el[j]);
+  return hi <= 0xFFu ? 1 : hi <= 0xFFFFu ? 2 : 4;
+}
+
+template <class T>
+void put_values(unsigned char*& dst, const int* src, int n) {
+  for (int i = 0; i < n; ++i) {
+    const T x = static_cast<T>(src[i]);
+    std::memcpy(dst, &x, sizeof(T));
+    dst += sizeof(T);
+  }
+}
+
+template <class T>
+void get_values(const unsigned char*& src, int* dst, int n) {
+  for (int i = 0; i < n; ++i) {
+    T x;
+    std::memcpy(&x, src, sizeof(T));
+    dst[i] = static_cast<int>(x);
+    src += sizeof(T);
+  }
+}
+
+template <class T>
+void pack_as(const Graph& g, unsigned char* dst) {
+  const int head[2] = {g.vs, g.es};
+  put_values<T>(dst, head, 2);
+  put_values<T>(dst, g.v.data(), g.vs);
+  put_values<T>(dst, g.vl.data(), g.vs);
+  put_values<T>(dst, g.e.data(), g.es);
+  put_values<T>(dst, g.el.data(), g.es);
+}
+
+// Writes g's packed form at `width` bytes per element to dst.
+void pack(const Graph& g, int width, unsigned char* dst) {
+  if (width == 1)
+    pack_as<std::uint8_t>(g, dst);
+  else if (width == 2)
+    pack_as<std::uint16_t>(g, dst);
+  else
+    pack_as<std::uint32_t>(g, dst);
+}
+
+template <class T>
+void unpack_as(const unsigned char* src, Graph& g) {
+  int head[2];
+  get_values<T>(src, head, 2);
+  g.vs = head[0];
+  g.es = head[1];
+  g.v.resize(g.vs + 1);
+  g.vl.resize(g.vs);
+  g.e.resize(g.es);
+  g.el.resize(g.es);
+  get_values<T>(src, g.v.data(), g.vs);
+  g.v[g.vs] = g.es;
+  get_values<T>(src, g.vl.data(), g.vs);
+  get_values<T>(src, g.e.data(), g.es);
+  get_values<T>(src, g.el.data(), g.es);
+}
+
+// Fills g (vs, es, v, vl, e, el) from a packed form.
+void unpack(const unsigned char* src, int width, Graph& g) {
+  if (width == 1)
+    unpack_as<std::uint8_t>(src, g);
+  else if (width == 2)
+    unpack_as<std::uint16_t>(src, g);
+  else
+    unpack_as<std::uint32_t>(src, g);
+}
+
+int element_at(const unsigned char* src, int width) {
+  if (width == 1) return src[0];
+  if (width == 2) {
+    std::uint16_t x;
+    std::memcpy(&x, src, 2);
+    return x;
+  }
+  std::uint32_t x;
+  std::memcpy(&x, src, 4);
+  return static_cast<int>(x);
+}
+
+// Re-lays every packed form of t at `width` bytes per element (wider than now).
+void widen(FragmentTable& t, int width) {
+  const std::size_t n = t.packed.size() / static_cast<std::size_t>(t.width);
+  std::vector<unsigned char> wide(n * static_cast<std::size_t>(width));
+  for (std::size_t i = 0; i < n; ++i) {
+    const int x = element_at(&t.packed[i * t.width], t.width);
+    if (width == 2) {
+      const std::uint16_t y = static_cast<std::uint16_t>(x);
+      std::memcpy(&wide[i * 2], &y, 2);
+    } else {
+      const std::uint32_t y = static_cast<std::uint32_t>(x);
+      std::memcpy(&wide[i * 4], &y, 4);
+    }
+  }
+  t.packed.swap(wide);
+  t.width = width;
+}
+
+// ---- index of the live fragments by key ----
+
+std::size_t index_home(unsigned key, std::size_t mask) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 29) & mask;
+}
+
+void index_insert(FragmentTable& t, unsigned key, int live) {
+  const std::size_t mask = t.index.size() - 1;
+  std::size_t h = index_home(key, mask);
+  while (t.index[h].live != 0) h = (h + 1) & mask;
+  t.index[h] = FragmentTable::Index{key, live + 1};
+}
+
+// Keeps the index at most half full for one more fragment.
+void index_reserve(FragmentTable& t) {
+  if (2 * (t.live.size() + 1) <= t.index.size()) return;
+  std::size_t n = t.index.size() < 1024 ? 1024 : 2 * t.index.size();
+  while (2 * (t.live.size() + 1) > n) n *= 2;
+  t.index.assign(n, FragmentTable::Index{0, 0});
+  for (std::size_t i = 0; i < t.live.size(); ++i)
+    index_insert(t, t.live[i].key, static_cast<int>(i));
+}
+
+// The live fragment equal to the packed probe (`bytes` long, key `key`), or -1.
+int index_find(const FragmentTable& t, unsigned key, std::size_t bytes) {
+  if (t.index.empty()) return -1;
+  const std::size_t mask = t.index.size() - 1;
+  const std::size_t head = 2 * static_cast<std::size_t>(t.width);
+  const unsigned char* probe = t.probe.data();
+  for (std::size_t h = index_home(key, mask); t.index[h].live != 0; h = (h + 1) & mask) {
+    if (t.index[h].key != key) continue;
+    const int i = t.index[h].live - 1;
+    const unsigned char* form = t.packed.data() + static_cast<std::size_t>(t.live[i].at) * t.width;
+    // vs and es first: equal sizes mean equal lengths of the forms.
+    if (std::memcmp(form, probe, head) == 0 &&
+        std::memcmp(form + head, probe + head, bytes - head) == 0)
+      return i;
+  }
+  return -1;
+}
+
+// ---- slots ----
+
+bool slot_bit(const FragmentTable& t, unsigned s) {
+  return (t.occupied[s >> 6] >> (s & 63)) & 1u;
+}
+
+// The first free slot in probe order start, start + 1, ..., size - 1, 0, ...,
+// start - 1, or -1 when every slot is occupied. Affects output: this is the slot
+// linear probing with step 1 and wrap-around reaches, hence the descriptor order.
+int first_free_slot(const FragmentTable& t, unsigned start) {
+  const std::uint64_t* occ = t.occupied.data();
+  const std::size_t words = t.occupied.size();
+  std::size_t w = start >> 6;
+  std::uint64_t free = ~occ[w] & (~std::uint64_t{0} << (start & 63));
+  // Bits past the last slot are set, so a wrap lands on slot 0's word; one more
+  // word than the table has brings back the bits below start.
+  for (std::size_t n = 0; n <= words; ++n) {
+    if (free != 0) return static_cast<int>((w << 6) + static_cast<unsigned>(std::countr_zero(free)));
+    if (++w == words) w = 0;
+    free = ~occ[w];
+  }
+  return -1;
+}
+
 }  // namespace
 
 FragmentTable initialize_hash(int size) {
   SARVIK_ASSERT(size > 0, kModule);
   FragmentTable t;
-  // Zero-filled: a free slot is all-zero bytes, so untouched pages cost nothing.
-  t.slot.reset(static_cast<graph_hashtbl*>(
-      std::calloc(static_cast<std::size_t>(size), sizeof(graph_hashtbl))));
-  if (!t.slot) {
-    std::fprintf(stderr, "%s:%d: not enough memory\n", kModule, __LINE__);
-    std::exit(1);
-  }
   t.size = size;
+  const std::size_t words = (static_cast<std::size_t>(size) + 63) / 64;
+  t.occupied.assign(words, 0);
+  if (size % 64 != 0) t.occupied[words - 1] = ~std::uint64_t{0} << (size % 64);
   return t;
 }
 
@@ -78,56 +252,67 @@ Graph copy_graph(const Graph& g2) {
 void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
   SARVIK_ASSERT(G.vs == threshold + 1 && G.es == 2 * threshold, kModule);
   SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
-  const unsigned size = static_cast<unsigned>(hashg.size);
-  graph_hashtbl* slots = hashg.slot.get();
-  // Affects output: home slot, linear probing with step 1 and the wrap to slot 0
-  // decide which slot a fragment gets, hence the descriptor order of a length.
-  const unsigned start = generate_hash(G, hashg.size);
-  unsigned index = start;
-  for (;;) {
-    graph_hashtbl& s = slots[index];
-    if (s.id == 0) {
-      // A new fragment: the next fragment id, a copy of the graph, and the first
-      // entry of the compound.
-      ++count;
-      SARVIK_ASSERT(count > 0, kModule);
-      s.id = count;
-      if (map.size() < static_cast<std::size_t>(count) + 1)
-        map.resize(static_cast<std::size_t>(count) + 1, -1);
-      hashg.graphs.push_back(copy_graph(G));
-      hashg.live.push_back(FragmentTable::Live{1, compid, append_entry(count, compid)});
-      s.g = static_cast<int>(hashg.graphs.size());
-      hashg.filled.push_back(static_cast<int>(index));
-      ++hashg.used;
-      return;
-    }
-    // A slot whose graph was released after an earlier length never matches.
-    if (s.g != 0 && graph_compare(hashg.graphs[s.g - 1], G) == 0) {
-      FragmentTable::Live& f = hashg.live[s.g - 1];
-      // Compounds of one length are entered one after another, so the compound
-      // has an entry of this length exactly when it is the last one that met the
-      // fragment and that entry lies at or after its offset.
-      const CSRcount& cc = csrcount[compid];
-      const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
+  SARVIK_ASSERT(static_cast<int>(G.v.size()) > G.vs && static_cast<int>(G.vl.size()) >= G.vs &&
+                    static_cast<int>(G.e.size()) >= G.es && static_cast<int>(G.el.size()) >= G.es,
+                kModule);
+  FragmentTable& t = hashg;
+  const int w = width_of(G);
+  if (w > t.width) widen(t, w);
+  const std::size_t bytes = static_cast<std::size_t>(packed_elements(G.vs, G.es)) * t.width;
+  if (t.probe.size() < bytes) t.probe.resize(bytes);
+  pack(G, t.width, t.probe.data());
+
+  const unsigned start = generate_hash(G, t.size);
+  // Slots are never freed, so the slots from a fragment's home slot to its own
+  // slot stay occupied: probing from the home slot reaches an equal fragment of
+  // this length before any free slot. A match found by key is therefore the
+  // match probing finds, and a new fragment gets the first free slot.
+  const int i = index_find(t, G.key, bytes);
+  if (i >= 0) {
+    FragmentTable::Live& f = t.live[i];
 #ifdef SARVIK_EXPENSIVE_CHECKS
-      SARVIK_ASSERT(find(csr[compid], cc.size, cc.offset, s.id) ==
-                        (known ? f.last_entry : -1),
-                    kModule);
-#endif
-      if (known) {
-        SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == s.id,
-                      kModule);
-        ++csr[compid][f.last_entry].freq;
-      } else {
-        ++f.count;
-        f.last_comp = compid;
-        f.last_entry = append_entry(s.id, compid);
-      }
-      return;
+    for (unsigned s = start; s != static_cast<unsigned>(f.slot);) {
+      SARVIK_ASSERT(slot_bit(t, s), kModule);
+      if (++s == static_cast<unsigned>(t.size)) s = 0;
     }
-    if (++index == size) index = 0;
-    if (index == start) error("HASH TABLE FULL: INCREASE THE SIZE\n");
+#endif
+    // Compounds of one length are entered one after another, so the compound
+    // has an entry of this length exactly when it is the last one that met the
+    // fragment and that entry lies at or after its offset.
+    const CSRcount& cc = csrcount[compid];
+    const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
+#ifdef SARVIK_EXPENSIVE_CHECKS
+    SARVIK_ASSERT(find(csr[compid], cc.size, cc.offset, f.id) == (known ? f.last_entry : -1),
+                  kModule);
+#endif
+    if (known) {
+      SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == f.id, kModule);
+      ++csr[compid][f.last_entry].freq;
+    } else {
+      ++f.count;
+      f.last_comp = compid;
+      f.last_entry = append_entry(f.id, compid);
+    }
+    return;
   }
+
+  const int s = first_free_slot(t, start);
+  if (s < 0) error("HASH TABLE FULL: INCREASE THE SIZE\n");
+  // A new fragment: the next fragment id, its packed form, and the first entry
+  // of the compound.
+  ++count;
+  SARVIK_ASSERT(count > 0, kModule);
+  t.occupied[static_cast<unsigned>(s) >> 6] |= std::uint64_t{1} << (s & 63);
+  ++t.used;
+  if (map.size() < static_cast<std::size_t>(count) + 1)
+    map.resize(static_cast<std::size_t>(count) + 1, -1);
+  index_reserve(t);
+  const std::size_t at = t.packed.size() / t.width;
+  SARVIK_ASSERT(at <= static_cast<std::size_t>(INT32_MAX), kModule);
+  t.packed.insert(t.packed.end(), t.probe.begin(), t.probe.begin() + static_cast<std::ptrdiff_t>(bytes));
+  t.live.push_back(FragmentTable::Live{G.key, s, count, 1, compid, append_entry(count, compid),
+                                       static_cast<int>(at)});
+  index_insert(t, G.key, static_cast<int>(t.live.size()) - 1);
 }
 
 int find(const std::vector<CSR>& array, int size, int offset, int key) {
@@ -148,25 +333,32 @@ void store_id(int id, int compid) {
 }
 
 void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
+  FragmentTable& t = hashg;
   // Affects output: descriptor ids are given in ascending slot order.
-  std::sort(hashg.filled.begin(), hashg.filled.end());
-  for (int index : hashg.filled) {
-    graph_hashtbl& s = hashg.slot[index];
-    SARVIK_ASSERT(s.id > 0 && s.g != 0, kModule);
-    if (hashg.live[s.g - 1].count >= freqt) {
+  t.order.clear();
+  for (std::size_t i = 0; i < t.live.size(); ++i)
+    t.order.push_back((static_cast<std::uint64_t>(t.live[i].slot) << 32) | i);
+  std::sort(t.order.begin(), t.order.end());
+  for (const std::uint64_t o : t.order) {
+    const FragmentTable::Live& f = t.live[static_cast<std::size_t>(o & 0xFFFFFFFFu)];
+    SARVIK_ASSERT(f.id > 0 && slot_bit(t, static_cast<unsigned>(f.slot)), kModule);
+    if (f.count >= freqt) {
       ++k;
-      map[s.id] = k;
+      map[f.id] = k;
+      unpack(t.packed.data() + static_cast<std::size_t>(f.at) * t.width, t.width, t.out);
+      t.out.key = f.key;
       if (filetype == 0)
-        dump_feature_sdf(hashg, index, ls, fp);
+        dump_feature_sdf(t.out, f.id, ls, fp);
       else
-        dump_feature_mol2(hashg, index, ls, fp);
+        dump_feature_mol2(t.out, f.id, ls, fp);
     }
-    // The slot stays occupied under its id but holds no graph from now on.
-    s.g = 0;
   }
-  hashg.filled.clear();
-  hashg.graphs.clear();
-  hashg.live.clear();
+  // The slots stay occupied under their ids but hold no graph from now on.
+  t.order.clear();
+  t.live.clear();
+  t.packed.clear();
+  t.width = 1;
+  std::fill(t.index.begin(), t.index.end(), FragmentTable::Index{0, 0});
 }
 
 void write_file(int total) {
@@ -197,4 +389,21 @@ void write_file(int total) {
   }
   const bool failed = std::ferror(fp) != 0;
   if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");
+}
+
+bool table_slot_occupied(const FragmentTable& t, int s) {
+  SARVIK_ASSERT(s >= 0 && s < t.size, kModule);
+  return slot_bit(t, static_cast<unsigned>(s));
+}
+
+const FragmentTable::Live* table_live_of_slot(const FragmentTable& t, int s) {
+  for (const FragmentTable::Live& f : t.live)
+    if (f.slot == s) return &f;
+  return nullptr;
+}
+
+std::vector<int> table_live_slots(const FragmentTable& t) {
+  std::vector<int> slots;
+  for (const FragmentTable::Live& f : t.live) slots.push_back(f.slot);
+  return slots;
 }

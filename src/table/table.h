@@ -2,33 +2,50 @@
 // and the fragment writers.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "driver/generate_all_trees_freq.h"
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
 // The fragment hash table. Slot positions, probing and id order are those of a
-// table of `size` slots; slots are zero-filled at creation, so untouched pages cost
-// no memory. Graphs live in `graphs` only until the sweep after their length.
+// table of `size` slots probed linearly from the key's home slot; what the table
+// keeps of a slot is only whether it was ever filled (one bit), since a slot whose
+// fragment belongs to an earlier length never matches again. The fragments of the
+// current length are kept packed, with an index by key, until the sweep after
+// their length.
 struct FragmentTable {
-  // What a fragment of the current length carries besides its graph.
+  // A fragment of the current length.
   struct Live {
-    int count;       // distinct compounds that met the fragment at this length
+    unsigned key;    // hash key of its canonical form
+    int slot;        // the slot it occupies
+    int id;          // its fragment id
+    int count;       // distinct compounds that met it at this length
     int last_comp;   // the last compound that met it
     int last_entry;  // index of that compound's occurrence entry for it
+    int at;          // first element of its packed form in `packed`
   };
-  std::unique_ptr<graph_hashtbl[], FreeDeleter> slot;
+  // One entry of the index by key: live + 1 (0 for an empty entry) and the key.
+  struct Index {
+    unsigned key;
+    int live;
+  };
   int size = 0;
-  int used = 0;                 // occupied slots, all lengths together
-  std::vector<Graph> graphs;    // live graphs of the current length
-  std::vector<Live> live;       // parallel to graphs
-  std::vector<int> filled;      // slots occupied at the current length
+  int used = 0;                        // occupied slots, all lengths together
+  std::vector<std::uint64_t> occupied;  // bit s: slot s was ever filled; bits
+                                        // past `size` are set
+  std::vector<Live> live;              // current length, in order of first entry
+  // Packed canonical forms of the live fragments: vs, es, v[0..vs-1],
+  // vl[0..vs-1], e[0..es-1], el[0..es-1], each element `width` bytes (1, 2 or
+  // 4), wide enough for every value stored since the last sweep.
+  std::vector<unsigned char> packed;
+  int width = 1;
+  std::vector<Index> index;            // open addressing, size a power of two
+  // Scratch reused for every fragment: the probe packed, the sweep's slot order
+  // and the graph handed to the writers.
+  std::vector<unsigned char> probe;
+  std::vector<std::uint64_t> order;
+  Graph out;
 };
 
 // A table of `size` free slots (HASHTBL_SIZE in a run; tests may pass less).
@@ -52,7 +69,7 @@ int find(const std::vector<CSR>& array, int size, int offset, int key);
 // entry, +1 for an entry of the current length).
 void store_id(int id, int compid);
 
-// After a length: every slot filled at this length, in ascending slot order, whose
+// After a length: every fragment of this length, in ascending slot order, whose
 // count reaches freqt gets descriptor id ++k (map[id] = k) and is written to fp
 // (SD writer for filetype 0, Mol2 writer otherwise); then every graph of the
 // length is released. Affects output: descriptor ids follow slot order.
@@ -61,6 +78,7 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp);
 // Writes the descriptor file for compounds 0 .. total-1 through map.
 void write_file(int total);
 
-// Fragment writers for the live graph of slot index.
-void dump_feature_sdf(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp);
-void dump_feature_mol2(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp);
+// Fragment writers: one record for fragment graph g (v, vl, e, el, vs and es are
+// read) titled with fragment id `id`.
+void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp);
+void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp);

@@ -8,13 +8,13 @@ namespace {
 
 constexpr const char* kModule = "generate_all_trees_freq";
 
-const Graph& live_graph(const FragmentTable& hashg, int index, FILE* fp) {
+void check_record(const Graph& g, int id, FILE* fp) {
   SARVIK_ASSERT(fp != nullptr, kModule);
-  SARVIK_ASSERT(index >= 0 && index < hashg.size, kModule);
-  const graph_hashtbl& s = hashg.slot[index];
-  SARVIK_ASSERT(s.id > 0 && s.g > 0 && s.g <= static_cast<int>(hashg.graphs.size()),
+  SARVIK_ASSERT(id > 0, kModule);
+  SARVIK_ASSERT(g.vs >= 0 && static_cast<int>(g.v.size()) > g.vs &&
+                    static_cast<int>(g.vl.size()) >= g.vs && g.v[g.vs] <= g.es &&
+                    static_cast<int>(g.e.size()) >= g.es && static_cast<int>(g.el.size()) >= g.es,
                 kModule);
-  return hashg.graphs[s.g - 1];
 }
 
 const std::string& vertex_label(const Graph& g, int i, const LabelSet& ls) {
@@ -59,9 +59,8 @@ const char* mol2_bond_type(const std::string& l) {
 
 }  // namespace
 
-void dump_feature_sdf(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp) {
-  const Graph& g = live_graph(hashg, index, fp);
-  const int id = hashg.slot[index].id;
+void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
+  check_record(g, id, fp);
   // Every label is checked before the record starts, so no malformed record is
   // left in the file.
   for (int i = 0; i < g.vs; ++i) {
@@ -94,10 +93,10 @@ void dump_feature_sdf(const FragmentTable& hashg, int index, const LabelSet& ls,
   std::fputs("M  END\n$$$$\n", fp);
 }
 
-void dump_feature_mol2(const FragmentTable& hashg, int index, const LabelSet& ls, FILE* fp) {
-  const Graph& g = live_graph(hashg, index, fp);
+void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
+  check_record(g, id, fp);
   std::fputs("@<TRIPOS>MOLECULE\n", fp);
-  std::fprintf(fp, "%d\n", hashg.slot[index].id);
+  std::fprintf(fp, "%d\n", id);
   std::fprintf(fp, "%3d%3d%3d%3d%3d\n", g.vs, g.es / 2, 0, 0, 0);
   std::fputs("SMALL\nQZ FRAGMENT\n\n\n", fp);
   std::fputs("@<TRIPOS>ATOM\n", fp);
