@@ -1,9 +1,11 @@
 // The fragment hash table and the per-compound occurrence store.
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "table/table.h"
 #include "table/table_detail.h"
@@ -35,6 +37,13 @@ int append_entry(int id, int compid) {
 void copy_prefix(std::vector<int>& dst, const std::vector<int>& src, int n) {
   const std::size_t len = std::min<std::size_t>(src.size(), static_cast<std::size_t>(n));
   dst.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(len));
+}
+
+// Appends x in decimal, as "%d" prints it.
+void put_int(std::string& b, int x) {
+  char digits[16];
+  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
+  b.append(digits, r.ptr);
 }
 
 // ---- packed canonical forms ----
@@ -371,6 +380,7 @@ void write_file(int total) {
                     total <= static_cast<int>(name.size()),
                 kModule);
   const int mapsize = static_cast<int>(map.size());
+  std::string line;  // one compound's line, written with one call
   for (int i = 0; i < total; ++i) {
     const std::vector<CSR>& list = csr[i];
     const int size = csrcount[i].size;
@@ -379,13 +389,23 @@ void write_file(int total) {
       SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
       if (map[list[j].id] != -1) ++n;
     }
-    std::fprintf(fp, "\"%s\",%d", name[i].c_str(), n);
+    // The name as "%s" prints it: up to its first NUL byte.
+    line.assign(1, '"');
+    line += std::string_view(name[i].c_str());
+    line += "\",";
+    put_int(line, n);
     // Affects output: pairs follow the list order (length, then first meeting).
     for (int j = 0; j < size; ++j) {
       const int d = map[list[j].id];
-      if (d != -1) std::fprintf(fp, ",%d,%d", d, list[j].freq);
+      if (d != -1) {
+        line += ',';
+        put_int(line, d);
+        line += ',';
+        put_int(line, list[j].freq);
+      }
     }
-    std::fputc('\n', fp);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), fp);
   }
   const bool failed = std::ferror(fp) != 0;
   if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");
