@@ -345,6 +345,7 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
   FragmentTable& t = hashg;
   // Affects output: descriptor ids are given in ascending slot order.
   t.order.clear();
+  t.order.reserve(t.live.size());
   for (std::size_t i = 0; i < t.live.size(); ++i)
     t.order.push_back((static_cast<std::uint64_t>(t.live[i].slot) << 32) | i);
   std::sort(t.order.begin(), t.order.end());
