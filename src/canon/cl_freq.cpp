@@ -57,6 +57,7 @@ void cl_setup_adjmat(AdjMat& m, int vs) {
   m.p.assign(n, 0);
   m.q.assign(n, 0);
   m.nbr.assign(n * n, Neighbor{0, 0});
+  m.nkey.assign(n * n, 0);
   for (int i = 0; i < vs; ++i) {
     m.v[i].rank = i;
     m.v[i].n = i * vs;
@@ -75,7 +76,12 @@ AdjMat cl_alloc_adjmat(int vs) {
   return m;
 }
 
-void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
+namespace {
+
+// Everything cl_copy_adjmat2 copies except the matrix and the neighbour lists:
+// the copies of the search, where both matrices hold one fragment's matrix and
+// neighbour lists, which no step of a search changes.
+void copy_order_state(const AdjMat& src, AdjMat& dst) {
   CL_ASSERT(dst.vs == src.vs, "dst->vs == src->vs");
   const int vs = src.vs;
   dst.parts = src.parts;
@@ -95,6 +101,15 @@ void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
   std::copy_n(src.o.begin(), vs, dst.o.begin());
   std::copy_n(src.p.begin(), vs, dst.p.begin());
   std::copy_n(src.q.begin(), vs, dst.q.begin());
+  std::copy_n(src.part.begin(), vs + 1, dst.part.begin());
+  std::copy_n(src.npart.begin(), vs + 1, dst.npart.begin());
+}
+
+}  // namespace
+
+void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
+  copy_order_state(src, dst);
+  const int vs = src.vs;
   for (int i = 0; i < vs; ++i) {
     for (int j = i; j < vs; ++j) {
       const int x = adj(src, i, j);
@@ -102,8 +117,6 @@ void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
       dst.buf[j * dst.stride + i] = x;
     }
   }
-  std::copy_n(src.part.begin(), vs + 1, dst.part.begin());
-  std::copy_n(src.npart.begin(), vs + 1, dst.npart.begin());
   for (int i = 0; i < vs; ++i) {
     const Vertex& s = src.v[i];
     const Vertex& d = dst.v[i];
@@ -126,20 +139,86 @@ void copy_adjmat_partitioning(const AdjMat& src, AdjMat& dst) {
   std::copy_n(src.part.begin(), src.vs + 1, dst.part.begin());
 }
 
-void cl_graph_to_adjmat(const Graph& g, AdjMat& m) {
-  const int vs = g.vs;
-  for (int i = 0; i < vs; ++i) m.p[i] = m.q[i] = i;
-  for (int i = 0; i < vs; ++i) std::fill_n(m.buf.begin() + i * m.stride, vs, 0);
-  for (int i = 0; i < vs; ++i) {
-    Vertex& x = m.v[m.p[i]];
+namespace {
+
+// The vertex records of m from g (vertex index = graph index) and the neighbour
+// lists in g's order, as cl_graph_to_adjmat leaves them, without the matrix.
+// Returns whether every list names strictly ascending neighbours other than the
+// vertex itself with edge values other than 0: then each matrix row holds
+// exactly the entries of its vertex's list, which lets the matrix wait until a
+// search needs it and lets the graph be written back from the lists.
+bool fill_vertices(const Graph& g, AdjMat& m) {
+  bool simple = true;
+  for (int i = 0; i < g.vs; ++i) {
+    Vertex& x = m.v[i];
     x.id = g.vid[i];
     x.d = g.v[i + 1] - g.v[i];
     x.l = g.vl[i];
     x.part = 0;
-    int* row = m.buf.data() + m.p[i] * m.stride;
-    for (int k = g.v[i]; k < g.v[i + 1]; ++k) row[m.p[g.e[k]]] = g.el[k] + 1;
+    Neighbor* list = m.nbr.data() + x.n;
+    int last = -1;
+    for (int k = g.v[i]; k < g.v[i + 1]; ++k) {
+      const Neighbor nb{g.el[k] + 1, g.e[k]};
+      simple = simple && nb.v > last && nb.v != i && nb.e != 0;
+      last = nb.v;
+      list[k - g.v[i]] = nb;
+    }
   }
-  setup_neighbors(m, g);
+  return simple;
+}
+
+// The matrix from the neighbour lists while they are in graph order: the same
+// writes, in the same order, as filling it from the graph.
+void fill_matrix(AdjMat& m) {
+  for (int i = 0; i < m.vs; ++i) {
+    int* row = m.buf.data() + i * m.stride;
+    std::fill_n(row, m.vs, 0);
+    const Neighbor* list = m.nbr.data() + m.v[i].n;
+    for (int k = 0; k < m.v[i].d; ++k) row[list[k].v] = list[k].e;
+  }
+}
+
+// cl_adjmat_to_graph for lists that fill_vertices found simple: the nonzero
+// entries of row p[a] are vertex p[a]'s list, written in ascending position.
+void write_graph_from_lists(const AdjMat& m, Graph& g) {
+  const int vs = m.vs;
+  int es = 0;
+  for (int i = 0; i < vs; ++i) es += m.v[i].d;
+  CL_ASSERT(es == g.es && m.vs == g.vs, "es == g->es && m->vs == g->vs");
+  g.ps = m.parts;
+  for (int a = 0; a < vs; ++a) {
+    const Vertex& x = m.v[m.p[a]];
+    g.vl[a] = x.l;
+    g.vid[a] = x.id;
+    g.p[a] = x.npart;
+  }
+  // Neighbours come out in ascending canonical index. Affects output.
+  int k = 0;
+  g.v[0] = 0;
+  for (int a = 0; a < vs; ++a) {
+    const Vertex& x = m.v[m.p[a]];
+    const Neighbor* list = m.nbr.data() + x.n;
+    const int start = k;
+    for (int i = 0; i < x.d; ++i) {
+      const int pos = m.q[list[i].v];
+      int j = k++;
+      for (; j > start && g.e[j - 1] > pos; --j) {
+        g.e[j] = g.e[j - 1];
+        g.el[j] = g.el[j - 1];
+      }
+      g.e[j] = pos;
+      g.el[j] = list[i].e - 1;
+    }
+    g.v[a + 1] = k;
+  }
+}
+
+}  // namespace
+
+void cl_graph_to_adjmat(const Graph& g, AdjMat& m) {
+  for (int i = 0; i < g.vs; ++i) m.p[i] = m.q[i] = i;
+  fill_vertices(g, m);
+  fill_matrix(m);
 }
 
 void setup_neighbors(AdjMat& m, const Graph& g) {
@@ -187,11 +266,16 @@ int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y) {
 
 int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y) {
   CL_ASSERT(x.d == y.d, "x->d == y->d");
-  const Neighbor* a = m.nbr.data() + x.n;
-  const Neighbor* b = m.nbr.data() + y.n;
+  const long long* a = m.nkey.data() + x.n;
+  const long long* b = m.nkey.data() + y.n;
   for (int k = 0; k < x.d; ++k) {
-    const int c = compare_neighbors(m, a[k], b[k]);
-    if (c != 0) return c;
+    if (a[k] == b[k]) continue;
+    // The difference compare_neighbors gives: edge values, else parts.
+    const int ea = static_cast<int>(a[k] >> 32);
+    const int eb = static_cast<int>(b[k] >> 32);
+    if (ea != eb) return ea - eb;
+    return static_cast<int>(static_cast<unsigned>(a[k])) -
+           static_cast<int>(static_cast<unsigned>(b[k]));
   }
   return 0;
 }
@@ -205,27 +289,96 @@ int compare_vertices(const AdjMat& m, const Vertex& x, const Vertex& y) {
   return compare_all_neighbors(m, x, y);
 }
 
+namespace {
+
+// A neighbour entry as one integer: edge value in the high half, the neighbour's
+// part in the low half. Parts are never negative, so the keys order exactly as
+// compare_neighbors does. Affects output.
+inline long long neighbor_key(int e, int part) {
+  return static_cast<long long>(static_cast<unsigned long long>(static_cast<long long>(e)) << 32) |
+         static_cast<unsigned>(part);
+}
+
+// Sorted (e, neighbour part) keys of vertex x's neighbour list, into nkey. The
+// list itself stays in graph order: comparisons see only the keys.
+void sort_neighbor_keys(AdjMat& m, int x) {
+  const Vertex& vx = m.v[x];
+  const Neighbor* list = m.nbr.data() + vx.n;
+  long long* key = m.nkey.data() + vx.n;
+  const Vertex* v = m.v.data();
+  for (int i = 0; i < vx.d; ++i) {
+    const long long k = neighbor_key(list[i].e, v[list[i].v].part);
+    int j = i;
+    for (; j > 0 && key[j - 1] > k; --j) key[j] = key[j - 1];
+    key[j] = k;
+  }
+}
+
+// compare_vertices(x, y) < 0 for vertex indices x and y whose neighbour keys are
+// those of the current parts. Affects output.
+inline bool goes_before(const AdjMat& m, int x, int y) {
+  const Vertex& a = m.v[x];
+  const Vertex& b = m.v[y];
+  if (a.part != b.part) return a.part < b.part;
+  if (a.d != b.d) return a.d > b.d;
+  if (a.l != b.l) return a.l < b.l;
+  const long long* ka = m.nkey.data() + a.n;
+  const long long* kb = m.nkey.data() + b.n;
+  for (int i = 0; i < a.d; ++i)
+    if (ka[i] != kb[i]) return ka[i] < kb[i];
+  return false;
+}
+
+// compare_vertices(x, y) == 0, under the same condition.
+inline bool same_vertex_class(const AdjMat& m, int x, int y) {
+  const Vertex& a = m.v[x];
+  const Vertex& b = m.v[y];
+  if (a.part != b.part || a.d != b.d || a.l != b.l) return false;
+  const long long* ka = m.nkey.data() + a.n;
+  const long long* kb = m.nkey.data() + b.n;
+  for (int i = 0; i < a.d; ++i)
+    if (ka[i] != kb[i]) return false;
+  return true;
+}
+
+// The selection sort of sorted_v over positions [from, to): a candidate is
+// replaced only by an entry that goes strictly before it. Affects output.
+void select_sort(AdjMat& m, int from, int to) {
+  int* sv = m.sorted_v.data();
+  for (int k = from; k < to - 1; ++k) {
+    int c = k;
+    for (int j = k + 1; j < to; ++j)
+      if (goes_before(m, sv[j], sv[c])) c = j;
+    if (c != k) std::swap(sv[k], sv[c]);
+  }
+}
+
+}  // namespace
+
 void sort_adjmat_vertices(AdjMat& m) {
   const int vs = m.vs;
-  Vertex* v = m.v.data();
-  // Affects output (through the order of equal vertices below): selection sorts
-  // that take a new candidate only when it is strictly smaller.
-  for (int i = 0; i < vs; ++i) {
-    Neighbor* list = m.nbr.data() + v[i].n;
-    const int d = v[i].d;
-    for (int k = 0; k < d; ++k) {
-      int c = k;
-      for (int j = k + 1; j < d; ++j)
-        if (compare_neighbors(m, list[j], list[c]) < 0) c = j;
-      if (c != k) std::swap(list[k], list[c]);
-    }
-  }
+  const Vertex* v = m.v.data();
   int* sv = m.sorted_v.data();
-  for (int k = 0; k < vs; ++k) {
-    int c = k;
-    for (int j = k + 1; j < vs; ++j)
-      if (compare_vertices(m, v[sv[j]], v[sv[c]]) < 0) c = j;
-    if (c != k) std::swap(sv[k], sv[c]);
+  bool by_part = true;
+  for (int k = 1; k < vs && by_part; ++k) by_part = v[sv[k - 1]].part <= v[sv[k]].part;
+  if (by_part) {
+    // With sorted_v already in part order, no scan ever finds a smaller entry
+    // outside the run of its own part, so the one selection sort over all of
+    // sorted_v is the same as one per run; a run of one vertex moves nothing
+    // and is never compared beyond its part, so its keys are not needed.
+    int s = 0;
+    while (s < vs) {
+      int t = s + 1;
+      while (t < vs && v[sv[t]].part == v[sv[s]].part) ++t;
+      if (t - s > 1) {
+        for (int k = s; k < t; ++k) sort_neighbor_keys(m, sv[k]);
+        select_sort(m, s, t);
+      }
+      s = t;
+    }
+  } else {
+    for (int i = 0; i < vs; ++i) sort_neighbor_keys(m, i);
+    select_sort(m, 0, vs);
   }
   for (int k = 0; k < vs; ++k) {
     const int r = v[sv[k]].rank;
@@ -236,55 +389,98 @@ void sort_adjmat_vertices(AdjMat& m) {
 
 namespace {
 
-// One refinement pass over the order p already sorted by the current parts;
-// returns the new number of parts after adopting them.
+// Adopts the part boundaries of npart (nparts of them) for m and its vertices.
+void adopt_new_parts(AdjMat& m) {
+  m.parts = m.nparts;
+  std::copy_n(m.npart.begin(), m.parts + 1, m.part.begin());
+  Vertex* v = m.v.data();
+  for (int i = 0; i < m.vs; ++i) v[i].part = v[i].npart;
+}
+
+// One refinement pass over the order p, right after a sort under the same parts
+// (so the neighbour keys are current); adopts the new parts.
 void refine_pass(AdjMat& m) {
   const int vs = m.vs;
   Vertex* v = m.v.data();
-  Vertex* rep = &v[m.p[0]];
-  rep->npart = 0;
+  int rep = m.p[0];
+  v[rep].npart = 0;
   m.npart[0] = 0;
   for (int i = 1; i < vs; ++i) {
-    Vertex* w = &v[m.p[i]];
-    if (compare_vertices(m, *rep, *w) != 0) {
-      w->npart = rep->npart + 1;
-      m.npart[w->npart] = i;
+    const int w = m.p[i];
+    if (!same_vertex_class(m, rep, w)) {
+      v[w].npart = v[rep].npart + 1;
+      m.npart[v[w].npart] = i;
       rep = w;
     } else {
-      w->npart = rep->npart;
+      v[w].npart = v[rep].npart;
     }
   }
-  m.npart[rep->npart + 1] = vs;
-  m.nparts = rep->npart + 1;
-  m.parts = m.nparts;
-  std::copy_n(m.npart.begin(), m.parts + 1, m.part.begin());
-  for (int i = 0; i < vs; ++i) v[i].part = v[i].npart;
+  m.npart[v[rep].npart + 1] = vs;
+  m.nparts = v[rep].npart + 1;
+  adopt_new_parts(m);
 }
 
-// Refinement whose first sort is known to be done already: sorting an order
-// that is sorted under unchanged parts moves nothing, so skipping it keeps the
-// result identical.
-void refine_presorted(AdjMat& m) {
-  int prev = 0;
-  bool sorted = true;
-  while (m.parts > prev) {
-    if (!sorted) sort_adjmat_vertices(m);
-    sorted = false;
+// A sort followed by a refinement pass, for an order whose parts are the runs
+// m.part describes (as every pass leaves them). No scan of the sort leaves the
+// run of its part, and a pass starts a new part at every run boundary, so both
+// go run by run; a run of one vertex is its own new part and needs no keys.
+void refine_step(AdjMat& m) {
+  Vertex* v = m.v.data();
+  int* sv = m.sorted_v.data();
+  int np = 0;
+  for (int k = 0; k < m.parts; ++k) {
+    const int s = m.part[k];
+    const int t = m.part[k + 1];
+    m.npart[np] = s;
+    if (t - s == 1) {
+      v[sv[s]].npart = np++;
+      continue;
+    }
+    for (int i = s; i < t; ++i) sort_neighbor_keys(m, sv[i]);
+    select_sort(m, s, t);
+    for (int i = s; i < t; ++i) {
+      const int r = v[sv[i]].rank;
+      m.p[i] = r;
+      m.q[r] = i;
+    }
+    int rep = sv[s];
+    v[rep].npart = np++;
+    for (int i = s + 1; i < t; ++i) {
+      const int w = sv[i];
+      if (!same_vertex_class(m, rep, w)) {
+        v[w].npart = np;
+        m.npart[np++] = i;
+        rep = w;
+      } else {
+        v[w].npart = v[rep].npart;
+      }
+    }
+  }
+  m.npart[np] = m.vs;
+  m.nparts = np;
+  adopt_new_parts(m);
+}
+
+// Refinement passes until one does not raise the number of parts. When the
+// first sort is done already (sorting an order that is sorted under unchanged
+// parts moves nothing) it is skipped. A pass that leaves the partition discrete
+// ends the loop: one more pass would move no vertex and give every vertex the
+// part and the npart it has.
+void refine_loop(AdjMat& m, bool sorted) {
+  if (!sorted) sort_adjmat_vertices(m);
+  int prev = m.parts;
+  refine_pass(m);
+  while (m.parts > prev && m.parts < m.vs) {
     prev = m.parts;
-    refine_pass(m);
+    refine_step(m);
   }
 }
+
+void refine_presorted(AdjMat& m) { refine_loop(m, true); }
 
 }  // namespace
 
-void refine_partitions(AdjMat& m) {
-  int prev = 0;
-  while (m.parts > prev) {
-    sort_adjmat_vertices(m);
-    prev = m.parts;
-    refine_pass(m);
-  }
-}
+void refine_partitions(AdjMat& m) { refine_loop(m, false); }
 
 int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y) {
   CL_ASSERT(a.vs == b.vs, "a->vs == b->vs");
@@ -306,6 +502,34 @@ int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y)
 int compare_adjmat_parts(const AdjMat& a, const AdjMat& b, int part) {
   return compare_adjmat_parts_from_to(a, b, part, part);
 }
+
+namespace {
+
+// compare_adjmat_parts_from_to(m, best, x, y) inside a search, where best holds
+// m's matrix: both orders are read from m's matrix. Rows up to the first
+// position where the orders differ are equal and skipped.
+int compare_orders(const AdjMat& m, const AdjMat& best, int x, int y) {
+  CL_ASSERT(m.vs == best.vs, "a->vs == b->vs");
+  const int to = m.part[y + 1];
+  const int* ap = m.p.data();
+  const int* bp = best.p.data();
+  int from = 0;
+  while (from < to && ap[from] == bp[from]) ++from;
+  from = std::max(from, m.part[x]);
+  const int* buf = m.buf.data();
+  const int stride = m.stride;
+  for (int r = from; r < to; ++r) {
+    const int* arow = buf + ap[r] * stride;
+    const int* brow = buf + bp[r] * stride;
+    for (int c = 0; c < r; ++c) {
+      const int d = arow[ap[c]] - brow[bp[c]];
+      if (d != 0) return d;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
 
 int next_perm(int* a, int n) {
   int i = n - 2;
@@ -337,7 +561,7 @@ void get_min_adjmat(AdjMat& m, int part, AdjMat& best) {
   // visited among equal greatest matrices stays.
   if (part == m.parts - 1) {
     do {
-      if (compare_adjmat_parts(m, best, part) > 0) copy_adjmat_perm(m, best);
+      if (compare_orders(m, best, part, part) > 0) copy_adjmat_perm(m, best);
     } while (perm_next_adjmat(m, part));
     return;
   }
@@ -346,7 +570,7 @@ void get_min_adjmat(AdjMat& m, int part, AdjMat& best) {
     return;
   }
   do {
-    const int c = compare_adjmat_parts(m, best, part);
+    const int c = compare_orders(m, best, part, part);
     if (c >= 0) {
       if (c > 0) copy_adjmat_perm(m, best);
       get_min_adjmat(m, part + 1, best);
@@ -384,7 +608,7 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
   const int vs = m.vs;
   if (m.parts == vs) {
     // Storing a leaf copies the order and the partition, never the count parts.
-    if (!Best_Has_Leaf || compare_adjmat_parts_from_to(m, best, p_part, part) > 0) {
+    if (!Best_Has_Leaf || compare_orders(m, best, p_part, part) > 0) {
       copy_adjmat_perm(m, best);
       copy_adjmat_partitioning(m, best);
       Best_Has_Leaf = true;
@@ -409,7 +633,7 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
     int* saved = Saved_State.data() + base;
     fix_vertex(m, rank, saved, saved + vs, saved + 2 * vs);
     CL_ASSERT(m.parts <= vs, "m->parts <= m_vs");
-    if (compare_adjmat_parts_from_to(m, best, 0, part) >= 0) {
+    if (compare_orders(m, best, 0, part) >= 0) {
       int next = vs - 1;
       for (int k = part + 1; k < m.parts; ++k) {
         if (m.part[k + 1] - m.part[k] > 1) {
@@ -433,7 +657,7 @@ void search_refined(AdjMat& m, AdjMat& best) {
   int max = 0;
   for (int k = 0; k < m.parts; ++k) max = std::max(max, m.part[k + 1] - m.part[k]);
   best.vs = m.vs;
-  cl_copy_adjmat2(m, best);
+  copy_order_state(m, best);
   // Affects output: the search kind depends on the largest part, the
   // individualisation starts at the first part with more than one vertex.
   if (max < Canonical_Labeling_Stabilizer_Threshold) {
@@ -452,7 +676,7 @@ void search_refined(AdjMat& m, AdjMat& best) {
     Saved_Top = 0;
     get_min_adjmat_by_stabilizer(m, part, 0, best);
   }
-  cl_copy_adjmat2(best, m);
+  copy_order_state(best, m);
 }
 
 }  // namespace
@@ -495,11 +719,16 @@ void cl_canonicalize_graph(Graph& g) {
     m.p[i] = m.q[i] = i;
     m.sorted_v[i] = i;
   }
-  cl_graph_to_adjmat(g, m);
+  // The matrix is filled only when a search or an irregular graph needs it.
+  const bool simple = fill_vertices(g, m);
   sort_adjmat_vertices(m);
   refine_presorted(m);
+  if (m.parts < vs || !simple) fill_matrix(m);
   search_refined(m, *Work_Matrix_Min);
-  cl_adjmat_to_graph(m, g);
+  if (simple)
+    write_graph_from_lists(m, g);
+  else
+    cl_adjmat_to_graph(m, g);
   g.key = graph_hash_key(g);
 }
 

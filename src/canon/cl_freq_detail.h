@@ -43,7 +43,10 @@ struct AdjMat {
   std::vector<int> o;            // starting order of the exhaustive search
   std::vector<int> p;            // vertex index at each position
   std::vector<int> q;            // position of each vertex index
-  std::vector<Neighbor> nbr;     // cap * cap; vertex i's list starts at i * cap
+  std::vector<Neighbor> nbr;     // cap * cap; vertex i's list starts at i * cap, in graph order
+  // Beside nbr: each list's (e, neighbour part) keys, e in the high half, sorted
+  // by the last sort; valid for the vertices that shared their part with another.
+  std::vector<long long> nkey;
 };
 
 // Matrix entry of vertex indices a and b.
@@ -66,6 +69,8 @@ void copy_adjmat_partitioning(const AdjMat& src, AdjMat& dst);
 
 // Fills m (laid out, vs = g.vs, sorted_v/ranks/p/q/stride/parts reset by the
 // caller) from g: matrix, vertex id/d/l, part 0, neighbour lists in g's order.
+// Canonicalisation fills the matrix only when a search or a graph whose lists
+// are not strictly ascending needs it, and then writes g back from the lists.
 void cl_graph_to_adjmat(const Graph& g, AdjMat& m);
 void setup_neighbors(AdjMat& m, const Graph& g);
 // Writes m back into g in the order p: vl, vid, p (npart), ps (parts), v, e, el.
@@ -73,22 +78,30 @@ void setup_neighbors(AdjMat& m, const Graph& g);
 void cl_adjmat_to_graph(const AdjMat& m, Graph& g);
 
 // Sort comparators; see sort_adjmat_vertices for the order. Affects output.
+// compare_all_neighbors compares the neighbour keys left by the last sort.
 int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y);
 int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y);
 int compare_vertices(const AdjMat& m, const Vertex& x, const Vertex& y);
 
-// Sorts every neighbour list by (e, neighbour part), then sorted_v by
-// compare_vertices starting from its current order, then sets p and q from it.
-// Both are selection sorts that replace a candidate only by a strictly smaller
-// entry. Affects output: the order of equal vertices is the search's start.
+// Sorts each vertex's neighbour keys (e, neighbour part) into nkey, then
+// sorted_v by compare_vertices starting from its current order, then sets p and
+// q from it. The vertex sort is a selection sort that replaces a candidate only
+// by a strictly smaller entry. Affects output: the order of equal vertices is
+// the search's start. When sorted_v is already in part order, only the keys of
+// vertices sharing their part with another are sorted (no comparison reaches
+// the others' keys).
 void sort_adjmat_vertices(AdjMat& m);
 // Splits the parts of m until a pass does not raise their number.
 void refine_partitions(AdjMat& m);
 
 // Refines m and leaves the canonical order in m.p / m.q, using best as the
-// search's best matrix (laid out for at least m.vs vertices).
+// search's best matrix (laid out for at least m.vs vertices). The search copies
+// m's order, partition and vertex records into best and back, not the matrix
+// or the neighbour lists: no step of a search changes them, and the searches
+// read best's rows from m's matrix in best's order.
 void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best);
-// Exhaustive search over every order of the parts from `part` on.
+// Exhaustive search over every order of the parts from `part` on; best holds
+// an order of m's own matrix (see above).
 void get_min_adjmat(AdjMat& m, int part, AdjMat& best);
 // Steps the order of one part; 1 while orders remain, 0 when back at o.
 int perm_next_adjmat(AdjMat& m, int part);
@@ -108,7 +121,8 @@ int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y)
 // Next lexicographic permutation of a[0..n-1]; 0 (a unchanged) when descending.
 int next_perm(int* a, int n);
 
-// The module's work area (null / 0 while empty).
+// The module's work area (null / 0 while empty). Work_Matrix_Min keeps the
+// order and partition of the last search, not a matrix.
 const AdjMat* cl_work_matrix();
 const AdjMat* cl_work_matrix_min();
 int cl_work_matrix_size();
