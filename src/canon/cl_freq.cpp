@@ -736,24 +736,44 @@ std::size_t graph_sizeof(int es, int vs) {
   return sizeof(Graph) + (3 * static_cast<std::size_t>(es) + 5 * static_cast<std::size_t>(vs) + 1) * sizeof(int);
 }
 
+namespace {
+
+// One byte of the key chain, the byte read as a signed char. Affects output.
+inline unsigned key_step(unsigned h, signed char c) {
+  return h ^ ((h << 5) + (h >> 3) + static_cast<unsigned>(static_cast<int>(c)));
+}
+
+// The same step for a zero byte.
+inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3)); }
+
+// The four bytes of each int, least significant first. Ints below 256 (nearly
+// all of them: indices, offsets, labels) have three zero bytes on top.
+unsigned key_feed(unsigned h, const int* a, int count) {
+  for (int i = 0; i < count; ++i) {
+    const unsigned u = static_cast<unsigned>(a[i]);
+    h = key_step(h, static_cast<signed char>(u));
+    if (u < 256u) {
+      h = key_step0(key_step0(key_step0(h)));
+    } else {
+      h = key_step(h, static_cast<signed char>(u >> 8));
+      h = key_step(h, static_cast<signed char>(u >> 16));
+      h = key_step(h, static_cast<signed char>(u >> 24));
+    }
+  }
+  return h;
+}
+
+}  // namespace
+
 unsigned graph_hash_key(const Graph& g) {
   // Affects output: ints in the order e, v (vs + 1), el, vl, each as its four
   // bytes least significant first, every byte read as a signed char.
   const unsigned n = 2u * static_cast<unsigned>(g.es) + 2u * static_cast<unsigned>(g.vs) + 1u;
   unsigned h = 4u * n;
-  auto feed = [&h](const int* a, int count) {
-    for (int i = 0; i < count; ++i) {
-      const unsigned u = static_cast<unsigned>(a[i]);
-      for (int b = 0; b < 32; b += 8) {
-        const signed char c = static_cast<signed char>(u >> b);
-        h ^= (h << 5) + (h >> 3) + static_cast<unsigned>(static_cast<int>(c));
-      }
-    }
-  };
-  feed(g.e.data(), g.es);
-  feed(g.v.data(), g.vs + 1);
-  feed(g.el.data(), g.es);
-  feed(g.vl.data(), g.vs);
+  h = key_feed(h, g.e.data(), g.es);
+  h = key_feed(h, g.v.data(), g.vs + 1);
+  h = key_feed(h, g.el.data(), g.es);
+  h = key_feed(h, g.vl.data(), g.vs);
   return h;
 }
 
