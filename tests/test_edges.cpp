@@ -11,18 +11,6 @@ using test_support::scratch_dir;
 
 namespace {
 
-#define EXPECT_FATAL_STDOUT(statement, expected)                                      \
-  do {                                                                                \
-    const std::string out_path_ = scratch_dir("_stdout") + "/stdout.txt";             \
-    EXPECT_EXIT(                                                                      \
-        {                                                                             \
-          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort();  \
-          statement;                                                                  \
-        },                                                                            \
-        ::testing::ExitedWithCode(1), "");                                            \
-    EXPECT_EQ(read_text(out_path_), expected);                                        \
-  } while (0)
-
 // Sizes g for vs vertices and the list, then runs the three steps in order.
 Graph normalise(int vs, std::vector<EdgeEntry> list) {
   Graph g;

@@ -14,18 +14,6 @@ using test_support::write_text;
 
 namespace {
 
-#define EXPECT_FATAL_STDOUT(statement, expected)                                      \
-  do {                                                                                \
-    const std::string out_path_ = scratch_dir("_stdout") + "/stdout.txt";             \
-    EXPECT_EXIT(                                                                      \
-        {                                                                             \
-          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort();  \
-          statement;                                                                  \
-        },                                                                            \
-        ::testing::ExitedWithCode(1), "");                                            \
-    EXPECT_EQ(read_text(out_path_), expected);                                        \
-  } while (0)
-
 int first_char_cmp(const std::string& element, const std::string& key) {
   return static_cast<unsigned char>(element[0]) - static_cast<unsigned char>(key[0]);
 }

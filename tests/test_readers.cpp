@@ -46,17 +46,10 @@ Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
 }
 
 // Loading the file must end the run with status 1 and exactly this output.
-#define EXPECT_REFUSED(file, text, flags, expected)                                  \
-  do {                                                                               \
-    set_input(file, text, flags);                                                    \
-    const std::string out_path_ = scratch_dir("_stdout") + "/stdout.txt";            \
-    EXPECT_EXIT(                                                                     \
-        {                                                                            \
-          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort(); \
-          read_compounds();                                                          \
-        },                                                                           \
-        ::testing::ExitedWithCode(1), "");                                           \
-    EXPECT_EQ(read_text(out_path_), expected);                                       \
+#define EXPECT_REFUSED(file, text, flags, expected) \
+  do {                                               \
+    set_input(file, text, flags);                    \
+    EXPECT_FATAL_STDOUT(read_compounds(), expected); \
   } while (0)
 
 std::string fmt(const char* format, int a, int b, int c = 0) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "canon/cl_freq.h"
@@ -103,3 +104,27 @@ struct SettingsGuard {
 };
 
 }  // namespace test_support
+
+// Death test of a fatal path: error() writes on standard output, so the statement
+// runs with standard output sent to a file, whose text must equal expected.
+#define EXPECT_FATAL_STDOUT(statement, expected)                                      \
+  do {                                                                                \
+    const std::string out_path_ = test_support::scratch_dir("_stdout") + "/stdout.txt"; \
+    EXPECT_EXIT(                                                                      \
+        {                                                                             \
+          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort();  \
+          statement;                                                                  \
+        },                                                                            \
+        ::testing::ExitedWithCode(1), "");                                            \
+    EXPECT_EQ(test_support::read_text(out_path_), expected);                          \
+  } while (0)
+
+// The same with standard output joined to standard error, matched by regex.
+#define EXPECT_FATAL_STDOUT_MATCHES(statement, regex) \
+  EXPECT_EXIT(                                        \
+      {                                               \
+        std::fflush(stdout);                          \
+        dup2(2, 1);                                   \
+        statement;                                    \
+      },                                              \
+      ::testing::ExitedWithCode(1), regex)

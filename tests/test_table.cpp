@@ -55,15 +55,6 @@ int live_id(const FragmentTable& t, int s) {
 
 void end_compound(int i) { csrcount[i].offset = csrcount[i].size; }
 
-// error() prints on standard output; death tests match standard error.
-#define EXPECT_EXIT_WITH_STDOUT(statement, text)                       \
-  EXPECT_EXIT(                                                         \
-      {                                                                \
-        std::fflush(stdout);                                           \
-        dup2(2, 1);                                                    \
-        statement;                                                     \
-      },                                                               \
-      ::testing::ExitedWithCode(1), text)
 
 struct Table : ::testing::Test {
   test_support::SettingsGuard guard;
@@ -164,13 +155,13 @@ TEST_F(Table, FullTable) {
   EXPECT_EQ(count, 3);
   EXPECT_EQ(csr[0][2].freq, 2);
   const Graph n = bond(2, 2, 1);
-  EXPECT_EXIT_WITH_STDOUT(hash_graph(n, count, t, 0),
+  EXPECT_FATAL_STDOUT_MATCHES(hash_graph(n, count, t, 0),
                           "^HASH TABLE FULL: INCREASE THE SIZE\n$");
   // A released slot is not free either.
   int k = 0;
   freqt = 9;  // nothing is written
   sweep_length(t, k, nullptr);
-  EXPECT_EXIT_WITH_STDOUT(hash_graph(a, count, t, 0), "^HASH TABLE FULL");
+  EXPECT_FATAL_STDOUT_MATCHES(hash_graph(a, count, t, 0), "^HASH TABLE FULL");
 }
 
 TEST_F(Table, WrongSizeFragmentIsAFault) {
@@ -294,7 +285,7 @@ TEST_F(Table, DescriptorFileLines) {
   EXPECT_EQ(test_support::read_text(dir + "/d.out"),
             "\"m1\",2,4,2,9,1\n\"name\",0\n\"a,b \"q\"\",0\n");
   outfile = dir + "/missing/d";
-  EXPECT_EXIT_WITH_STDOUT(write_file(3), "^can't open a file '.*/missing/d.out'\n$");
+  EXPECT_FATAL_STDOUT_MATCHES(write_file(3), "^can't open a file '.*/missing/d.out'\n$");
 }
 
 }  // namespace

@@ -12,19 +12,6 @@ using test_support::write_text;
 
 namespace {
 
-// Death test whose standard output (where error() writes) is checked.
-#define EXPECT_FATAL_STDOUT(statement, expected)                                      \
-  do {                                                                                \
-    const std::string out_path_ = scratch_dir("_stdout") + "/stdout.txt";             \
-    EXPECT_EXIT(                                                                      \
-        {                                                                             \
-          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort();  \
-          statement;                                                                  \
-        },                                                                            \
-        ::testing::ExitedWithCode(1), "");                                            \
-    EXPECT_EQ(read_text(out_path_), expected);                                        \
-  } while (0)
-
 std::vector<std::string> read_all_lines(const std::string& path, std::size_t bufsize,
                                         std::vector<std::size_t>* sizes = nullptr) {
   FILE* fp = std::fopen(path.c_str(), "r");

@@ -48,15 +48,6 @@ std::string written(Writer w, const Graph& g, int id, const LabelSet& labels) {
   return test_support::read_text(path);
 }
 
-// error() prints on standard output; death tests match standard error.
-#define EXPECT_EXIT_WITH_STDOUT(statement, text)                       \
-  EXPECT_EXIT(                                                         \
-      {                                                                \
-        std::fflush(stdout);                                           \
-        dup2(2, 1);                                                    \
-        statement;                                                     \
-      },                                                               \
-      ::testing::ExitedWithCode(1), text)
 
 const std::string kAtom0 = "    0.0000    0.0000    0.0000 ";
 const std::string kAtomTail = " 0  0  0  0  0  0  0\n";
@@ -128,14 +119,14 @@ TEST_F(Writers, Mol2Record) {
 TEST_F(Writers, RefusesWhatCannotBeWritten) {
   Graph g = fragment({0, 0}, {{0, 1, 1}});
   g.el[1] = 2;  // the two directions of the bond disagree
-  EXPECT_EXIT_WITH_STDOUT(written(dump_feature_sdf, g, 1, sd), "^problem with the graph\n$");
-  EXPECT_EXIT_WITH_STDOUT(written(dump_feature_mol2, g, 1, mol2),
+  EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, g, 1, sd), "^problem with the graph\n$");
+  EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_mol2, g, 1, mol2),
                           "^problem with the graph\n$");
   LabelSet odd = sd;
   odd.vl.buf = {"", "Abcd"};
   for (int label : {0, 1}) {
     const Graph h = fragment({label, label}, {{0, 1, 1}});
-    EXPECT_EXIT_WITH_STDOUT(written(dump_feature_sdf, h, 5, odd),
+    EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, h, 5, odd),
                             "^can't write fragment 5: atom label '(|Abcd)' does not fit");
   }
 }
