@@ -178,6 +178,18 @@ void fill_matrix(AdjMat& m) {
   }
 }
 
+// The part count and each position's label, identity and part, in the current
+// order: what both ways of writing a graph back share.
+void write_vertex_fields(const AdjMat& m, Graph& g) {
+  g.ps = m.parts;
+  for (int a = 0; a < m.vs; ++a) {
+    const Vertex& x = m.v[m.p[a]];
+    g.vl[a] = x.l;
+    g.vid[a] = x.id;
+    g.p[a] = x.npart;
+  }
+}
+
 // cl_adjmat_to_graph for lists that fill_vertices found simple: the nonzero
 // entries of row p[a] are vertex p[a]'s list, written in ascending position.
 void write_graph_from_lists(const AdjMat& m, Graph& g) {
@@ -185,13 +197,7 @@ void write_graph_from_lists(const AdjMat& m, Graph& g) {
   int es = 0;
   for (int i = 0; i < vs; ++i) es += m.v[i].d;
   CL_ASSERT(es == g.es && m.vs == g.vs, "es == g->es && m->vs == g->vs");
-  g.ps = m.parts;
-  for (int a = 0; a < vs; ++a) {
-    const Vertex& x = m.v[m.p[a]];
-    g.vl[a] = x.l;
-    g.vid[a] = x.id;
-    g.p[a] = x.npart;
-  }
+  write_vertex_fields(m, g);
   // Neighbours come out in ascending canonical index. Affects output.
   int k = 0;
   g.v[0] = 0;
@@ -234,13 +240,7 @@ void cl_adjmat_to_graph(const AdjMat& m, Graph& g) {
   for (int i = 0; i < vs; ++i)
     for (int j = 0; j < vs; ++j) es += adj(m, i, j) != 0;
   CL_ASSERT(es == g.es && m.vs == g.vs, "es == g->es && m->vs == g->vs");
-  g.ps = m.parts;
-  for (int a = 0; a < vs; ++a) {
-    const Vertex& x = m.v[m.p[a]];
-    g.vl[a] = x.l;
-    g.vid[a] = x.id;
-    g.p[a] = x.npart;
-  }
+  write_vertex_fields(m, g);
   // Neighbours come out in ascending canonical index. Affects output.
   int k = 0;
   g.v[0] = 0;
