@@ -314,7 +314,7 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
                  "read sdf file : atom count larger than the atom lines of compound more\n");
   EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") +
                               "  1  2  1\nM  END\n$$$$\n" + ok,
-                 Flags{}, "read sdf file : bond count larger than the bond lines of compound more\n");
+                 Flags{}, "read sdf file : atom or bond count larger than the record's lines of compound more\n");
   // Faults the reader shares with the other modules keep their messages.
   EXPECT_REFUSED("r.sdf", ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}), Flags{},
                  "total compounds = 2\ngraph lookup vid : can't find a vid in a graph 2\n");

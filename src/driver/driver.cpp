@@ -1,4 +1,5 @@
 // The run: settings, loading, the length sweep, the descriptor file, clean-up.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,7 +12,27 @@
 #include "input/input.h"
 #include "table/table.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// A standard stream started closed would lend its descriptor to the fragment
+// file, and progress lines would land in that file: closed ones get /dev/null.
+void guard_standard_descriptors() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+#endif
+}
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -22,6 +43,7 @@ struct FileCloser {
 }  // namespace
 
 int sarvik_main(int argc, char** argv) {
+  guard_standard_descriptors();
   install_memory_handler();
   initialize_var(argc, argv);
 

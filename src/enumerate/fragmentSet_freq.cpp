@@ -1,5 +1,5 @@
 // Materialisation of one bond set as a fragment graph, and the fragment type test.
-#include <cstdio>
+#include <string>
 
 #include "enumerate/enumerate_detail.h"
 
@@ -88,9 +88,8 @@ void create_graph_from_set(const Edge* s, int n, const Graph& G, FragWork& fw, G
     }
     for (int i = v[k]; i + 1 < v[k + 1]; ++i) {
       if (e[i] == e[i + 1]) {
-        char msg[96];
-        std::snprintf(msg, sizeof msg, "duplicated edges %d %d, %d %d\n", k, k, e[i], e[i + 1]);
-        error(msg);
+        error("duplicated edges " + std::to_string(k) + " " + std::to_string(k) + ", " +
+              std::to_string(e[i]) + " " + std::to_string(e[i + 1]) + "\n");
       }
     }
   }

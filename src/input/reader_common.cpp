@@ -22,6 +22,9 @@ bool read_line(LineReader& r, std::string& line) {
       r.pos = 0;
       r.end = std::fread(r.block.data(), 1, r.block.size(), r.fp);
       if (r.end == 0) {
+        // A read error (a directory given as input, say) must not pass for an
+        // empty file.
+        if (std::ferror(r.fp)) error("can't read the file '" + filestub + "'\n");
         r.at_eof = true;
         break;
       }
@@ -40,6 +43,8 @@ bool read_line(LineReader& r, std::string& line) {
     line.append(start, avail);
     r.pos = r.end;
   }
+  // A last line without newline drops its carriage return too.
+  if (!line.empty() && line.back() == '\r') line.pop_back();
   return got;
 }
 

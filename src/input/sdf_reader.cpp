@@ -104,7 +104,7 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
   for (int k = 0; k < bonds; ++k) {
     if (!read_into(r, rec.bonds, k)) sd_refuse("file ends inside the bond block", rec, position);
     if (ends_block_early(rec.bonds[k]))
-      sd_refuse("bond count larger than the bond lines", rec, position);
+      sd_refuse("atom or bond count larger than the record's lines", rec, position);
     rec.nbonds = k + 1;
   }
   while (read_line(r, rec.rest)) {

@@ -363,12 +363,14 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
         dump_feature_mol2(t.out, f.id, ls, fp);
     }
   }
-  // The slots stay occupied under their ids but hold no graph from now on.
+  // The slots stay occupied under their ids but hold no graph from now on. The
+  // index is cleared only when the length entered something, so that long runs of
+  // empty lengths cost nothing.
+  if (!t.live.empty()) std::fill(t.index.begin(), t.index.end(), FragmentTable::Index{0, 0});
   t.order.clear();
   t.live.clear();
   t.packed.clear();
   t.width = 1;
-  std::fill(t.index.begin(), t.index.end(), FragmentTable::Index{0, 0});
 }
 
 void write_file(int total) {
