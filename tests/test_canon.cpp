@@ -2,43 +2,17 @@
 // fragments, part stepping, refinement, search results and the work area.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "canon/cl_freq.h"
 #include "canon/cl_freq_detail.h"
 #include "test_support.h"
 
-namespace {
+using test_support::make_graph;
 
-// A fragment-like graph: vertex labels vl and bonds (a, b, label); adjacency
-// sorted by neighbour, both directions, vid[k] = k, p sized vs.
-Graph make_graph(const std::vector<int>& vl, const std::vector<std::array<int, 3>>& bonds) {
-  const int n = static_cast<int>(vl.size());
-  std::vector<std::vector<std::pair<int, int>>> adj(n);
-  for (const auto& b : bonds) {
-    adj[b[0]].push_back({b[1], b[2]});
-    adj[b[1]].push_back({b[0], b[2]});
-  }
-  Graph g;
-  g.vs = n;
-  g.es = 2 * static_cast<int>(bonds.size());
-  g.vl = vl;
-  g.v.push_back(0);
-  for (int i = 0; i < n; ++i) {
-    std::sort(adj[i].begin(), adj[i].end());
-    for (auto [u, l] : adj[i]) {
-      g.e.push_back(u);
-      g.el.push_back(l);
-    }
-    g.v.push_back(static_cast<int>(g.e.size()));
-    g.vid.push_back(i);
-  }
-  g.p.assign(n, 0);
-  return g;
-}
+namespace {
 
 // An AdjMat filled from g the way a canonicalisation starts, before any sort.
 AdjMat matrix_of(const Graph& g) {
@@ -88,8 +62,6 @@ TEST(CanonKey, SingleBondAndSignedBytes) {
   for (unsigned char b : le_bytes({1, 0, 0, 1, 2, -1, -1, 0, 0}))
     unsigned_bytes ^= (unsigned_bytes << 5) + (unsigned_bytes >> 3) + b;
   EXPECT_NE(graph_hash_key(g), unsigned_bytes);
-
-  EXPECT_EQ(graph_sizeof(2, 2), sizeof(Graph) + 17 * sizeof(int));
 }
 
 TEST(CanonCompare, OrderOfFragments) {
@@ -113,16 +85,12 @@ TEST(CanonCompare, OrderOfFragments) {
 
   // The key difference decides by its wrapped sign, whatever its size.
   Graph x = a, y = a;
-  x.key = 1;
-  y.key = 0xFFFFFFFFu;
-  EXPECT_EQ(graph_compare(x, y), 1);
-  EXPECT_EQ(graph_compare(y, x), -1);
-  x.key = 0x80000001u;
-  y.key = 0;
-  EXPECT_EQ(graph_compare(x, y), -1);
-  x.key = 5;
-  y.key = 3;
-  EXPECT_EQ(graph_compare(x, y), 1);
+  for (auto [kx, ky, want] :
+       {std::tuple{1u, 0xFFFFFFFFu, 1}, {0xFFFFFFFFu, 1u, -1}, {0x80000001u, 0u, -1}, {5u, 3u, 1}}) {
+    x.key = kx;
+    y.key = ky;
+    EXPECT_EQ(graph_compare(x, y), want) << kx << " " << ky;
+  }
 
   // Equal sizes and keys: first differing label, v before vl, e before el.
   x = a;
@@ -158,11 +126,6 @@ TEST(CanonSearch, PartStepping) {
   m.parts = 2;
   m.part = {0, 2, 3, 0};
   EXPECT_EQ(perm_next_adjmat(m, 1), 0);
-
-  int desc[3] = {3, 2, 1};
-  EXPECT_EQ(next_perm(desc, 3), 0);
-  EXPECT_EQ(desc[0], 3);
-  EXPECT_EQ(desc[2], 1);
 }
 
 TEST(CanonRefine, PartsAndPasses) {
@@ -204,37 +167,6 @@ TEST(CanonRefine, EqualVerticesKeepSelectionSortOrder) {
   n.sorted_v = {1, 0, 2};
   sort_adjmat_vertices(n);
   EXPECT_EQ(n.p, (std::vector<int>{2, 0, 1}));
-}
-
-TEST(CanonMatrix, Copies) {
-  AdjMat src = matrix_of(make_graph({1, 0, 2}, {{0, 1, 1}, {1, 2, 0}}));
-  refine_partitions(src);
-  AdjMat dst = cl_alloc_adjmat(5);
-  dst.vs = 3;
-  cl_copy_adjmat2(src, dst);
-  EXPECT_EQ(dst.stride, 5);
-  EXPECT_EQ(dst.parts, src.parts);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(dst.p[i], src.p[i]);
-    EXPECT_EQ(dst.sorted_v[i], src.sorted_v[i]);
-    EXPECT_EQ(dst.v[i].l, src.v[i].l);
-    EXPECT_EQ(dst.v[i].n, 5 * i);
-    for (int j = 0; j < 3; ++j) EXPECT_EQ(adj(dst, i, j), adj(src, i, j));
-    for (int k = 0; k < src.v[i].d; ++k) {
-      EXPECT_EQ(dst.nbr[dst.v[i].n + k].e, src.nbr[src.v[i].n + k].e);
-      EXPECT_EQ(dst.nbr[dst.v[i].n + k].v, src.nbr[src.v[i].n + k].v);
-    }
-  }
-
-  // Partitioning copies the parts of the vertices and the bounds, not the count.
-  AdjMat a = cl_alloc_adjmat(3), b = cl_alloc_adjmat(3);
-  a.parts = 3;
-  a.part = {0, 1, 2, 3};
-  for (int i = 0; i < 3; ++i) a.v[i].part = i;
-  copy_adjmat_partitioning(a, b);
-  EXPECT_EQ(b.parts, 1);
-  EXPECT_EQ(b.part, a.part);
-  EXPECT_EQ(b.v[2].part, 2);
 }
 
 TEST(CanonMatrixDeathTest, EntryCountMismatch) {
@@ -287,29 +219,6 @@ TEST(CanonSearch, HandCheckedOrders) {
   EXPECT_EQ(star.el, (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 1}));
   EXPECT_EQ(star.ps, 3);
   EXPECT_EQ(star.vid, (std::vector<int>{0, 2, 4, 3, 1}));
-}
-
-TEST(CanonSearch, SearchKindByLargestPart) {
-  test_support::SettingsGuard guard;
-  // Four equal leaves: every order is tried, best keeps the refined parts.
-  Graph four = make_graph({0, 0, 0, 0, 0}, {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}});
-  cl_canonicalize_graph(four);
-  EXPECT_EQ(four.ps, 2);
-  const AdjMat* best = cl_work_matrix_min();
-  ASSERT_NE(best, nullptr);
-  EXPECT_EQ(best->part[0], 0);
-  EXPECT_EQ(best->part[1], 1);
-  EXPECT_EQ(best->part[2], 5);
-  // Five: individualisation; best holds a leaf's discrete bounds, yet the part
-  // count reported stays that of the refined partition.
-  cl_free_work_area();
-  Graph five = make_graph({0, 0, 0, 0, 0, 0}, {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}});
-  cl_canonicalize_graph(five);
-  EXPECT_EQ(five.ps, 2);
-  EXPECT_EQ(five.p, (std::vector<int>{0, 1, 1, 1, 1, 1}));
-  best = cl_work_matrix_min();
-  for (int k = 0; k <= 6; ++k) EXPECT_EQ(best->part[k], k);
-  EXPECT_EQ(five.vid, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST(CanonWorkArea, LaidOutForEightReusedForFive) {
