@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "canon/cl_freq.h"
@@ -155,12 +154,3 @@ struct SettingsGuard {
     EXPECT_EQ(test_support::read_text(out_path_), expected);                          \
   } while (0)
 
-// The same with standard output joined to standard error, matched by regex.
-#define EXPECT_FATAL_STDOUT_MATCHES(statement, regex) \
-  EXPECT_EXIT(                                        \
-      {                                               \
-        std::fflush(stdout);                          \
-        dup2(2, 1);                                   \
-        statement;                                    \
-      },                                              \
-      ::testing::ExitedWithCode(1), regex)

@@ -90,16 +90,14 @@ TEST_F(Writers, Mol2Record) {
 TEST_F(Writers, RefusesWhatCannotBeWritten) {
   Graph g = make_graph({0, 0}, {{0, 1, 1}});
   g.el[1] = 2;  // the two directions of the bond disagree
-  EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, g, 1, sd), "^problem with the graph\n$");
-  EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_mol2, g, 1, mol2),
-                          "^problem with the graph\n$");
+  EXPECT_FATAL_STDOUT(written(dump_feature_sdf, g, 1, sd), "problem with the graph\n");
+  EXPECT_FATAL_STDOUT(written(dump_feature_mol2, g, 1, mol2), "problem with the graph\n");
   LabelSet odd = sd;
   odd.vl.buf = {"", "Abcd"};
-  for (int label : {0, 1}) {
-    const Graph h = make_graph({label, label}, {{0, 1, 1}});
-    EXPECT_FATAL_STDOUT_MATCHES(written(dump_feature_sdf, h, 5, odd),
-                            "^can't write fragment 5: atom label '(|Abcd)' does not fit");
-  }
+  for (int label : {0, 1})
+    EXPECT_FATAL_STDOUT(written(dump_feature_sdf, make_graph({label, label}, {{0, 1, 1}}), 5, odd),
+                        "can't write fragment 5: atom label '" + odd.vl.buf[label] +
+                            "' does not fit the 3-character SD atom symbol field\n");
 }
 
 }  // namespace
