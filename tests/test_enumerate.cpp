@@ -36,9 +36,8 @@ std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork* shared =
   EnumWork own;
   std::vector<BondSet> out;
   enumerate_bond_sets(G, threshold, shared ? *shared : own, [&](const Edge* s, int n) {
-    BondSet b;
-    for (int i = 0; i < n; ++i) b.push_back({s[i].u, s[i].v});
-    out.push_back(b);
+    out.emplace_back(n);
+    for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
   });
   return out;
 }
