@@ -15,22 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "canon/cl_freq.h"
-
-namespace {
-
-long long allocations = 0;  // operator new calls, to show the timed loop makes none
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-  ++allocations;
-  void* p = std::malloc(n ? n : 1);
-  if (!p) std::abort();
-  return p;
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -76,7 +62,7 @@ void run(const char* title, const std::vector<Graph>& mix, double seconds, long 
   std::vector<Graph> work = mix;
   // One untimed pass lays out the work area for the largest fragment.
   for (Graph& g : work) cl_canonicalize_graph(g);
-  const long long allocs0 = allocations;
+  const long long allocs0 = bench::allocations;
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
   const std::clock_t cpu_start = std::clock();
@@ -100,7 +86,7 @@ void run(const char* title, const std::vector<Graph>& mix, double seconds, long 
   // CPU time as well as wall time: the machine may be shared.
   const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
   std::printf("%-28s %9ld in %.2f s (%.2f s CPU): %9.0f per CPU second, %lld allocations (check %u)\n", title,
-              done, elapsed, cpu, done / cpu, allocations - allocs0, sink);
+              done, elapsed, cpu, done / cpu, bench::allocations - allocs0, sink);
 }
 
 }  // namespace

@@ -9,35 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "canon/cl_freq.h"
 #include "driver/generate_all_trees_freq.h"
 #include "enumerate/enumerate_detail.h"
 #include "enumerate/tree_freq.h"
 #include "input/input.h"
 #include "table/table.h"
-
-namespace {
-
-long long allocations = 0;  // operator new calls, to show the hot loops make none
-
-}  // namespace
-
-void* operator new(std::size_t n) {
-  ++allocations;
-  void* p = std::malloc(n ? n : 1);
-  if (!p) std::abort();
-  return p;
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string src = argc > 1 ? argv[1] : "/usr/share/RDKit/Contrib/Fastcluster/testdata/cdk2.sdf";
@@ -61,20 +39,20 @@ int main(int argc, char** argv) {
 
   EnumWork w;
   long long sets = 0;
-  long long allocs0 = allocations;
+  long long allocs0 = bench::allocations;
   auto t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
       for (const Graph& g : G) enumerate_bond_sets(g, t, w, [&](const Edge*, int) { ++sets; });
-  double s = seconds_since(t0);
+  double s = bench::seconds_since(t0);
   std::printf("search only:        %lld sets in %.3f s, %.2f M sets/s, %lld allocations\n", sets,
-              s, sets / s / 1e6, allocations - allocs0);
+              s, sets / s / 1e6, bench::allocations - allocs0);
 
   FragWork fw;
   Graph frag;
   long long passed = 0;
   sets = 0;
-  allocs0 = allocations;
+  allocs0 = bench::allocations;
   t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
@@ -84,9 +62,9 @@ int main(int argc, char** argv) {
           passed += frag.vs;
           ++sets;
         });
-  s = seconds_since(t0);
+  s = bench::seconds_since(t0);
   std::printf("search + graphs:    %lld sets in %.3f s, %.2f M sets/s, %lld allocations\n", sets,
-              s, sets / s / 1e6, allocations - allocs0);
+              s, sets / s / 1e6, bench::allocations - allocs0);
 
   sets = 0;
   t0 = std::chrono::steady_clock::now();
@@ -99,7 +77,7 @@ int main(int argc, char** argv) {
           passed += static_cast<long long>(frag.key & 1);
           ++sets;
         });
-  s = seconds_since(t0);
+  s = bench::seconds_since(t0);
   std::printf("+ canonical form:   %lld sets in %.3f s, %.2f M sets/s\n", sets, s, sets / s / 1e6);
 
   // The whole per-compound path as a run drives it, one sweep.
@@ -117,7 +95,7 @@ int main(int argc, char** argv) {
     }
     sweep_length(hashg, k, devnull);
   }
-  s = seconds_since(t0);
+  s = bench::seconds_since(t0);
   std::printf("find_all_spanning:  %lld sets in %.3f s, %.2f M sets/s, %d fragments\n", sets, s,
               sets / s / 1e6, count);
   std::fclose(devnull);
