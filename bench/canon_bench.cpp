@@ -17,6 +17,7 @@
 
 #include "bench/bench_support.h"
 #include "canon/cl_freq.h"
+#include "tests/graph_builder.h"
 
 namespace {
 
@@ -32,28 +33,7 @@ Graph random_fragment(std::mt19937& rng, int n, int star = 0) {
   std::vector<int> perm(n);
   std::iota(perm.begin(), perm.end(), 0);
   std::shuffle(perm.begin(), perm.end(), rng);
-  std::vector<std::vector<std::pair<int, int>>> adj(n);
-  for (const auto& b : bonds) {
-    adj[perm[b[0]]].push_back({perm[b[1]], b[2]});
-    adj[perm[b[1]]].push_back({perm[b[0]], b[2]});
-  }
-  Graph g;
-  g.vs = n;
-  g.es = 2 * (n - 1);
-  g.vl.resize(n);
-  for (int i = 0; i < n; ++i) g.vl[perm[i]] = vl[i];
-  g.v.push_back(0);
-  for (int i = 0; i < n; ++i) {
-    std::sort(adj[i].begin(), adj[i].end());
-    for (auto [u, l] : adj[i]) {
-      g.e.push_back(u);
-      g.el.push_back(l);
-    }
-    g.v.push_back(static_cast<int>(g.e.size()));
-    g.vid.push_back(i);
-  }
-  g.p.assign(n, 0);
-  return g;
+  return test_support::make_graph(vl, bonds, perm);
 }
 
 // Canonicalises every graph of mix, restored in place each round, for about
