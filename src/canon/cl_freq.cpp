@@ -33,6 +33,17 @@ std::size_t Saved_Top = 0;
 // Whether best holds a leaf of the individualisation search; reset per search.
 bool Best_Has_Leaf = false;
 
+// Whether the individualisation search may stop after the first branch of each
+// level (set per search: only for trees, and never for the unpruned reference).
+bool First_Branch_Only = false;
+
+// Whether the next search may prune; cl_canonicalize_graph_unpruned clears it.
+bool Prune_Allowed = true;
+
+// Scratch of the tree test: a stack of vertex indices and a seen mark per vertex.
+std::vector<int> Tree_Stack;
+std::vector<unsigned char> Tree_Seen;
+
 // Ensures room for one more level of saved state and returns its offset.
 std::size_t push_saved_state(int vs) {
   std::size_t base = Saved_Top;
@@ -627,7 +638,8 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
   CL_ASSERT(pindex == part, "pindex == part");
   const std::size_t base = push_saved_state(vs);
   // Affects output: the vertex tried at position i is whichever stands there
-  // after the previous release, and the bounds are re-read every step.
+  // after the previous release, and the bounds are re-read every step. On a tree
+  // the branches after the first cannot change best (see search_refined).
   for (int i = m.part[part]; i < m.part[part + 1]; ++i) {
     const int rank = m.p[i];
     int* saved = Saved_State.data() + base;
@@ -645,22 +657,86 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
     }
     saved = Saved_State.data() + base;
     release_vertex(m, rank, saved, saved + vs, saved + 2 * vs);
+    if (First_Branch_Only) break;
   }
   Saved_Top = base;
 }
 
 namespace {
 
+// Whether m, whose lists hold each edge at both ends, is a tree: vs - 1 edges and
+// connected.
+bool is_tree(const AdjMat& m) {
+  const int vs = m.vs;
+  long long ends = 0;
+  for (int i = 0; i < vs; ++i) ends += m.v[i].d;
+  if (ends != 2LL * (vs - 1)) return false;
+  Tree_Seen.assign(static_cast<std::size_t>(vs), 0);
+  Tree_Stack.clear();
+  Tree_Stack.push_back(0);
+  Tree_Seen[0] = 1;
+  int reached = 1;
+  while (!Tree_Stack.empty()) {
+    const Vertex& x = m.v[Tree_Stack.back()];
+    Tree_Stack.pop_back();
+    for (int k = 0; k < x.d; ++k) {
+      const int y = m.nbr[x.n + k].v;
+      if (!Tree_Seen[y]) {
+        Tree_Seen[y] = 1;
+        ++reached;
+        Tree_Stack.push_back(y);
+      }
+    }
+  }
+  return reached == vs;
+}
+
 // The search after refinement: leaves the canonical order in m.p and m.q.
-void search_refined(AdjMat& m, AdjMat& best) {
-  if (m.parts == m.vs) return;
+// Returns whether the order's matrix depends only on the labelled graph, not on
+// the numbering of its vertices.
+//
+// Refinement gives an ordered partition whose parts, as sets, and their order
+// follow from labels and adjacency alone. The exhaustive search keeps the
+// greatest matrix over every order of the vertices inside the parts: a set of
+// orders fixed by that partition, so the greatest matrix, and with it v, e, el
+// and vl (all vertices of a part share their label), is the same for every
+// numbering. So is a discrete refinement. The individualisation search is not
+// so: a leaf replaces best only when its rows from its parent's fixed vertex on
+// are greater, so which leaf wins can depend on the order in which leaves are
+// met, and that order follows the numbering; its result is reported as
+// numbering-dependent.
+//
+// Why the individualisation search may stop after the first branch of every
+// level on a tree. Let T be a tree and P an equitable partition of its vertices
+// that refines the labels (every vertex of a part has the same label and, for
+// each part Z and edge label f, the same number c(X, f, Z) of f-neighbours in Z);
+// every partition refinement leaves is one, with individualised vertices as
+// singletons. Walk T from a vertex u of part X: a vertex of part Z reached from
+// its parent in part Y over an edge labelled e has, for each (f, W), exactly
+// c(Z, f, W) - [W = Y and f = e] children in W, so T hung from u depends only on
+// X and the counts. Hung from another vertex u' of X it is the same labelled
+// tree, with parts kept: an automorphism of T that maps u to u' and every part
+// to itself, fixing every singleton. Hence each vertex tried in a part has an
+// automorphism image in every other, fixing everything individualised so far;
+// refinement commutes with automorphisms, so the ordered partitions reached
+// after trying them are images of one another and hold the same rows at their
+// singleton positions, and all leaves have one matrix. Every comparison of the
+// search reads rows of singleton positions only, so every branch of a level
+// compares exactly as the first did: before any leaf, all or none are cut
+// against the starting order; after the first leaf, every later leaf equals it
+// and is not stored. The first branch alone thus leaves best as the whole
+// search does, order and partition included. The unpruned search stays
+// available as the reference (cl_canonicalize_graph_unpruned).
+bool search_refined(AdjMat& m, AdjMat& best) {
+  if (m.parts == m.vs) return true;
   int max = 0;
   for (int k = 0; k < m.parts; ++k) max = std::max(max, m.part[k + 1] - m.part[k]);
   best.vs = m.vs;
   copy_order_state(m, best);
   // Affects output: the search kind depends on the largest part, the
   // individualisation starts at the first part with more than one vertex.
-  if (max < Canonical_Labeling_Stabilizer_Threshold) {
+  const bool exhaustive = max < Canonical_Labeling_Stabilizer_Threshold;
+  if (exhaustive) {
     std::copy_n(m.p.begin(), m.vs, m.o.begin());
     get_min_adjmat(m, 0, best);
   } else {
@@ -674,9 +750,12 @@ void search_refined(AdjMat& m, AdjMat& best) {
     CL_ASSERT(part != -1, "part != -1");
     Best_Has_Leaf = false;
     Saved_Top = 0;
+    First_Branch_Only = Prune_Allowed && is_tree(m);
     get_min_adjmat_by_stabilizer(m, part, 0, best);
+    First_Branch_Only = false;
   }
   copy_order_state(best, m);
+  return exhaustive;
 }
 
 }  // namespace
@@ -692,13 +771,15 @@ void cl_free_work_area() {
   Work_Matrix_Size = 0;
   std::vector<int>().swap(Saved_State);
   Saved_Top = 0;
+  std::vector<int>().swap(Tree_Stack);
+  std::vector<unsigned char>().swap(Tree_Seen);
 }
 
 const AdjMat* cl_work_matrix() { return Work_Matrix.get(); }
 const AdjMat* cl_work_matrix_min() { return Work_Matrix_Min.get(); }
 int cl_work_matrix_size() { return Work_Matrix_Size; }
 
-void cl_canonicalize_graph(Graph& g) {
+bool cl_canonicalize_graph(Graph& g) {
   const int vs = g.vs;
   SARVIK_ASSERT(vs > 0 && static_cast<int>(g.p.size()) >= vs, kModule);
   if (Work_Matrix_Size < vs) cl_free_work_area();
@@ -724,12 +805,19 @@ void cl_canonicalize_graph(Graph& g) {
   sort_adjmat_vertices(m);
   refine_presorted(m);
   if (m.parts < vs || !simple) fill_matrix(m);
-  search_refined(m, *Work_Matrix_Min);
+  const bool numbering_free = search_refined(m, *Work_Matrix_Min);
   if (simple)
     write_graph_from_lists(m, g);
   else
     cl_adjmat_to_graph(m, g);
   g.key = graph_hash_key(g);
+  return numbering_free;
+}
+
+void cl_canonicalize_graph_unpruned(Graph& g) {
+  Prune_Allowed = false;
+  cl_canonicalize_graph(g);
+  Prune_Allowed = true;
 }
 
 std::size_t graph_sizeof(int es, int vs) {

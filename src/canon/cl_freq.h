@@ -10,8 +10,17 @@
 // Renumbers g's vertices into canonical order and rewrites vid, vl, p, v, e, el in
 // that order, sets ps and key. g must come from the edge-list packing (sorted,
 // symmetric adjacency) and p must hold vs entries. Uses the module work area.
-// Affects output: every fragment id and descriptor id depends on this order.
-void cl_canonicalize_graph(Graph& g);
+// Returns true when v, e, el, vl and key are the same for every numbering of g's
+// vertices, which holds unless the individualisation search ran (parts of five
+// or more equivalent vertices); callers may then let one occurrence of a
+// labelled graph stand for every other. Affects output: every fragment id and
+// descriptor id depends on this order.
+bool cl_canonicalize_graph(Graph& g);
+
+// The same result through the individualisation search as stated, trying every
+// branch of every level even on trees, where the first branch decides. The
+// reference for checks and tests; exponential in equivalent leaves.
+void cl_canonicalize_graph_unpruned(Graph& g);
 
 // Releases the work area; the next canonicalisation lays it out anew.
 void cl_free_work_area();
