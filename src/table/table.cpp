@@ -9,6 +9,7 @@
 
 #include "table/table.h"
 #include "table/table_detail.h"
+#include "table/text_buffer.h"
 
 namespace {
 
@@ -37,13 +38,6 @@ int append_entry(int id, int compid) {
 void copy_prefix(std::vector<int>& dst, const std::vector<int>& src, int n) {
   const std::size_t len = std::min<std::size_t>(src.size(), static_cast<std::size_t>(n));
   dst.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(len));
-}
-
-// Appends x in decimal, as "%d" prints it.
-void put_int(std::string& b, int x) {
-  char digits[16];
-  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
-  b.append(digits, r.ptr);
 }
 
 // ---- packed canonical forms ----
@@ -223,12 +217,19 @@ int first_free_slot(const FragmentTable& t, unsigned start) {
   return -1;
 }
 
+// A number never handed out before in this process.
+std::uint64_t next_generation() {
+  static std::uint64_t last = 0;
+  return ++last;
+}
+
 }  // namespace
 
 FragmentTable initialize_hash(int size) {
   SARVIK_ASSERT(size > 0, kModule);
   FragmentTable t;
   t.size = size;
+  t.generation = next_generation();
   const std::size_t words = (static_cast<std::size_t>(size) + 63) / 64;
   t.occupied.assign(words, 0);
   if (size % 64 != 0) t.occupied[words - 1] = ~std::uint64_t{0} << (size % 64);
@@ -258,18 +259,60 @@ Graph copy_graph(const Graph& g2) {
   return g;
 }
 
-void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
+namespace {
+
+// Records one more occurrence of live fragment f in compound compid.
+void record_occurrence(FragmentTable::Live& f, int compid) {
+  // Compounds of one length are entered one after another, so the compound has
+  // an entry of this length exactly when it is the last one that met the
+  // fragment and that entry lies at or after its offset.
+  const CSRcount& cc = csrcount[compid];
+  const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
+#ifdef SARVIK_EXPENSIVE_CHECKS
+  SARVIK_ASSERT(find(csr[compid], cc.size, cc.offset, f.id) == (known ? f.last_entry : -1),
+                kModule);
+#endif
+  if (known) {
+    SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == f.id, kModule);
+    ++csr[compid][f.last_entry].freq;
+  } else {
+    ++f.count;
+    f.last_comp = compid;
+    f.last_entry = append_entry(f.id, compid);
+  }
+}
+
+// Checks G's shape and lays its packed form into t.probe; returns its length.
+std::size_t pack_probe(const Graph& G, FragmentTable& t) {
   SARVIK_ASSERT(G.vs == threshold + 1 && G.es == 2 * threshold, kModule);
-  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
   SARVIK_ASSERT(static_cast<int>(G.v.size()) > G.vs && static_cast<int>(G.vl.size()) >= G.vs &&
                     static_cast<int>(G.e.size()) >= G.es && static_cast<int>(G.el.size()) >= G.es,
                 kModule);
-  FragmentTable& t = hashg;
   const int w = width_of(G);
   if (w > t.width) widen(t, w);
   const std::size_t bytes = static_cast<std::size_t>(packed_elements(G.vs, G.es)) * t.width;
   if (t.probe.size() < bytes) t.probe.resize(bytes);
   pack(G, t.width, t.probe.data());
+  return bytes;
+}
+
+}  // namespace
+
+void count_occurrence(FragmentTable& t, int live, int compid) {
+  SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()), kModule);
+  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
+  record_occurrence(t.live[live], compid);
+}
+
+int table_find(FragmentTable& t, const Graph& G) {
+  const std::size_t bytes = pack_probe(G, t);
+  return index_find(t, G.key, bytes);
+}
+
+int hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
+  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
+  FragmentTable& t = hashg;
+  const std::size_t bytes = pack_probe(G, t);
 
   const unsigned start = generate_hash(G, t.size);
   // Slots are never freed, so the slots from a fragment's home slot to its own
@@ -278,31 +321,14 @@ void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
   // match probing finds, and a new fragment gets the first free slot.
   const int i = index_find(t, G.key, bytes);
   if (i >= 0) {
-    FragmentTable::Live& f = t.live[i];
 #ifdef SARVIK_EXPENSIVE_CHECKS
-    for (unsigned s = start; s != static_cast<unsigned>(f.slot);) {
+    for (unsigned s = start; s != static_cast<unsigned>(t.live[i].slot);) {
       SARVIK_ASSERT(slot_bit(t, s), kModule);
       if (++s == static_cast<unsigned>(t.size)) s = 0;
     }
 #endif
-    // Compounds of one length are entered one after another, so the compound
-    // has an entry of this length exactly when it is the last one that met the
-    // fragment and that entry lies at or after its offset.
-    const CSRcount& cc = csrcount[compid];
-    const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
-#ifdef SARVIK_EXPENSIVE_CHECKS
-    SARVIK_ASSERT(find(csr[compid], cc.size, cc.offset, f.id) == (known ? f.last_entry : -1),
-                  kModule);
-#endif
-    if (known) {
-      SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == f.id, kModule);
-      ++csr[compid][f.last_entry].freq;
-    } else {
-      ++f.count;
-      f.last_comp = compid;
-      f.last_entry = append_entry(f.id, compid);
-    }
-    return;
+    record_occurrence(t.live[i], compid);
+    return i;
   }
 
   const int s = first_free_slot(t, start);
@@ -321,7 +347,9 @@ void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid) {
   t.packed.insert(t.packed.end(), t.probe.begin(), t.probe.begin() + static_cast<std::ptrdiff_t>(bytes));
   t.live.push_back(FragmentTable::Live{G.key, s, count, 1, compid, append_entry(count, compid),
                                        static_cast<int>(at)});
-  index_insert(t, G.key, static_cast<int>(t.live.size()) - 1);
+  const int live = static_cast<int>(t.live.size()) - 1;
+  index_insert(t, G.key, live);
+  return live;
 }
 
 int find(const std::vector<CSR>& array, int size, int offset, int key) {
@@ -371,6 +399,7 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
   t.live.clear();
   t.packed.clear();
   t.width = 1;
+  t.generation = next_generation();
 }
 
 void write_file(int total) {
@@ -383,32 +412,38 @@ void write_file(int total) {
                     total <= static_cast<int>(name.size()),
                 kModule);
   const int mapsize = static_cast<int>(map.size());
-  std::string line;  // one compound's line, written with one call
+  const int* ids = map.data();
+  TextBuffer line;  // one compound's line, written with one call
   for (int i = 0; i < total; ++i) {
-    const std::vector<CSR>& list = csr[i];
+    const CSR* list = csr[i].data();
     const int size = csrcount[i].size;
     int n = 0;
     for (int j = 0; j < size; ++j) {
       SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
-      if (map[list[j].id] != -1) ++n;
+      if (ids[list[j].id] != -1) ++n;
     }
     // The name as "%s" prints it: up to its first NUL byte.
-    line.assign(1, '"');
-    line += std::string_view(name[i].c_str());
-    line += "\",";
-    put_int(line, n);
+    const std::string_view title(name[i].c_str());
+    line.used = 0;
+    char* p = line.room(title.size() + 16 + kIntChars +
+                        static_cast<std::size_t>(n) * (2 + 2 * kIntChars));
+    *p++ = '"';
+    p = put_text(p, title);
+    p = put_lit(p, "\",");
+    p = put_int(p, n);
     // Affects output: pairs follow the list order (length, then first meeting).
     for (int j = 0; j < size; ++j) {
-      const int d = map[list[j].id];
+      const int d = ids[list[j].id];
       if (d != -1) {
-        line += ',';
-        put_int(line, d);
-        line += ',';
-        put_int(line, list[j].freq);
+        *p++ = ',';
+        p = put_int(p, d);
+        *p++ = ',';
+        p = put_int(p, list[j].freq);
       }
     }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), fp);
+    *p++ = '\n';
+    line.close(p);
+    line.write(fp);
   }
   const bool failed = std::ferror(fp) != 0;
   if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");

@@ -32,6 +32,9 @@ struct FragmentTable {
   };
   int size = 0;
   int used = 0;                        // occupied slots, all lengths together
+  // Changes whenever the live fragments are dropped (at every sweep), and differs
+  // between tables: live indices are valid only while it stays the same.
+  std::uint64_t generation = 0;
   std::vector<std::uint64_t> occupied;  // bit s: slot s was ever filled; bits
                                         // past `size` are set
   std::vector<Live> live;              // current length, in order of first entry
@@ -58,9 +61,19 @@ unsigned generate_hash(const Graph& G, int size);
 Graph copy_graph(const Graph& g2);
 
 // Enters one occurrence of canonical fragment G found in compound compid; count is
-// the run's fragment id counter. Ends the run with "HASH TABLE FULL: INCREASE THE
-// SIZE\n" when a new fragment finds no free slot.
-void hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid);
+// the run's fragment id counter. Returns the fragment's live index: its place
+// among the fragments of the current length, valid until the next sweep. Ends
+// the run with "HASH TABLE FULL: INCREASE THE SIZE\n" when a new fragment finds
+// no free slot.
+int hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid);
+
+// Enters one more occurrence of the fragment with live index `live` in compound
+// compid, exactly as hash_graph would for an equal graph.
+void count_occurrence(FragmentTable& t, int live, int compid);
+
+// The live index of the fragment equal to canonical graph G, or -1; enters
+// nothing (for self-checks).
+int table_find(FragmentTable& t, const Graph& G);
 
 // Index of the first entry j, offset <= j < size, of array with id key, or -1.
 int find(const std::vector<CSR>& array, int size, int offset, int key);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "table/table.h"
+#include "table/text_buffer.h"
 
 namespace {
 
@@ -42,24 +43,15 @@ bool reverse_entry_agrees(const Graph& g, int i, int j) {
 
 // One record is laid out here and written with one call. Grows to the largest
 // record; released at process end.
-std::string record;
+TextBuffer record;
 
 // Ends the run on a fragment whose two bond directions disagree, after writing
 // the part of the record laid out so far (what a writer printing as it goes
 // leaves in the file).
-[[noreturn]] void graph_problem(FILE* fp) {
-  std::fwrite(record.data(), 1, record.size(), fp);
+[[noreturn]] void graph_problem(char* p, FILE* fp) {
+  record.close(p);
+  record.write(fp);
   error("problem with the graph\n");
-}
-
-// Appends x in decimal, right-aligned in at least `width` characters (printf's
-// "%<width>d").
-void put_int(std::string& b, int x, int width) {
-  char digits[16];
-  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
-  const int n = static_cast<int>(r.ptr - digits);
-  if (n < width) b.append(static_cast<std::size_t>(width - n), ' ');
-  b.append(digits, r.ptr);
 }
 
 // A label as printf's "%s" prints it: up to its first NUL byte.
@@ -67,11 +59,19 @@ std::string_view c_text(const std::string& s) { return std::string_view(s.c_str(
 
 // SD bond type number of a bond label, 0 for an unlisted label.
 int sd_bond_type(const std::string& l) {
-  if (l == "-") return 1;
-  if (l == "=") return 2;
-  if (l == "#") return 3;
-  if (l == "~") return 4;
-  return 0;
+  if (l.size() != 1) return 0;
+  switch (l[0]) {
+    case '-':
+      return 1;
+    case '=':
+      return 2;
+    case '#':
+      return 3;
+    case '~':
+      return 4;
+    default:
+      return 0;
+  }
 }
 
 // Mol2 bond type text of a bond label, empty for an unlisted label.
@@ -96,80 +96,95 @@ void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
       error("can't write fragment " + std::to_string(id) + ": atom label '" + label +
             "' does not fit the 3-character SD atom symbol field\n");
   }
-  std::string& b = record;
-  b.clear();
-  put_int(b, id, 0);
-  b += "\n  QZ                2D\n\n";
-  put_int(b, g.vs, 3);
-  put_int(b, g.es / 2, 3);
-  b += "  0  0  0  0  0  0  0  0  0\n";
+  // Room for the longest record: every int at its widest.
+  const std::size_t atoms = static_cast<std::size_t>(g.vs);
+  const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
+  record.used = 0;
+  char* p = record.room(128 + 3 * kIntChars + atoms * 56 + bonds * (3 * kIntChars + 16));
+  p = put_int(p, id);
+  p = put_lit(p, "\n  QZ                2D\n\n");
+  p = put_int(p, g.vs, 3);
+  p = put_int(p, g.es / 2, 3);
+  p = put_lit(p, "  0  0  0  0  0  0  0  0  0\n");
   for (int i = 0; i < g.vs; ++i) {
     const std::string_view label = c_text(vertex_label(g, i, ls));
-    b += "    0.0000    0.0000    0.0000 ";
-    b += label;
-    if (label.size() < 3) b.append(3 - label.size(), ' ');
-    b += " 0  0  0  0  0  0  0\n";
+    p = put_lit(p, "    0.0000    0.0000    0.0000 ");
+    p = put_text(p, label);
+    if (label.size() < 3) p = put_fill(p, ' ', 3 - label.size());
+    p = put_lit(p, " 0  0  0  0  0  0  0\n");
   }
   // Affects output: bonds are written from their lower-numbered end, in vertex
   // order, then in stored adjacency order.
   for (int i = 0; i < g.vs; ++i) {
     for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem(fp);
+      if (!reverse_entry_agrees(g, i, j)) graph_problem(p, fp);
       if (i < g.e[j]) {
-        put_int(b, i + 1, 3);
-        put_int(b, g.e[j] + 1, 3);
+        p = put_int(p, i + 1, 3);
+        p = put_int(p, g.e[j] + 1, 3);
         const int type = sd_bond_type(edge_label(g, j, ls));
-        if (type != 0) put_int(b, type, 3);
-        b += "  0  0  0  0\n";
+        if (type != 0) {
+          *p++ = ' ';
+          *p++ = ' ';
+          *p++ = static_cast<char>('0' + type);
+        }
+        p = put_lit(p, "  0  0  0  0\n");
       }
     }
   }
-  b += "M  END\n$$$$\n";
-  std::fwrite(b.data(), 1, b.size(), fp);
+  p = put_lit(p, "M  END\n$$$$\n");
+  record.close(p);
+  record.write(fp);
 }
 
 void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   check_record(g, id, fp);
-  std::string& b = record;
-  b.clear();
-  b += "@<TRIPOS>MOLECULE\n";
-  put_int(b, id, 0);
-  b += '\n';
-  put_int(b, g.vs, 3);
-  put_int(b, g.es / 2, 3);
-  b += "  0  0  0\nSMALL\nQZ FRAGMENT\n\n\n@<TRIPOS>ATOM\n";
+  // Room for the longest record: every int at its widest, each label twice.
+  std::size_t labels = 0;
+  for (int i = 0; i < g.vs; ++i) labels += vertex_label(g, i, ls).size();
+  const std::size_t atoms = static_cast<std::size_t>(g.vs);
+  const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
+  record.used = 0;
+  char* p = record.room(96 + 3 * kIntChars + 2 * labels + atoms * (kIntChars + 48) +
+                        bonds * (3 * kIntChars + 8));
+  p = put_lit(p, "@<TRIPOS>MOLECULE\n");
+  p = put_int(p, id);
+  *p++ = '\n';
+  p = put_int(p, g.vs, 3);
+  p = put_int(p, g.es / 2, 3);
+  p = put_lit(p, "  0  0  0\nSMALL\nQZ FRAGMENT\n\n\n@<TRIPOS>ATOM\n");
   for (int i = 0; i < g.vs; ++i) {
     const std::string& label = vertex_label(g, i, ls);
     const std::size_t dot = label.find('.');
     const std::size_t basic = dot == std::string::npos ? label.size() : dot;
     const std::string_view text = c_text(label);
-    b += '\t';
-    put_int(b, i + 1, 4);
-    b += ' ';
-    b += text.substr(0, basic);
-    b += "\t0.0000\t0.0000\t0.0000 ";
-    b += text;
-    b += "\t0  UNK\t0.000\n";
+    *p++ = '\t';
+    p = put_int(p, i + 1, 4);
+    *p++ = ' ';
+    p = put_text(p, text.substr(0, basic));
+    p = put_lit(p, "\t0.0000\t0.0000\t0.0000 ");
+    p = put_text(p, text);
+    p = put_lit(p, "\t0  UNK\t0.000\n");
   }
-  b += "@<TRIPOS>BOND\n";
+  p = put_lit(p, "@<TRIPOS>BOND\n");
   // Affects output: bond numbers run in the order the bonds are written.
   int bond = 0;
   for (int i = 0; i < g.vs; ++i) {
     for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem(fp);
+      if (!reverse_entry_agrees(g, i, j)) graph_problem(p, fp);
       if (i < g.e[j]) {
         ++bond;
-        b += '\t';
-        put_int(b, bond, 3);
-        b += '\t';
-        put_int(b, i + 1, 3);
-        b += '\t';
-        put_int(b, g.e[j] + 1, 3);
-        b += mol2_bond_type(edge_label(g, j, ls));
-        b += '\n';
+        *p++ = '\t';
+        p = put_int(p, bond, 3);
+        *p++ = '\t';
+        p = put_int(p, i + 1, 3);
+        *p++ = '\t';
+        p = put_int(p, g.e[j] + 1, 3);
+        p = put_text(p, mol2_bond_type(edge_label(g, j, ls)));
+        *p++ = '\n';
       }
     }
   }
-  b += '\n';
-  std::fwrite(b.data(), 1, b.size(), fp);
+  *p++ = '\n';
+  record.close(p);
+  record.write(fp);
 }

@@ -1,0 +1,67 @@
+// Text layout for the table module's writers: a record is laid out in a buffer
+// and written with one call. The writer asks for room for the longest the record
+// can be, then lays it out through a plain char cursor (no check per piece, and
+// nothing the compiler must reload after each byte written). Private to src/table.
+#pragma once
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+struct TextBuffer {
+  std::vector<char> buf;
+  std::size_t used = 0;
+
+  // A cursor at the end of the text with room for n more characters.
+  char* room(std::size_t n) {
+    if (buf.size() < used + n) buf.resize(2 * (used + n));
+    return buf.data() + used;
+  }
+  // Ends the text at cursor p (from room).
+  void close(const char* p) { used = static_cast<std::size_t>(p - buf.data()); }
+
+  // Writes the text to fp; false on a write error.
+  bool write(FILE* fp) const { return std::fwrite(buf.data(), 1, used, fp) == used; }
+};
+
+// Characters of int text at most: sign and ten digits.
+inline constexpr std::size_t kIntChars = 11;
+
+// A string literal; its length is known at compile time.
+template <std::size_t N>
+inline char* put_lit(char* p, const char (&s)[N]) {
+  std::memcpy(p, s, N - 1);
+  return p + N - 1;
+}
+
+inline char* put_text(char* p, std::string_view s) {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+inline char* put_fill(char* p, char c, std::size_t n) {
+  std::memset(p, c, n);
+  return p + n;
+}
+
+// x in decimal, right-aligned in at least `width` characters (printf's "%*d");
+// width at most kIntChars.
+inline char* put_int(char* p, int x, int width = 0) {
+  if (x >= 0 && x < 1000 && width <= 3) {
+    // Small numbers, nearly all of them: at most three digits.
+    const int n = x < 10 ? 1 : x < 100 ? 2 : 3;
+    for (int k = n; k < width; ++k) *p++ = ' ';
+    if (n == 3) *p++ = static_cast<char>('0' + x / 100);
+    if (n >= 2) *p++ = static_cast<char>('0' + x / 10 % 10);
+    *p++ = static_cast<char>('0' + x % 10);
+    return p;
+  }
+  char digits[16];
+  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
+  const int n = static_cast<int>(r.ptr - digits);
+  for (int k = n; k < width; ++k) *p++ = ' ';
+  std::memcpy(p, digits, static_cast<std::size_t>(n));
+  return p + n;
+}
