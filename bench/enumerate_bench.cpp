@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   auto t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
-      for (const Graph& g : G) enumerate_bond_sets(g, t, w, [&](const Edge*, int) { ++sets; });
+      for (const Graph& g : G) enumerate_bond_sets_emit(g, t, w, [&](const Edge*, int) { ++sets; });
   double s = bench::seconds_since(t0);
   std::printf("search only:        %lld sets in %.3f s, %.2f M sets/s, %lld allocations\n", sets,
               s, sets / s / 1e6, bench::allocations - allocs0);
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
       for (const Graph& g : G)
-        enumerate_bond_sets(g, t, w, [&](const Edge* e, int n) {
+        enumerate_bond_sets_emit(g, t, w, [&](const Edge* e, int n) {
           create_graph_from_set(e, n, g, fw, frag);
           passed += frag.vs;
           ++sets;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   for (int r = 0; r < repeats; ++r)
     for (int t = 1; t <= lmax; ++t)
       for (const Graph& g : G)
-        enumerate_bond_sets(g, t, w, [&](const Edge* e, int n) {
+        enumerate_bond_sets_emit(g, t, w, [&](const Edge* e, int n) {
           create_graph_from_set(e, n, g, fw, frag);
           cl_canonicalize_graph(frag);
           passed += static_cast<long long>(frag.key & 1);
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
   int count = 0, k = 0;
   sets = 0;
   for (int t = 1; t <= lmax; ++t)
-    for (const Graph& g : G) enumerate_bond_sets(g, t, w, [&](const Edge*, int) { ++sets; });
+    for (const Graph& g : G) enumerate_bond_sets_emit(g, t, w, [&](const Edge*, int) { ++sets; });
   t0 = std::chrono::steady_clock::now();
   for (threshold = 1; threshold <= lmax; ++threshold) {
     for (int i = 0; i < static_cast<int>(G.size()); ++i) {

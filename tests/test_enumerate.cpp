@@ -35,7 +35,7 @@ Graph make_compound(int nv, const std::vector<Bond>& bonds, std::vector<int> vl 
 std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork* shared = nullptr) {
   EnumWork own;
   std::vector<BondSet> out;
-  enumerate_bond_sets(G, threshold, shared ? *shared : own, [&](const Edge* s, int n) {
+  enumerate_bond_sets_emit(G, threshold, shared ? *shared : own, [&](const Edge* s, int n) {
     out.emplace_back(n);
     for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
   });
@@ -360,7 +360,7 @@ TEST(CreateGraphFromSet, BuildsFragmentGraphs) {
     for (std::size_t i = 0; i < b.size(); ++i) rbl.push_back(static_cast<int>(i % 3));
     Graph C = make_compound(n, b, rvl, rbl);
     for (int t = 1; t <= 4; ++t)
-      enumerate_bond_sets(C, t, w, [&](const Edge* s, int k) {
+      enumerate_bond_sets_emit(C, t, w, [&](const Edge* s, int k) {
         create_graph_from_set(s, k, C, fw, g);
         BondSet bs;
         for (int i = 0; i < k; ++i) bs.push_back({s[i].u, s[i].v});

@@ -30,16 +30,23 @@ struct EnumWork {
   std::vector<int> inc_off;
   std::vector<int> inc_edge;
   std::vector<int> inc_other;
+  std::vector<int> label;         // per bond: its label, as find_label gives it
   std::vector<int> comp;          // connected-part representative per vertex
   std::vector<int> comp_left;     // per representative: its bonds not yet a start bond
   int max_part = 0;               // bonds of the largest connected part
-  std::vector<unsigned char> in_frag;  // 1 for vertices of the fragment being grown
+  // Per compound vertex: 0 outside the fragment being grown, else 1 + its place
+  // in the fragment's order of joining (the start bond's ends are 0 and 1).
+  std::vector<int> at;
   std::vector<int> added;         // per depth: the vertex the include step added
   // Candidate bonds per depth, one bit per bond, `words` words per depth: the bonds
   // that are still undecided on this path, touch the fragment and do not join two
   // fragment vertices (such a bond would close a cycle).
   std::vector<std::uint64_t> cand;
   int words = 0;
+  // For compounds of at most 64 bonds: per vertex its bonds as one bit mask, and
+  // per depth the bonds touching the fragment.
+  std::vector<std::uint64_t> inc_mask;
+  std::vector<std::uint64_t> touch;
   std::vector<Edge> set;  // the bond set on the current path, in order of inclusion
 };
 
@@ -48,15 +55,25 @@ struct EnumWork {
 // free of self-loops and repeated pairs (what the edge-list packing produces).
 void load_working_edges(const Graph& G, EnumWork& w);
 
-// Calls emit(const Edge* edges, int n) once for every connected acyclic set of
-// exactly `threshold` bonds of G (a threshold below 1 acts as 1), each set listing
-// its bonds in order of inclusion. Allocates nothing once w has grown.
+// Calls, for every connected acyclic set of exactly `threshold` bonds of G (a
+// threshold below 1 acts as 1), each set once:
+//   vis.first(a, b, k)        when bond k = (a+1, b+1), a < b, starts a set: a is
+//                             the fragment's vertex 0 and b its vertex 1;
+//   vis.extend(d, x, y, k)    when bond k joins as the set's bond d (d >= 1),
+//                             tying new compound vertex y to fragment vertex x
+//                             (vertices numbered in order of joining; y becomes
+//                             vertex d + 1);
+//   vis.emit(edges, n)        for the complete set, its n bonds in order of
+//                             inclusion, after the first/extend of its last bond.
+// first and extend also come for the smaller sets the search grows on its way,
+// with the calls for a set's prefix coming before it: a visitor may keep state
+// per depth. Allocates nothing once w has grown.
 // Affects output: sets come depth-first; at every step the bond taken is the
 // lowest-index undecided bond that touches the fragment (any undecided bond while
 // the fragment is empty); the branch that includes it runs before the branch that
 // excludes it for good. Fragment ids and occurrence-list order follow this order.
-template <class Emit>
-void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit) {
+template <class Visitor>
+void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& vis) {
   load_working_edges(G, w);
   const int m = w.ne;
   const int t = threshold < 1 ? 1 : threshold;
@@ -69,7 +86,66 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit
   if (w.added.size() < static_cast<std::size_t>(t)) w.added.resize(t);
   std::uint64_t* cand = w.cand.data();
   Edge* set = w.set.data();
-  unsigned char* in_frag = w.in_frag.data();
+  int* at = w.at.data();
+  if (m <= 64) {
+    // One word per depth. A new vertex y drops the candidates it closes a cycle
+    // with and adds its bonds to outside vertices above the start bond: the same
+    // sets, in the same order, as the word-by-word search below.
+    if (w.touch.size() < static_cast<std::size_t>(t)) w.touch.resize(t);
+    const std::uint64_t* inc = w.inc_mask.data();
+    std::uint64_t* touch = w.touch.data();
+    for (int k = 0; k < m; ++k) {
+      const Edge first = w.edge[k];
+      int& left = w.comp_left[w.comp[first.u - 1]];
+      const bool reachable = left >= t;
+      --left;
+      if (!reachable) continue;
+      set[0] = first;
+      const int a = first.u - 1;
+      const int b = first.v - 1;
+      vis.first(a, b, k);
+      if (t == 1) {
+        vis.emit(static_cast<const Edge*>(set), 1);
+        continue;
+      }
+      at[a] = 1;
+      at[b] = 2;
+      const std::uint64_t above = k == 63 ? 0 : ~std::uint64_t{0} << (k + 1);
+      touch[1] = inc[a] | inc[b];
+      cand[1] = touch[1] & above;
+      int d = 1;
+      while (d >= 1) {
+        const std::uint64_t cd = cand[d];
+        if (cd == 0) {
+          --d;
+          if (d >= 1) at[w.added[d]] = 0;
+          continue;
+        }
+        // Affects output: lowest index first.
+        const int i = std::countr_zero(cd);
+        cand[d] = cd & (cd - 1);
+        const Edge e = w.edge[i];
+        const bool u_in = at[e.u - 1] != 0;
+        const int x = u_in ? e.u - 1 : e.v - 1;
+        const int y = u_in ? e.v - 1 : e.u - 1;
+        set[d] = e;
+        vis.extend(d, at[x] - 1, y, i);
+        if (d + 1 >= t) {
+          vis.emit(static_cast<const Edge*>(set), d + 1);
+          continue;
+        }
+        const std::uint64_t iy = inc[y];
+        cand[d + 1] = (cand[d] & ~iy) | (iy & ~touch[d] & above);
+        touch[d + 1] = touch[d] | iy;
+        at[y] = d + 2;
+        w.added[d] = y;
+        ++d;
+      }
+      at[a] = 0;
+      at[b] = 0;
+    }
+    return;
+  }
   const int* inc_off = w.inc_off.data();
   const int* inc_edge = w.inc_edge.data();
   const int* inc_other = w.inc_other.data();
@@ -83,20 +159,21 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit
     --left;
     if (!reachable) continue;
     set[0] = first;
-    if (t == 1) {
-      emit(static_cast<const Edge*>(set), 1);
-      continue;
-    }
     const int a = first.u - 1;
     const int b = first.v - 1;
-    in_frag[a] = 1;
-    in_frag[b] = 1;
+    vis.first(a, b, k);
+    if (t == 1) {
+      vis.emit(static_cast<const Edge*>(set), 1);
+      continue;
+    }
+    at[a] = 1;
+    at[b] = 2;
     std::uint64_t* c1 = cand + W;
     for (int q = 0; q < W; ++q) c1[q] = 0;
     for (int x : {a, b}) {
       for (int j = inc_off[x]; j < inc_off[x + 1]; ++j) {
         const int id = inc_edge[j];
-        if (id > k && !in_frag[inc_other[j]]) c1[id >> 6] |= std::uint64_t{1} << (id & 63);
+        if (id > k && !at[inc_other[j]]) c1[id >> 6] |= std::uint64_t{1} << (id & 63);
       }
     }
     const int low_word = k >> 6;  // no candidate ever lies below bond k
@@ -108,28 +185,31 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit
       if (q == W) {
         // Nothing left to decide at this depth: back to the parent's exclude branch.
         --d;
-        if (d >= 1) in_frag[w.added[d]] = 0;
+        if (d >= 1) at[w.added[d]] = 0;
         continue;
       }
       // Affects output: lowest index first.
       const int i = (q << 6) + std::countr_zero(cd[q]);
       cd[q] &= cd[q] - 1;  // decided here: the exclude branch resumes without it
       const Edge e = w.edge[i];
-      const int y = in_frag[e.u - 1] ? e.v - 1 : e.u - 1;
+      const bool u_in = at[e.u - 1] != 0;
+      const int x = u_in ? e.u - 1 : e.v - 1;
+      const int y = u_in ? e.v - 1 : e.u - 1;
       set[d] = e;
+      vis.extend(d, at[x] - 1, y, i);
       if (d + 1 >= t) {
-        emit(static_cast<const Edge*>(set), d + 1);
+        vis.emit(static_cast<const Edge*>(set), d + 1);
         continue;
       }
       // Include branch: y joins; its bonds to the fragment would close cycles, its
       // bonds to outside vertices become candidates unless the start chain took them.
       std::uint64_t* cn = cd + W;
       for (int r = 0; r < W; ++r) cn[r] = cd[r];
-      in_frag[y] = 1;
+      at[y] = d + 2;
       for (int j = inc_off[y]; j < inc_off[y + 1]; ++j) {
         const int id = inc_edge[j];
         const std::uint64_t bit = std::uint64_t{1} << (id & 63);
-        if (id > k && !in_frag[inc_other[j]])
+        if (id > k && !at[inc_other[j]])
           cn[id >> 6] |= bit;
         else
           cn[id >> 6] &= ~bit;
@@ -137,10 +217,90 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Emit&& emit
       w.added[d] = y;
       ++d;
     }
-    in_frag[a] = 0;
-    in_frag[b] = 0;
+    at[a] = 0;
+    at[b] = 0;
   }
 }
+
+// A visitor that passes only complete sets to emit(const Edge* edges, int n).
+template <class Emit>
+struct EmitOnly {
+  Emit& emit_fn;
+  void first(int, int, int) {}
+  void extend(int, int, int, int) {}
+  void emit(const Edge* s, int n) { emit_fn(s, n); }
+};
+
+// enumerate_bond_sets for a consumer of complete sets only.
+template <class Emit>
+void enumerate_bond_sets_emit(const Graph& G, int threshold, EnumWork& w, Emit&& emit) {
+  enumerate_bond_sets(G, threshold, w, EmitOnly<Emit>{emit});
+}
+
+// What a complete bond set comes to, kept per growth sequence and per tree class
+// for the current length: a live index of the fragment table (0 or more) or one
+// of these.
+constexpr int kResultUnknown = -1;        // not met complete yet
+constexpr int kResultFiltered = -2;       // not of the requested fragment type
+constexpr int kResultPerOccurrence = -3;  // canonical form depends on the numbering
+
+// Growth index: every way of growing a fragment met since the last clear, as a
+// trie of growth steps held in one hash table. Node 0 is the empty sequence; a
+// node is found from its parent and the code of its last step, exactly (the
+// table compares whole keys). A node's result lives in its slot: complete sets
+// are looked up one after another under one parent, and a parent's children
+// lie close together, so that such lookups share cache lines.
+struct GrowthIndex {
+  struct Slot {
+    std::uint64_t key;   // (parent + 1) << 32 | code; 0 marks a free slot
+    std::uint32_t node;  // the node the step leads to
+    int result;          // what a complete set of this sequence comes to
+  };
+  std::vector<Slot> slot;  // open addressing, linear probing
+  std::size_t mask = 0;
+  int shift = 64;
+  std::uint32_t nodes = 1;  // node ids handed out, node 0 included
+  // A small direct-mapped cache of recent lookups (key, slot index), small enough
+  // to stay in the processor's nearest cache: a compound repeats many of its
+  // growth steps (rings, symmetric groups), and short sequences are met by all.
+  // Emptied whenever slots move.
+  std::vector<std::uint64_t> recent_key;
+  std::vector<std::uint32_t> recent_slot;
+};
+
+// Empties gi (keeping its slots): only node 0 is left.
+void growth_clear(GrowthIndex& gi);
+
+// The slot of `parent` extended by the step `code`, added (node = the next id,
+// result unknown) when new. Valid until the next call.
+GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code);
+
+// Tree classes: exact isomorphism classes of labelled trees. Rooted subtrees and
+// whole trees get ids by interning signatures (a vertex's label and its children's
+// sorted (bond label, id) pairs; a whole tree's centre or central bond), so two
+// trees get one id exactly when they are the same labelled tree, whatever their
+// numbering.
+struct TreeClasses {
+  // Open addressing: the signature hash's high half beside id + 1, 0 free.
+  std::vector<std::uint64_t> slot;
+  std::size_t mask = 0;
+  int shift = 64;
+  std::vector<int> pool;             // signatures: length, then the ints
+  std::vector<std::uint32_t> start;  // per id: its signature in pool
+  std::vector<int> result;           // per id (whole trees only)
+  std::vector<int> leaf_id;          // per label: the id of a lone vertex, -1 none yet
+  // Scratch of tree_class, grown to the largest tree seen.
+  std::vector<int> kid_off, kid, high, second, down, id, sig;
+  std::vector<unsigned char> on_path;
+};
+
+// Empties tc (keeping its slots).
+void tree_classes_clear(TreeClasses& tc);
+
+// The class id of the labelled tree of nv >= 2 vertices where vertex 0 has label
+// lab[0] and each vertex j >= 1 has label lab[j] and is bonded to vertex
+// par[j] < j by a bond labelled bl[j]. Labels must not be negative.
+int tree_class(TreeClasses& tc, int nv, const int* lab, const int* par, const int* bl);
 
 // Scratch of the materialisation, grown to the largest compound and set seen.
 struct FragWork {

@@ -7,7 +7,8 @@ void load_working_edges(const Graph& G, EnumWork& w) {
   w.nv = nv;
   w.edge.clear();
   if (w.inc_off.size() < static_cast<std::size_t>(nv) + 1) w.inc_off.resize(nv + 1);
-  if (w.in_frag.size() < static_cast<std::size_t>(nv)) w.in_frag.resize(nv, 0);
+  if (w.at.size() < static_cast<std::size_t>(nv)) w.at.resize(nv, 0);
+  w.label.clear();
   if (w.comp.size() < static_cast<std::size_t>(nv)) w.comp.resize(nv);
   if (w.comp_left.size() < static_cast<std::size_t>(nv)) w.comp_left.resize(nv);
   int* off = w.inc_off.data();
@@ -22,6 +23,8 @@ void load_working_edges(const Graph& G, EnumWork& w) {
       SARVIK_ASSERT(x != i, "graph_tree_freq");
       if (x > i) {
         w.edge.push_back(Edge{i + 1, x + 1});
+        // Lists hold no repeated pair, so this is the entry find_label reads.
+        w.label.push_back(G.el[j]);
         ++off[i + 1];
         ++off[x + 1];
       }
@@ -45,6 +48,14 @@ void load_working_edges(const Graph& G, EnumWork& w) {
   }
   for (int i = nv; i > 0; --i) off[i] = off[i - 1];
   off[0] = 0;
+  if (m <= 64) {
+    if (w.inc_mask.size() < static_cast<std::size_t>(nv)) w.inc_mask.resize(nv);
+    for (int i = 0; i < nv; ++i) w.inc_mask[i] = 0;
+    for (int k = 0; k < m; ++k) {
+      w.inc_mask[w.edge[k].u - 1] |= std::uint64_t{1} << k;
+      w.inc_mask[w.edge[k].v - 1] |= std::uint64_t{1} << k;
+    }
+  }
 
   // Connected parts by union-find with path halving; comp[x] = representative.
   int* comp = w.comp.data();

@@ -1,33 +1,216 @@
 // Enumeration entry: every connected acyclic bond set of the current length of one
-// compound, materialised, filtered by type, canonicalised and entered into the table.
+// compound, entered into the table.
+//
+// Canonical labelling is the costly step, and nearly every set repeats a labelled
+// tree met before. So a set is first looked up by how it was grown (the growth
+// index), then, for a growth sequence not met before at this length, by which
+// labelled tree it is (the tree classes); only a tree not met before is built as a
+// fragment graph, filtered by type, canonicalised and entered by its canonical
+// form. A growth sequence (the start bond's first end's label, then for each bond
+// in order of inclusion the fragment vertex it ties to, the new vertex's label and
+// the bond's label) describes one labelled tree with numbered vertices, so both
+// lookups are exact. The result found for a tree stands for its other occurrences
+// only where canonical labelling reports a form that does not depend on the
+// numbering; the other trees are canonicalised at every occurrence.
 #include "enumerate/tree_freq.h"
+
+#include <cstdint>
+#include <limits>
 
 #include "canon/cl_freq.h"
 #include "enumerate/enumerate_detail.h"
 
 namespace {
 
+constexpr const char* kModule = "tree_freq";
+
+// Nodes and classes held before an index starts over (checked between
+// compounds), which bounds memory on long runs; starting over costs only
+// repeated work.
+constexpr std::size_t kMaxNodes = std::size_t{1} << 21;
+constexpr std::size_t kMaxClasses = std::size_t{1} << 21;
+
 // Module scratch, grown to the largest compound and fragment seen; released only by
 // enumerate_free_work_area. Makes find_all_spanning non-re-entrant.
 EnumWork enum_work;
 FragWork frag_work;
 Graph frag_graph;
+GrowthIndex growth;
+TreeClasses classes;
+// What the results of growth and classes belong to.
+std::uint64_t cache_generation = 0;
+int cache_threshold = 0;
+int cache_opt = 0;
+// The growth sequence of the current set as step codes (level 0: the start
+// bond's first end alone; level k: the set's first k bonds), and the growth
+// nodes of its first `growth_valid` levels. Nodes are looked up only when a
+// complete set needs them, so that branches that never complete a set cost no
+// lookups.
+std::vector<std::uint32_t> growth_code;
+std::vector<std::uint32_t> growth_path;
+int growth_valid = 0;
+std::vector<int> tree_label;
+std::vector<int> tree_parent;
+std::vector<int> tree_bond;
+
+// Enters the sets of one compound.
+struct FragmentVisitor {
+  const Graph& G;
+  int& count;
+  FragmentTable& hashg;
+  int opt;
+  int compid;
+  bool indexed;            // growth sequences fit the step codes
+  std::uint32_t per_pos;   // step codes per fragment vertex: labels x bond labels
+  std::uint32_t n_bond;    // bond labels
+
+  void first(int a, int b, int bond) {
+    if (!indexed) return;
+    const int l = enum_work.label[bond];
+    growth_code[0] = static_cast<std::uint32_t>(G.vl[a]);
+    growth_code[1] = static_cast<std::uint32_t>(G.vl[b]) * n_bond + static_cast<std::uint32_t>(l);
+    growth_valid = 0;
+  }
+
+  void extend(int d, int x, int y, int bond) {
+    if (!indexed) return;
+    const int l = enum_work.label[bond];
+    growth_code[d + 1] = static_cast<std::uint32_t>(x) * per_pos +
+                         static_cast<std::uint32_t>(G.vl[y]) * n_bond +
+                         static_cast<std::uint32_t>(l);
+    if (growth_valid > d + 1) growth_valid = d + 1;
+  }
+
+  // The growth slot of the current complete set of n bonds.
+  GrowthIndex::Slot& growth_slot(int n) {
+    for (int k = growth_valid; k < n; ++k)
+      growth_path[k] = growth_child(growth, k > 0 ? growth_path[k - 1] : 0, growth_code[k]).node;
+    growth_valid = n;
+    return growth_child(growth, growth_path[n - 1], growth_code[n]);
+  }
+
+  // Builds, filters, canonicalises and enters the set; returns the live index, or
+  // kResultFiltered, or with *numbering_free whether the form may stand for its
+  // tree's other occurrences.
+  int enter(const Edge* s, int n, bool* numbering_free) {
+    create_graph_from_set(s, n, G, frag_work, frag_graph);
+    if (!fragment_passes(frag_graph, opt)) return kResultFiltered;
+    *numbering_free = cl_canonicalize_graph(frag_graph);
+    return hash_graph(frag_graph, count, hashg, compid);
+  }
+
+  // What the set comes to: a live index after entering one occurrence, or
+  // kResultFiltered.
+  int enter_occurrence(const Edge* s, int n) {
+    bool numbering_free = false;
+    if (!indexed) return enter(s, n, &numbering_free);
+    // No other growth lookup comes between here and the last use of leaf.
+    GrowthIndex::Slot& leaf = growth_slot(n);
+    int known = leaf.result;
+    if (known == kResultUnknown) {
+      // The tree from the growth codes: vertex j + 1 joins at step j.
+      tree_label[0] = static_cast<int>(growth_code[0]);
+      for (int j = 1; j <= n; ++j) {
+        const std::uint32_t c = growth_code[j];
+        tree_parent[j] = static_cast<int>(c / per_pos);
+        tree_label[j] = static_cast<int>(c % per_pos / n_bond);
+        tree_bond[j] = static_cast<int>(c % n_bond);
+      }
+      const int cls = tree_class(classes, n + 1, tree_label.data(), tree_parent.data(),
+                                 tree_bond.data());
+      known = classes.result[cls];
+      if (known == kResultUnknown) {
+        // The first occurrence of this tree at this length.
+        const int live = enter(s, n, &numbering_free);
+        known = live >= 0 && !numbering_free ? kResultPerOccurrence : live;
+        classes.result[cls] = known;
+        leaf.result = known;
+        return live;
+      }
+      leaf.result = known;
+    }
+    if (known >= 0) {
+      count_occurrence(hashg, known, compid);
+      return known;
+    }
+    if (known == kResultPerOccurrence) return enter(s, n, &numbering_free);
+    return kResultFiltered;
+  }
+
+  void emit(const Edge* s, int n) {
+    const int live = enter_occurrence(s, n);
+#ifdef SARVIK_EXPENSIVE_CHECKS
+    // Every set again from scratch: built, filtered, canonicalised with the
+    // unpruned search and looked up by its form.
+    create_graph_from_set(s, n, G, frag_work, frag_graph);
+    const bool passes = fragment_passes(frag_graph, opt);
+    SARVIK_ASSERT(passes == (live >= 0), kModule);
+    if (passes) {
+      cl_canonicalize_graph_unpruned(frag_graph);
+      SARVIK_ASSERT(table_find(hashg, frag_graph) == live, kModule);
+    }
+#else
+    (void)live;
+#endif
+  }
+};
+
+// Whether every label of G is an index into label tables of these sizes, as the
+// step codes assume.
+bool labels_within(const Graph& G, std::uint64_t n_vertex, std::uint64_t n_bond) {
+  for (int i = 0; i < G.vs; ++i)
+    if (G.vl[i] < 0 || static_cast<std::uint64_t>(G.vl[i]) >= n_vertex) return false;
+  for (int j = 0; j < G.es; ++j)
+    if (G.el[j] < 0 || static_cast<std::uint64_t>(G.el[j]) >= n_bond) return false;
+  return true;
+}
 
 }  // namespace
 
 void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                        FragmentTable& hashg, int opt, int compid) {
-  (void)ls;  // labels stay integers until the writers
-  enumerate_bond_sets(G, threshold, enum_work, [&](const Edge* s, int n) {
-    create_graph_from_set(s, n, G, frag_work, frag_graph);
-    if (!fragment_passes(frag_graph, opt)) return;
-    cl_canonicalize_graph(frag_graph);
-    hash_graph(frag_graph, count, hashg, compid);
-  });
+  const std::uint64_t n_vertex = ls.vl.buf.size();
+  const std::uint64_t n_bond = ls.el.buf.size();
+  const std::uint64_t t = threshold < 1 ? 1 : static_cast<std::uint64_t>(threshold);
+  // Step codes: fragment vertex (below t) x vertex label x bond label; a label set
+  // too large for 32-bit codes leaves the compound unindexed.
+  const bool indexed = n_vertex > 0 && n_bond > 0 &&
+                       t * n_vertex * n_bond <= std::numeric_limits<std::uint32_t>::max() &&
+                       labels_within(G, n_vertex, n_bond);
+  if (indexed) {
+    // Results hold live indices, valid until the table's next sweep, for one
+    // length and fragment type.
+    const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
+                      cache_opt == opt;
+    if (!same || growth.nodes > kMaxNodes) growth_clear(growth);
+    if (!same || classes.result.size() > kMaxClasses) tree_classes_clear(classes);
+    cache_generation = hashg.generation;
+    cache_threshold = threshold;
+    cache_opt = opt;
+    if (growth_path.size() < t + 1) {
+      growth_code.resize(t + 1);
+      growth_path.resize(t + 1);
+      tree_label.resize(t + 1);
+      tree_parent.resize(t + 1);
+      tree_bond.resize(t + 1);
+    }
+  }
+  FragmentVisitor vis{G, count, hashg, opt, compid, indexed,
+                      static_cast<std::uint32_t>(n_vertex * n_bond),
+                      static_cast<std::uint32_t>(n_bond)};
+  enumerate_bond_sets(G, threshold, enum_work, vis);
 }
 
 void enumerate_free_work_area() {
   enum_work = EnumWork{};
   frag_work = FragWork{};
   frag_graph = Graph{};
+  growth = GrowthIndex{};
+  classes = TreeClasses{};
+  cache_generation = 0;
+  std::vector<std::uint32_t>().swap(growth_code);
+  std::vector<std::uint32_t>().swap(growth_path);
+  std::vector<int>().swap(tree_label);
+  std::vector<int>().swap(tree_parent);
+  std::vector<int>().swap(tree_bond);
 }
