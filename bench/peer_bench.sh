@@ -29,9 +29,9 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y "${need[@]}"
 fi
 
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DSARVIK_TESTS=OFF >/dev/null
-cmake --build build/release -j "${JOBS:-2}" --target Sarvik >/dev/null
-sarvik="$root/build/release/Sarvik"
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DSARVIK_TESTS=OFF >/dev/null
+cmake --build build/bench -j "${JOBS:-2}" --target Sarvik >/dev/null
+sarvik="$root/build/bench/Sarvik"
 
 mkdir -p "$work"
 cd "$work"

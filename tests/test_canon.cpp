@@ -247,3 +247,37 @@ TEST(CanonWorkArea, LaidOutForEightReusedForFive) {
   EXPECT_EQ(fresh.p, five.p);
   EXPECT_EQ(fresh.key, five.key);
 }
+
+// Parts of five or more equal vertices take the individualisation search. On a
+// tree its first branch decides: every field equals the full search's, the form
+// is reported numbering-dependent, and a star of twelve equal leaves (12! leaves
+// for the full search) is canonicalised at once. A ring of five is no tree: its
+// search runs in full.
+TEST(CanonSearch, IndividualisationOnTreesTakesTheFirstBranch) {
+  test_support::SettingsGuard guard;
+  auto star = [](int leaves) {
+    test_support::Bonds b;
+    for (int k = 1; k <= leaves; ++k) b.push_back({0, k, 0});
+    return make_graph(std::vector<int>(leaves + 1, 0), b);
+  };
+  // Two centres with three equal leaves each: one part of six leaves.
+  Graph twins = make_graph(std::vector<int>(8, 0),
+                           {{0, 1, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {4, 5, 0}, {4, 6, 0}, {4, 7, 0}});
+  Graph ring = make_graph(std::vector<int>(5, 0), {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}, {4, 0, 0}});
+  for (Graph g : {star(5), star(8), twins, ring}) {
+    Graph full = g;
+    EXPECT_FALSE(cl_canonicalize_graph(g));
+    EXPECT_FALSE(cl_canonicalize_graph_unpruned(full));
+    EXPECT_EQ(g.v, full.v);
+    EXPECT_EQ(g.e, full.e);
+    EXPECT_EQ(g.el, full.el);
+    EXPECT_EQ(g.vid, full.vid);
+    EXPECT_EQ(g.p, full.p);
+    EXPECT_EQ(g.ps, full.ps);
+    EXPECT_EQ(g.key, full.key);
+  }
+  Graph big = star(12);
+  cl_canonicalize_graph(big);
+  EXPECT_EQ(big.v[1], 12);  // the centre first, bonded to every leaf
+  for (int k = 1; k <= 12; ++k) EXPECT_EQ(big.e[big.v[k]], 0);
+}

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "canon/cl_freq.h"
 #include "enumerate/enumerate_detail.h"
 #include "enumerate/tree_freq.h"
 #include "input/input.h"
@@ -280,6 +281,149 @@ TEST(EnumerateBondSets, LargerCompoundAgreesWithLiteral) {
   for (int t : {1, 3, 5}) EXPECT_EQ(fast_sets(G, t), literal_sets(G, t));
 }
 
+// The growth steps the search reports describe each set it emits: vertex 0 and 1
+// are the start bond's ends, the vertex joining with bond d is d + 1, and bond d
+// ties it to the vertex at the reported place.
+TEST(EnumerateBondSets, GrowthStepsDescribeEachSet) {
+  struct Recorder {
+    std::vector<int> vertex;  // fragment vertex -> compound vertex
+    std::vector<std::pair<int, int>> tie;  // per bond: (fragment vertex, new vertex)
+    int sets = 0;
+    void first(int a, int b, int) {
+      vertex.assign({a, b});
+      tie.assign({{0, 1}});
+    }
+    void extend(int d, int x, int y, int) {
+      vertex.resize(d + 1);
+      tie.resize(d);
+      vertex.push_back(y);
+      tie.push_back({x, d + 1});
+    }
+    void emit(const Edge* s, int n) {
+      ++sets;
+      ASSERT_EQ(static_cast<int>(tie.size()), n);
+      for (int k = 0; k < n; ++k) {
+        const int a = vertex[tie[k].first] + 1;
+        const int b = vertex[tie[k].second] + 1;
+        EXPECT_EQ(std::minmax(a, b), std::minmax(s[k].u, s[k].v));
+        EXPECT_LT(tie[k].first, tie[k].second);
+      }
+    }
+  };
+  EnumWork w;
+  auto compounds = test_compounds();
+  std::vector<Bond> big;
+  for (int i = 0; i < 70; ++i) big.push_back({i, i + 1});
+  for (int i = 0; i + 6 < 71; i += 7) big.push_back({i, i + 6});
+  compounds.push_back({71, big});
+  for (const auto& [n, bonds] : compounds) {
+    Graph G = make_compound(n, bonds);
+    for (int t = 1; t <= 6; ++t) {
+      Recorder r;
+      enumerate_bond_sets(G, t, w, r);
+      EXPECT_EQ(r.sets, static_cast<int>(fast_sets(G, t, &w).size()));
+    }
+  }
+}
+
+namespace {
+
+// A random labelled tree in growth form: vertex j >= 1 hangs on par[j] < j.
+struct GrowthTree {
+  std::vector<int> lab, par, bl;
+};
+
+GrowthTree random_growth_tree(std::mt19937& rng, int n, int labels, int bond_labels) {
+  GrowthTree t;
+  t.lab.push_back(static_cast<int>(rng() % labels));
+  t.par.push_back(-1);
+  t.bl.push_back(0);
+  for (int j = 1; j < n; ++j) {
+    // Mostly hang on recent vertices or vertex 0, for stars and long chains.
+    const int p = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % j);
+    t.lab.push_back(static_cast<int>(rng() % labels));
+    t.par.push_back(p);
+    t.bl.push_back(static_cast<int>(rng() % bond_labels));
+  }
+  return t;
+}
+
+// The same tree grown from a random vertex in a random order (each vertex after
+// the one it hangs on).
+GrowthTree regrown(const GrowthTree& t, std::mt19937& rng) {
+  const int n = static_cast<int>(t.lab.size());
+  std::vector<std::vector<std::pair<int, int>>> adj(n);  // (neighbour, bond label)
+  for (int j = 1; j < n; ++j) {
+    adj[j].push_back({t.par[j], t.bl[j]});
+    adj[t.par[j]].push_back({j, t.bl[j]});
+  }
+  std::vector<int> place(n, -1);
+  GrowthTree g;
+  const int root = static_cast<int>(rng() % n);
+  place[root] = 0;
+  g.lab.push_back(t.lab[root]);
+  g.par.push_back(-1);
+  g.bl.push_back(0);
+  std::vector<std::pair<int, int>> frontier;  // (vertex of g, its place)
+  for (auto [y, l] : adj[root]) frontier.push_back({y, l});
+  std::vector<int> from(n, root);
+  while (!frontier.empty()) {
+    const std::size_t pick = rng() % frontier.size();
+    const auto [y, l] = frontier[pick];
+    frontier.erase(frontier.begin() + static_cast<std::ptrdiff_t>(pick));
+    place[y] = static_cast<int>(g.lab.size());
+    g.lab.push_back(t.lab[y]);
+    g.par.push_back(place[from[y]]);
+    g.bl.push_back(l);
+    for (auto [z, lz] : adj[y])
+      if (place[z] < 0) {
+        from[z] = y;
+        frontier.push_back({z, lz});
+      }
+  }
+  return g;
+}
+
+// Its canonical graph, an independent judge of isomorphism.
+Graph canonical(const GrowthTree& t) {
+  test_support::Bonds b;
+  for (std::size_t j = 1; j < t.lab.size(); ++j) b.push_back({t.par[j], static_cast<int>(j), t.bl[j]});
+  Graph g = test_support::make_graph(t.lab, b);
+  cl_canonicalize_graph_unpruned(g);
+  return g;
+}
+
+}  // namespace
+
+// One class id exactly for one labelled tree, however it was grown: the same
+// tree regrown from any vertex in any order keeps its class, and two trees share
+// a class only when their canonical graphs are equal.
+TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
+  test_support::SettingsGuard guard;
+  std::mt19937 rng(424242);
+  TreeClasses tc;
+  tree_classes_clear(tc);
+  std::vector<GrowthTree> trees;
+  for (int k = 0; k < 1500; ++k)
+    trees.push_back(random_growth_tree(rng, 2 + static_cast<int>(rng() % 10),
+                                       1 + static_cast<int>(rng() % 3),
+                                       1 + static_cast<int>(rng() % 2)));
+  std::vector<int> cls;
+  std::vector<Graph> forms;
+  for (const GrowthTree& t : trees) {
+    const int c = tree_class(tc, static_cast<int>(t.lab.size()), t.lab.data(), t.par.data(), t.bl.data());
+    for (int r = 0; r < 4; ++r) {
+      const GrowthTree g = regrown(t, rng);
+      ASSERT_EQ(tree_class(tc, static_cast<int>(g.lab.size()), g.lab.data(), g.par.data(), g.bl.data()), c);
+    }
+    cls.push_back(c);
+    forms.push_back(canonical(t));
+  }
+  for (std::size_t i = 0; i < trees.size(); ++i)
+    for (std::size_t j = i + 1; j < trees.size(); ++j)
+      ASSERT_EQ(cls[i] == cls[j], graph_compare(forms[i], forms[j]) == 0) << i << " " << j;
+}
+
 namespace {
 
 // The fragment graph as built literally: triples sorted, checked and packed by the
@@ -380,8 +524,15 @@ TEST(CreateGraphFromSetDeath, FatalMessages) {
   EXPECT_FATAL_STDOUT(create_graph_from_set(twice, 2, G, fw, g), "duplicated edges 0 0, 1 1\n");
 }
 
-TEST(FindAllSpanning, EntersEverySetOfTheType) {
+namespace {
+
+void enters_every_set_of_the_type(bool indexed) {
+  SCOPED_TRACE(indexed ? "indexed" : "unindexed");
   test_support::SettingsGuard guard;
+  if (indexed) {
+    ls.vl.buf = {"C"};
+    ls.el.buf = {"-"};
+  }
   // Compound 0: a six-ring with a methyl on vertex 0; compound 1: a star. All
   // vertex and bond labels equal, so each length has one chain and one star shape.
   std::vector<Graph> G = {
@@ -416,4 +567,13 @@ TEST(FindAllSpanning, EntersEverySetOfTheType) {
   // Nothing emitted, so an unknown type is never looked at.
   EXPECT_EQ(run(1, 7, 2), 0);
   enumerate_free_work_area();
+}
+
+}  // namespace
+
+// Without a label set the growth index is off; with one, sets are looked up by
+// growth sequence and tree class, whose results last for one length and type.
+TEST(FindAllSpanning, EntersEverySetOfTheType) {
+  enters_every_set_of_the_type(false);
+  enters_every_set_of_the_type(true);
 }

@@ -814,10 +814,11 @@ bool cl_canonicalize_graph(Graph& g) {
   return numbering_free;
 }
 
-void cl_canonicalize_graph_unpruned(Graph& g) {
+bool cl_canonicalize_graph_unpruned(Graph& g) {
   Prune_Allowed = false;
-  cl_canonicalize_graph(g);
+  const bool numbering_free = cl_canonicalize_graph(g);
   Prune_Allowed = true;
+  return numbering_free;
 }
 
 std::size_t graph_sizeof(int es, int vs) {

@@ -20,7 +20,7 @@ bool cl_canonicalize_graph(Graph& g);
 // The same result through the individualisation search as stated, trying every
 // branch of every level even on trees, where the first branch decides. The
 // reference for checks and tests; exponential in equivalent leaves.
-void cl_canonicalize_graph_unpruned(Graph& g);
+bool cl_canonicalize_graph_unpruned(Graph& g);
 
 // Releases the work area; the next canonicalisation lays it out anew.
 void cl_free_work_area();

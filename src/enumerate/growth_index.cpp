@@ -28,6 +28,9 @@ void recent_clear(GrowthIndex& gi) { gi.recent_key.assign(std::size_t{1} << kRec
 }  // namespace
 
 void growth_clear(GrowthIndex& gi) {
+  // An index without nodes is clear already: runs of lengths that no compound
+  // reaches cost nothing.
+  if (gi.nodes == 1 && !gi.slot.empty()) return;
   if (gi.slot.empty()) gi.slot.resize(std::size_t{1} << 12);
   std::fill(gi.slot.begin(), gi.slot.end(), GrowthIndex::Slot{0, 0, kResultUnknown});
   gi.mask = gi.slot.size() - 1;
@@ -94,6 +97,7 @@ GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint
 // ---- tree classes ----
 
 void tree_classes_clear(TreeClasses& tc) {
+  if (tc.start.empty() && !tc.slot.empty()) return;
   if (tc.slot.empty()) tc.slot.assign(std::size_t{1} << 12, 0);
   else std::fill(tc.slot.begin(), tc.slot.end(), 0);
   tc.mask = tc.slot.size() - 1;

@@ -15,6 +15,7 @@
 #include "enumerate/tree_freq.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "canon/cl_freq.h"
@@ -52,6 +53,19 @@ int growth_valid = 0;
 std::vector<int> tree_label;
 std::vector<int> tree_parent;
 std::vector<int> tree_bond;
+
+#ifdef SARVIK_EXPENSIVE_CHECKS
+// What the self-check saw, reported on standard error at exit, so that a test can
+// tell that numbering-dependent forms were among the sets checked.
+struct CheckTally {
+  long long sets = 0;
+  long long numbering_dependent = 0;
+  ~CheckTally() {
+    std::fprintf(stderr, "self-check: %lld sets, %lld with a numbering-dependent form\n", sets,
+                 numbering_dependent);
+  }
+} check_tally;
+#endif
 
 // Enters the sets of one compound.
 struct FragmentVisitor {
@@ -145,8 +159,9 @@ struct FragmentVisitor {
     create_graph_from_set(s, n, G, frag_work, frag_graph);
     const bool passes = fragment_passes(frag_graph, opt);
     SARVIK_ASSERT(passes == (live >= 0), kModule);
+    ++check_tally.sets;
     if (passes) {
-      cl_canonicalize_graph_unpruned(frag_graph);
+      check_tally.numbering_dependent += !cl_canonicalize_graph_unpruned(frag_graph);
       SARVIK_ASSERT(table_find(hashg, frag_graph) == live, kModule);
     }
 #else
