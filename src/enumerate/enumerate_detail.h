@@ -268,8 +268,9 @@ struct GrowthIndex {
   std::vector<std::uint32_t> recent_slot;
 };
 
-// Empties gi (keeping its slots): only node 0 is left.
-void growth_clear(GrowthIndex& gi);
+// Empties gi: only node 0 is left. Keeps its slots unless there are more than
+// max_slots (a power of two), which are then released.
+void growth_clear(GrowthIndex& gi, std::size_t max_slots);
 
 // The slot of `parent` extended by the step `code`, added (node = the next id,
 // result unknown) when new. Valid until the next call.

@@ -27,11 +27,12 @@ void recent_clear(GrowthIndex& gi) { gi.recent_key.assign(std::size_t{1} << kRec
 
 }  // namespace
 
-void growth_clear(GrowthIndex& gi) {
+void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
   // An index without nodes is clear already: runs of lengths that no compound
   // reaches cost nothing.
-  if (gi.nodes == 1 && !gi.slot.empty()) return;
-  if (gi.slot.empty()) gi.slot.resize(std::size_t{1} << 12);
+  if (gi.nodes == 1 && !gi.slot.empty() && gi.slot.size() <= max_slots) return;
+  if (gi.slot.empty() || gi.slot.size() > max_slots)
+    std::vector<GrowthIndex::Slot>(std::min(max_slots, std::size_t{1} << 12)).swap(gi.slot);
   std::fill(gi.slot.begin(), gi.slot.end(), GrowthIndex::Slot{0, 0, kResultUnknown});
   gi.mask = gi.slot.size() - 1;
   gi.shift = 64 - std::countr_zero(gi.slot.size());

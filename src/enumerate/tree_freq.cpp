@@ -25,11 +25,12 @@ namespace {
 
 constexpr const char* kModule = "tree_freq";
 
-// Nodes and classes held before an index starts over (checked between
-// compounds), which bounds memory on long runs; starting over costs only
-// repeated work.
-constexpr std::size_t kMaxNodes = std::size_t{1} << 21;
-constexpr std::size_t kMaxClasses = std::size_t{1} << 21;
+// The indexes start over, between compounds, once they reach these sizes: the
+// growth index at 5/8 of 2^19 slots (8 MiB; it grows at 3/4, so one more
+// compound fits), the tree classes at 2^18 ids (about 10 MiB), which bounds
+// their memory on long runs. Starting over costs only repeated work.
+constexpr std::size_t kGrowthSlots = std::size_t{1} << 19;
+constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 
 // Module scratch, grown to the largest compound and fragment seen; released only by
 // enumerate_free_work_area. Makes find_all_spanning non-re-entrant.
@@ -197,7 +198,8 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
     // length and fragment type.
     const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
                       cache_opt == opt;
-    if (!same || growth.nodes > kMaxNodes) growth_clear(growth);
+    if (!same || 8 * static_cast<std::size_t>(growth.nodes) > 5 * kGrowthSlots)
+      growth_clear(growth, kGrowthSlots);
     if (!same || classes.result.size() > kMaxClasses) tree_classes_clear(classes);
     cache_generation = hashg.generation;
     cache_threshold = threshold;

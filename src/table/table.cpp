@@ -16,15 +16,15 @@ namespace {
 constexpr const char* kModule = "generate_all_trees_freq";
 
 // Appends the entry (id, 1) to compound compid's list and returns its index. The
-// capacity bookkeeping doubles top (100, 200, 400, ...) when the list is full.
+// capacity bookkeeping doubles top (100, 200, 400, ...) when the list is full;
+// the list itself grows by half, which leaves less unused room in the lists of
+// a long run, whose total is the run's largest store.
 int append_entry(int id, int compid) {
   CSRcount& cc = csrcount[compid];
   std::vector<CSR>& list = csr[compid];
   SARVIK_ASSERT(cc.offset <= cc.size, kModule);
-  if (cc.size >= cc.top) {
-    cc.top = cc.top > 0 ? 2 * cc.top : CSR_LEN;
-    list.reserve(cc.top);
-  }
+  if (cc.size >= cc.top) cc.top = cc.top > 0 ? 2 * cc.top : CSR_LEN;
+  if (list.size() == list.capacity()) list.reserve(list.capacity() + list.capacity() / 2 + 16);
   const int at = cc.size;
   if (static_cast<int>(list.size()) > at)
     list[at] = CSR{id, 1};
