@@ -22,15 +22,16 @@ struct Edge {
 struct EnumWork {
   int nv = 0;  // compound vertices
   int ne = 0;  // bonds
-  // Bond k, in working order: ascending lower endpoint, then ascending higher one.
-  // Affects output: this order decides which bond the enumeration takes next.
+  // Bond k < ne, in working order: ascending lower endpoint, then ascending higher
+  // one. Affects output: this order decides which bond the enumeration takes next.
   std::vector<Edge> edge;
-  // Incidence lists: the bonds of compound vertex x are inc_edge/inc_other
-  // [inc_off[x], inc_off[x+1]) (bond index, vertex at the other end); any order.
+  // For more than 64 bonds, incidence lists: the bonds of compound vertex x are
+  // inc_edge/inc_other [inc_off[x], inc_off[x+1]) (bond index, vertex at the
+  // other end); any order.
   std::vector<int> inc_off;
   std::vector<int> inc_edge;
   std::vector<int> inc_other;
-  std::vector<int> label;         // per bond: its label, as find_label gives it
+  std::vector<int> label;         // per bond k < ne: its label, as find_label gives it
   std::vector<int> comp;          // connected-part representative per vertex
   std::vector<int> comp_left;     // per representative: its bonds not yet a start bond
   int max_part = 0;               // bonds of the largest connected part
@@ -50,9 +51,10 @@ struct EnumWork {
   std::vector<Edge> set;  // the bond set on the current path, in order of inclusion
 };
 
-// Fills w.edge, the incidence lists and the connected parts from compound G, whose
-// vid must be the identity and whose adjacency lists must be symmetric, sorted, and
-// free of self-loops and repeated pairs (what the edge-list packing produces).
+// Fills w.edge, w.label, the incidence masks (64 bonds or fewer) or lists (more)
+// and the connected parts from compound G, whose vid must be the identity and
+// whose adjacency lists must be symmetric, sorted, and free of self-loops and
+// repeated pairs (what the edge-list packing produces).
 void load_working_edges(const Graph& G, EnumWork& w);
 
 // Calls, for every connected acyclic set of exactly `threshold` bonds of G (a

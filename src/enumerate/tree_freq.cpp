@@ -45,12 +45,11 @@ int cache_threshold = 0;
 int cache_opt = 0;
 // The growth sequence of the current set as step codes (level 0: the start
 // bond's first end alone; level k: the set's first k bonds), and the growth
-// nodes of its first `growth_valid` levels. Nodes are looked up only when a
-// complete set needs them, so that branches that never complete a set cost no
-// lookups.
+// nodes of its levels, as far as they are up to date. Nodes are looked up only
+// when a complete set needs them, so that branches that never complete a set
+// cost no lookups.
 std::vector<std::uint32_t> growth_code;
 std::vector<std::uint32_t> growth_path;
-int growth_valid = 0;
 std::vector<int> tree_label;
 std::vector<int> tree_parent;
 std::vector<int> tree_bond;
@@ -78,30 +77,32 @@ struct FragmentVisitor {
   bool indexed;            // growth sequences fit the step codes
   std::uint32_t per_pos;   // step codes per fragment vertex: labels x bond labels
   std::uint32_t n_bond;    // bond labels
+  const int* vl;           // G's vertex labels
+  const int* bond_label;   // per working bond, set once the search has loaded them
+  std::uint32_t* code;     // growth_code
+  std::uint32_t* path;     // growth_path
+  int valid = 0;           // levels of path that are up to date
 
   void first(int a, int b, int bond) {
     if (!indexed) return;
-    const int l = enum_work.label[bond];
-    growth_code[0] = static_cast<std::uint32_t>(G.vl[a]);
-    growth_code[1] = static_cast<std::uint32_t>(G.vl[b]) * n_bond + static_cast<std::uint32_t>(l);
-    growth_valid = 0;
+    bond_label = enum_work.label.data();
+    code[0] = static_cast<std::uint32_t>(vl[a]);
+    code[1] = static_cast<std::uint32_t>(vl[b]) * n_bond + static_cast<std::uint32_t>(bond_label[bond]);
+    valid = 0;
   }
 
   void extend(int d, int x, int y, int bond) {
     if (!indexed) return;
-    const int l = enum_work.label[bond];
-    growth_code[d + 1] = static_cast<std::uint32_t>(x) * per_pos +
-                         static_cast<std::uint32_t>(G.vl[y]) * n_bond +
-                         static_cast<std::uint32_t>(l);
-    if (growth_valid > d + 1) growth_valid = d + 1;
+    code[d + 1] = static_cast<std::uint32_t>(x) * per_pos + static_cast<std::uint32_t>(vl[y]) * n_bond +
+                  static_cast<std::uint32_t>(bond_label[bond]);
+    if (valid > d + 1) valid = d + 1;
   }
 
   // The growth slot of the current complete set of n bonds.
   GrowthIndex::Slot& growth_slot(int n) {
-    for (int k = growth_valid; k < n; ++k)
-      growth_path[k] = growth_child(growth, k > 0 ? growth_path[k - 1] : 0, growth_code[k]).node;
-    growth_valid = n;
-    return growth_child(growth, growth_path[n - 1], growth_code[n]);
+    for (int k = valid; k < n; ++k) path[k] = growth_child(growth, k > 0 ? path[k - 1] : 0, code[k]).node;
+    valid = n;
+    return growth_child(growth, path[n - 1], code[n]);
   }
 
   // Builds, filters, canonicalises and enters the set; returns the live index, or
@@ -124,9 +125,9 @@ struct FragmentVisitor {
     int known = leaf.result;
     if (known == kResultUnknown) {
       // The tree from the growth codes: vertex j + 1 joins at step j.
-      tree_label[0] = static_cast<int>(growth_code[0]);
+      tree_label[0] = static_cast<int>(code[0]);
       for (int j = 1; j <= n; ++j) {
-        const std::uint32_t c = growth_code[j];
+        const std::uint32_t c = code[j];
         tree_parent[j] = static_cast<int>(c / per_pos);
         tree_label[j] = static_cast<int>(c % per_pos / n_bond);
         tree_bond[j] = static_cast<int>(c % n_bond);
@@ -212,9 +213,18 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
       tree_bond.resize(t + 1);
     }
   }
-  FragmentVisitor vis{G, count, hashg, opt, compid, indexed,
+  FragmentVisitor vis{G,
+                      count,
+                      hashg,
+                      opt,
+                      compid,
+                      indexed,
                       static_cast<std::uint32_t>(n_vertex * n_bond),
-                      static_cast<std::uint32_t>(n_bond)};
+                      static_cast<std::uint32_t>(n_bond),
+                      G.vl.data(),
+                      nullptr,
+                      growth_code.data(),
+                      growth_path.data()};
   enumerate_bond_sets(G, threshold, enum_work, vis);
 }
 
