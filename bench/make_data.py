@@ -5,12 +5,14 @@ nci5k.sdf: every SMILES of /usr/share/RDKit/Data/NCI/first_5K.smi that RDKit
 parses, without hydrogens, Kekule bonds, as V2000 records titled by the SMILES
 file's id.
 
-nci50k.sdf: 50,000 distinct compounds made from the first set, with its sizes:
-each joins a part of one compound drawn at random (fixed seed) to a part of
-another, both cut at an acyclic single bond, the two cut ends bonded by a single
-bond. A part is either side of its cut, so compounds keep the first set's size
-on average and each holds about as many fragments as one of the first set. A
-product met before, or equal to a compound of the first set, is drawn again.
+nci50k.sdf: 50,000 distinct compounds made from the first set, each like one of
+it: a compound drawn at random (fixed seed) is cut at an acyclic single bond, and
+the part cut off is replaced by a part of another compound, cut the same way,
+with as many atoms; the two cut ends are bonded by a single bond. So every new
+compound has the size of the one it was made from, the large set has the small
+one's size distribution, and ten times its compounds hold about ten times its
+fragments. A product met before, or equal to a compound of the first set, is
+drawn again.
 
 Usage: bench/make_data.py OUTDIR
 """
@@ -48,31 +50,37 @@ def write_sd(path, mols):
     w.close()
 
 
-def part(mol, rng):
-    """A random side of a random acyclic single bond of mol, as (RWMol, atom at
-    the cut), or None when mol has no such bond."""
-    cuts = [b for b in mol.GetBonds()
-            if b.GetBondType() == Chem.BondType.SINGLE and not b.IsInRing()]
-    if not cuts:
-        return None
-    bond = rng.choice(cuts)
-    ends = [bond.GetBeginAtomIdx(), bond.GetEndAtomIdx()]
-    keep_at = ends[rng.randrange(2)]
+def cuts(mol):
+    """Every (bond, kept atom, atoms on that side) of mol's acyclic single bonds."""
+    out = []
+    for b in mol.GetBonds():
+        if b.GetBondType() != Chem.BondType.SINGLE or b.IsInRing():
+            continue
+        ends = (b.GetBeginAtomIdx(), b.GetEndAtomIdx())
+        rw = Chem.RWMol(mol)
+        rw.RemoveBond(*ends)
+        frags = Chem.GetMolFrags(rw, sanitizeFrags=False)
+        for keep in ends:
+            side = next(f for f in frags if keep in f)
+            out.append((ends, keep, len(side)))
+    return out
+
+
+def part(mol, cut):
+    """mol's side of the cut that keeps cut[1], as (RWMol, index of the kept atom)."""
+    ends, keep, _ = cut
     rw = Chem.RWMol(mol)
-    rw.RemoveBond(ends[0], ends[1])
-    side = next(f for f in Chem.GetMolFrags(rw, sanitizeFrags=False) if keep_at in f)
-    rw.GetAtomWithIdx(keep_at).SetIntProp("cut", 1)
+    rw.RemoveBond(*ends)
+    side = next(f for f in Chem.GetMolFrags(rw, sanitizeFrags=False) if keep in f)
+    rw.GetAtomWithIdx(keep).SetIntProp("cut", 1)
     for idx in sorted(set(range(rw.GetNumAtoms())) - set(side), reverse=True):
         rw.RemoveAtom(idx)
     at = next(a.GetIdx() for a in rw.GetAtoms() if a.HasProp("cut"))
     return rw, at
 
 
-def recombine(a, b, rng):
-    pa, pb = part(a, rng), part(b, rng)
-    if pa is None or pb is None:
-        return None
-    (ma, ia), (mb, ib) = pa, pb
+def recombine(a, cut_a, b, cut_b):
+    (ma, ia), (mb, ib) = part(a, cut_a), part(b, cut_b)
     combo = Chem.RWMol(Chem.CombineMols(ma, mb))
     combo.AddBond(ia, ma.GetNumAtoms() + ib, Chem.BondType.SINGLE)
     for atom in combo.GetAtoms():
@@ -94,10 +102,23 @@ def main():
 
     rng = random.Random(SEED)
     seen = {Chem.MolToSmiles(m) for m in mols}
+    all_cuts = [cuts(m) for m in mols]
+    usable = [i for i, c in enumerate(all_cuts) if c]
+    # For each molecule and side size, the cuts that leave that many atoms.
+    by_size = [{} for _ in mols]
+    for i in usable:
+        for cut in all_cuts[i]:
+            by_size[i].setdefault(cut[2], []).append(cut)
     large = []
     while len(large) < LARGE:
-        i, j = rng.randrange(len(mols)), rng.randrange(len(mols))
-        mol = recombine(mols[i], mols[j], rng)
+        i = rng.choice(usable)
+        keep = rng.choice(all_cuts[i])
+        removed = mols[i].GetNumAtoms() - keep[2]
+        j = rng.choice(usable)
+        fitting = by_size[j].get(removed)
+        if not fitting:
+            continue
+        mol = recombine(mols[i], keep, mols[j], rng.choice(fitting))
         if mol is None:
             continue
         smi = Chem.MolToSmiles(mol)

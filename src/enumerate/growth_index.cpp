@@ -23,7 +23,11 @@ namespace {
 
 constexpr int kRecentBits = 10;
 
-void recent_clear(GrowthIndex& gi) { gi.recent_key.assign(std::size_t{1} << kRecentBits, 0); }
+void recent_clear(GrowthIndex& gi) {
+  gi.recent.assign(std::size_t{1} << kRecentBits, GrowthIndex::Recent{0, 0, 0, 0});
+}
+
+constexpr GrowthIndex::Slot kFreeSlot{0, 0, 0, 0, kResultUnknown};
 
 }  // namespace
 
@@ -33,33 +37,38 @@ void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
   if (gi.nodes == 1 && !gi.slot.empty() && gi.slot.size() <= max_slots) return;
   if (gi.slot.empty() || gi.slot.size() > max_slots)
     std::vector<GrowthIndex::Slot>(std::min(max_slots, std::size_t{1} << 12)).swap(gi.slot);
-  std::fill(gi.slot.begin(), gi.slot.end(), GrowthIndex::Slot{0, 0, kResultUnknown});
+  std::fill(gi.slot.begin(), gi.slot.end(), kFreeSlot);
   gi.mask = gi.slot.size() - 1;
   gi.shift = 64 - std::countr_zero(gi.slot.size());
   gi.nodes = 1;
   recent_clear(gi);
-  gi.recent_slot.assign(gi.recent_key.size(), 0);
 }
 
 namespace {
 
-// The home slot of a key: the parent's place plus a little spread by the code, so
-// that a parent's children lie in a few neighbouring cache lines.
+// The home slot of a key. Two-step keys spread over the whole table: a node has
+// many grandchildren, which would crowd one neighbourhood.
 constexpr int kSpreadBits = 3;
-inline std::size_t growth_home(const GrowthIndex& gi, std::uint64_t key) {
-  return (home_of(key >> 32, gi.shift) + ((static_cast<std::uint32_t>(key) * 0x9E3779B9u) >> (32 - kSpreadBits))) & gi.mask;
+inline std::size_t growth_home(const GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                               std::uint32_t code2) {
+  if (code2 != kOneStep)
+    return home_of((static_cast<std::uint64_t>(parent) << 32 | code) ^
+                       static_cast<std::uint64_t>(code2) * 0xC2B2AE3D27D4EB4Full,
+                   gi.shift);
+  const std::uint32_t spread = (code * 0x9E3779B9u) >> (32 - kSpreadBits);
+  return (home_of(parent, gi.shift) + spread) & gi.mask;
 }
 
 // Doubles the slots and places every node again.
 void growth_grow(GrowthIndex& gi) {
-  std::vector<GrowthIndex::Slot> old(gi.slot.size() * 2, GrowthIndex::Slot{0, 0, kResultUnknown});
+  std::vector<GrowthIndex::Slot> old(gi.slot.size() * 2, kFreeSlot);
   old.swap(gi.slot);
   gi.mask = gi.slot.size() - 1;
   gi.shift = 64 - std::countr_zero(gi.slot.size());
   for (const GrowthIndex::Slot& s : old) {
-    if (s.key == 0) continue;
-    std::size_t h = growth_home(gi, s.key);
-    while (gi.slot[h].key != 0) h = (h + 1) & gi.mask;
+    if (s.parent == 0) continue;
+    std::size_t h = growth_home(gi, s.parent, s.code, s.code2);
+    while (gi.slot[h].parent != 0) h = (h + 1) & gi.mask;
     gi.slot[h] = s;
   }
   recent_clear(gi);
@@ -67,31 +76,34 @@ void growth_grow(GrowthIndex& gi) {
 
 }  // namespace
 
-GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code) {
-  const std::uint64_t key = (static_cast<std::uint64_t>(parent) + 1) << 32 | code;
-  const std::size_t r = static_cast<std::size_t>((key * 0xD6E8FEB86659FD93ull) >> (64 - kRecentBits));
-  if (gi.recent_key[r] == key) return gi.slot[gi.recent_slot[r]];
-  std::size_t h = growth_home(gi, key);
+GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                                std::uint32_t code2) {
+  const std::uint32_t p1 = parent + 1;
+  const std::uint64_t mix = (static_cast<std::uint64_t>(p1) << 32 | code) * 0xD6E8FEB86659FD93ull ^
+                            static_cast<std::uint64_t>(code2) * 0x9E3779B97F4A7C15ull;
+  GrowthIndex::Recent& r = gi.recent[static_cast<std::size_t>(mix >> (64 - kRecentBits))];
+  if (r.parent == p1 && r.code == code && r.code2 == code2) return gi.slot[r.slot];
+  std::size_t h = growth_home(gi, p1, code, code2);
   for (;;) {
-    const std::uint64_t k = gi.slot[h].key;
-    if (k == key) {
-      gi.recent_key[r] = key;
-      gi.recent_slot[r] = static_cast<std::uint32_t>(h);
+    const GrowthIndex::Slot& s = gi.slot[h];
+    if (s.parent == p1 && s.code == code && s.code2 == code2) {
+      r = GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
       return gi.slot[h];
     }
-    if (k == 0) break;
+    if (s.parent == 0) break;
     h = (h + 1) & gi.mask;
   }
   // At most 3/4 full.
   if (4 * (static_cast<std::size_t>(gi.nodes) + 1) > 3 * gi.slot.size()) {
     growth_grow(gi);
-    h = growth_home(gi, key);
-    while (gi.slot[h].key != 0) h = (h + 1) & gi.mask;
+    h = growth_home(gi, p1, code, code2);
+    while (gi.slot[h].parent != 0) h = (h + 1) & gi.mask;
   }
-  SARVIK_ASSERT(gi.nodes < std::numeric_limits<std::uint32_t>::max() - 1, kModule);
-  gi.slot[h] = GrowthIndex::Slot{key, gi.nodes++, kResultUnknown};
-  gi.recent_key[r] = key;
-  gi.recent_slot[r] = static_cast<std::uint32_t>(h);
+  SARVIK_ASSERT(gi.nodes < (std::uint32_t{1} << 31) && p1 != 0, kModule);
+  gi.slot[h] = GrowthIndex::Slot{p1, code, code2, gi.nodes++, kResultUnknown};
+  // The grow, if any, emptied the recent cache: its entry is recomputed.
+  gi.recent[static_cast<std::size_t>(mix >> (64 - kRecentBits))] =
+      GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
   return gi.slot[h];
 }
 

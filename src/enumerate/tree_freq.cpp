@@ -32,6 +32,10 @@ constexpr const char* kModule = "tree_freq";
 constexpr std::size_t kGrowthSlots = std::size_t{1} << 19;
 constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 
+// The growth node of a lone vertex of label l is kLoneVertexNode - l; labels are
+// below 2^31, and the index hands out node ids below 2^31.
+constexpr std::uint32_t kLoneVertexNode = std::numeric_limits<std::uint32_t>::max() - 1;
+
 // Module scratch, grown to the largest compound and fragment seen; released only by
 // enumerate_free_work_area. Makes find_all_spanning non-re-entrant.
 EnumWork enum_work;
@@ -98,11 +102,19 @@ struct FragmentVisitor {
     if (valid > d + 1) valid = d + 1;
   }
 
-  // The growth slot of the current complete set of n bonds.
+  // The growth slot of the current complete set of n bonds. Level 0 (one vertex)
+  // needs no lookup: its node is named by the label alone, out of the range of
+  // node ids the index hands out.
   GrowthIndex::Slot& growth_slot(int n) {
-    for (int k = valid; k < n; ++k) path[k] = growth_child(growth, k > 0 ? path[k - 1] : 0, code[k]).node;
-    valid = n;
-    return growth_child(growth, path[n - 1], code[n]);
+    if (valid == 0) {
+      path[0] = kLoneVertexNode - code[0];
+      valid = 1;
+    }
+    if (n == 1) return growth_child(growth, path[0], code[1]);
+    // Two steps below the node of the first n - 2 bonds.
+    for (int k = valid; k < n - 1; ++k) path[k] = growth_child(growth, path[k - 1], code[k]).node;
+    if (valid < n - 1) valid = n - 1;
+    return growth_child(growth, path[n - 2], code[n - 1], code[n]);
   }
 
   // Builds, filters, canonicalises and enters the set; returns the live index, or
