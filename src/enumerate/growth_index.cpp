@@ -123,12 +123,20 @@ void tree_classes_clear(TreeClasses& tc) {
 
 namespace {
 
+// Signatures are taken two ints at a time.
 std::uint64_t signature_hash(const int* sig, int n) {
   std::uint64_t h = 0x243F6A8885A308D3ull ^ static_cast<std::uint64_t>(n);
-  for (int i = 0; i < n; ++i) {
+  int i = 0;
+  for (; i + 1 < n; i += 2) {
+    h ^= static_cast<std::uint64_t>(static_cast<std::uint32_t>(sig[i])) << 32 |
+         static_cast<std::uint32_t>(sig[i + 1]);
+    h *= 0x9E3779B97F4A7C15ull;
+    h ^= h >> 31;
+  }
+  if (i < n) {
     h ^= static_cast<std::uint32_t>(sig[i]);
-    h *= 0x100000001B3ull;
-    h ^= h >> 29;
+    h *= 0x9E3779B97F4A7C15ull;
+    h ^= h >> 31;
   }
   return h;
 }
