@@ -6,10 +6,10 @@
 // index), then, for a growth sequence not met before at this length, by which
 // labelled tree it is (the tree classes); only a tree not met before is built as a
 // fragment graph, filtered by type, canonicalised and entered by its canonical
-// form. A growth sequence (the start bond's first end's label, then for each bond
-// in order of inclusion the fragment vertex it ties to, the new vertex's label and
-// the bond's label) describes one labelled tree with numbered vertices, so both
-// lookups are exact. The result found for a tree stands for its other occurrences
+// form. A growth sequence (the label of one end of the start bond, then for each
+// bond in order of inclusion the fragment vertex it ties to, the new vertex's
+// label and the bond's label) describes one labelled tree with numbered
+// vertices, so both lookups are exact. The result found for a tree stands for its other occurrences
 // only where canonical labelling reports a form that does not depend on the
 // numbering; the other trees are canonicalised at every occurrence.
 #include "enumerate/tree_freq.h"
@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "canon/cl_freq.h"
 #include "enumerate/enumerate_detail.h"
@@ -86,10 +87,15 @@ struct FragmentVisitor {
   std::uint32_t* code;     // growth_code
   std::uint32_t* path;     // growth_path
   int valid = 0;           // levels of path that are up to date
+  bool swapped = false;    // the start bond's ends are coded in reverse
 
   void first(int a, int b, int bond) {
     if (!indexed) return;
     bond_label = enum_work.label.data();
+    // The start bond's end of smaller label comes first, so that the two ways
+    // of meeting the bond in different compounds share their sequences.
+    swapped = vl[b] < vl[a];
+    if (swapped) std::swap(a, b);
     code[0] = static_cast<std::uint32_t>(vl[a]);
     code[1] = static_cast<std::uint32_t>(vl[b]) * n_bond + static_cast<std::uint32_t>(bond_label[bond]);
     valid = 0;
@@ -97,6 +103,7 @@ struct FragmentVisitor {
 
   void extend(int d, int x, int y, int bond) {
     if (!indexed) return;
+    if (swapped && x < 2) x = 1 - x;  // fragment vertices 0 and 1 trade places
     code[d + 1] = static_cast<std::uint32_t>(x) * per_pos + static_cast<std::uint32_t>(vl[y]) * n_bond +
                   static_cast<std::uint32_t>(bond_label[bond]);
     if (valid > d + 1) valid = d + 1;
