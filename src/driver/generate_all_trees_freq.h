@@ -100,6 +100,6 @@ void reset_run_settings();
 std::string rules_file_name();   // outfile + "_frag.sdf"
 std::string output_file_name();  // outfile + ".out"
 std::string concat_str_for_dict();  // filestub + ".dict"
-FILE* open_rules_file();   // null when it cannot be created
-FILE* open_output_file();  // null when it cannot be created
+FILE* open_rules_file();   // null when it cannot be created; one open at a time
+FILE* open_output_file();  // null when it cannot be created; one open at a time
 void remove_intermediate_files();  // deletes the dictionary file; failure ignored
