@@ -248,23 +248,23 @@ constexpr int kResultPerOccurrence = -3;  // canonical form depends on the numbe
 
 // Growth index: every way of growing a fragment met since the last clear, as a
 // trie of growth steps held in one hash table. Node 0 is the empty sequence; a
-// node is found from its parent and the codes of one or two further steps,
-// exactly (the table compares whole keys). Complete sets are found two steps
-// below the node of their first n - 2 bonds, which saves the lookup of the level
-// in between. A node's result lives in its slot: complete sets are looked up one
-// after another under one parent, and a parent's children lie close together,
-// so that such lookups share cache lines.
+// node is found from its parent and the code of one further step, exactly (the
+// table compares whole keys). Complete sets are found two steps below the node of
+// their first n - 2 bonds, which saves the lookup of the level in between, and
+// hold their result in their slot: a slot is either a node or a complete set
+// (within one length no sequence is both). A parent's single steps lie close
+// together, so that a parent's lookups share cache lines.
 struct GrowthIndex {
   struct Slot {
     std::uint32_t parent;  // parent node + 1; 0 marks a free slot
     std::uint32_t code;    // the first step
     std::uint32_t code2;   // the second step, kOneStep for a single step
-    std::uint32_t node;    // the node the steps lead to
-    int result;            // what a complete set of this sequence comes to
+    int value;             // a node's id, or a complete set's result
   };
   std::vector<Slot> slot;  // open addressing, linear probing
   std::size_t mask = 0;
   int shift = 64;
+  std::size_t used = 0;     // slots in use
   std::uint32_t nodes = 1;  // node ids handed out, node 0 included
   // A small direct-mapped cache of recent lookups, small enough to stay in the
   // processor's nearest cache: a compound repeats many of its growth steps
@@ -284,12 +284,15 @@ constexpr std::uint32_t kOneStep = 0xFFFFFFFFu;
 // max_slots (a power of two), which are then released.
 void growth_clear(GrowthIndex& gi, std::size_t max_slots);
 
-// The slot of `parent` extended by the step `code` and, unless code2 is kOneStep,
-// the step code2; added (node = the next id, result unknown) when new. Valid
-// until the next call. Node ids stay below 2^31; a caller may name nodes of its
-// own above them.
-GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
-                                std::uint32_t code2 = kOneStep);
+// The node `parent` extended by the step `code`: its id, handed out when new.
+// Node ids stay below 2^31; a caller may name nodes of its own above them.
+std::uint32_t growth_node(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code);
+
+// The result of the complete set `parent` extended by the step `code` and, unless
+// code2 is kOneStep, the step code2; kResultUnknown when new. Valid until the
+// next call.
+int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                   std::uint32_t code2 = kOneStep);
 
 // Tree classes: exact isomorphism classes of labelled trees. Rooted subtrees and
 // whole trees get ids by interning signatures (a vertex's label and its children's

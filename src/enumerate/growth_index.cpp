@@ -27,27 +27,29 @@ void recent_clear(GrowthIndex& gi) {
   gi.recent.assign(std::size_t{1} << kRecentBits, GrowthIndex::Recent{0, 0, 0, 0});
 }
 
-constexpr GrowthIndex::Slot kFreeSlot{0, 0, 0, 0, kResultUnknown};
+constexpr GrowthIndex::Slot kFreeSlot{0, 0, 0, 0};
 
 }  // namespace
 
 void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
   // An index without nodes is clear already: runs of lengths that no compound
   // reaches cost nothing.
-  if (gi.nodes == 1 && !gi.slot.empty() && gi.slot.size() <= max_slots) return;
+  if (gi.used == 0 && !gi.slot.empty() && gi.slot.size() <= max_slots) return;
   if (gi.slot.empty() || gi.slot.size() > max_slots)
     std::vector<GrowthIndex::Slot>(std::min(max_slots, std::size_t{1} << 12)).swap(gi.slot);
   std::fill(gi.slot.begin(), gi.slot.end(), kFreeSlot);
   gi.mask = gi.slot.size() - 1;
   gi.shift = 64 - std::countr_zero(gi.slot.size());
+  gi.used = 0;
   gi.nodes = 1;
   recent_clear(gi);
 }
 
 namespace {
 
-// The home slot of a key. Two-step keys spread over the whole table: a node has
-// many grandchildren, which would crowd one neighbourhood.
+// The home slot of a key. A parent's single steps land near its place; two-step
+// keys spread over the whole table (a node has many grandchildren, which would
+// crowd one neighbourhood).
 constexpr int kSpreadBits = 3;
 inline std::size_t growth_home(const GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
                                std::uint32_t code2) {
@@ -59,7 +61,7 @@ inline std::size_t growth_home(const GrowthIndex& gi, std::uint32_t parent, std:
   return (home_of(parent, gi.shift) + spread) & gi.mask;
 }
 
-// Doubles the slots and places every node again.
+// Doubles the slots and places every entry again.
 void growth_grow(GrowthIndex& gi) {
   std::vector<GrowthIndex::Slot> old(gi.slot.size() * 2, kFreeSlot);
   old.swap(gi.slot);
@@ -74,14 +76,15 @@ void growth_grow(GrowthIndex& gi) {
   recent_clear(gi);
 }
 
-}  // namespace
-
-GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
-                                std::uint32_t code2) {
+// The slot of the key, added with value `fresh` (a new node id when node is true)
+// when new.
+GrowthIndex::Slot& find_or_add(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                               std::uint32_t code2, bool node) {
   const std::uint32_t p1 = parent + 1;
   const std::uint64_t mix = (static_cast<std::uint64_t>(p1) << 32 | code) * 0xD6E8FEB86659FD93ull ^
                             static_cast<std::uint64_t>(code2) * 0x9E3779B97F4A7C15ull;
-  GrowthIndex::Recent& r = gi.recent[static_cast<std::size_t>(mix >> (64 - kRecentBits))];
+  const std::size_t ri = static_cast<std::size_t>(mix >> (64 - kRecentBits));
+  GrowthIndex::Recent& r = gi.recent[ri];
   if (r.parent == p1 && r.code == code && r.code2 == code2) return gi.slot[r.slot];
   std::size_t h = growth_home(gi, p1, code, code2);
   for (;;) {
@@ -94,17 +97,28 @@ GrowthIndex::Slot& growth_child(GrowthIndex& gi, std::uint32_t parent, std::uint
     h = (h + 1) & gi.mask;
   }
   // At most 3/4 full.
-  if (4 * (static_cast<std::size_t>(gi.nodes) + 1) > 3 * gi.slot.size()) {
+  if (4 * (gi.used + 1) > 3 * gi.slot.size()) {
     growth_grow(gi);
     h = growth_home(gi, p1, code, code2);
     while (gi.slot[h].parent != 0) h = (h + 1) & gi.mask;
   }
   SARVIK_ASSERT(gi.nodes < (std::uint32_t{1} << 31) && p1 != 0, kModule);
-  gi.slot[h] = GrowthIndex::Slot{p1, code, code2, gi.nodes++, kResultUnknown};
-  // The grow, if any, emptied the recent cache: its entry is recomputed.
-  gi.recent[static_cast<std::size_t>(mix >> (64 - kRecentBits))] =
-      GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
+  const int value = node ? static_cast<int>(gi.nodes++) : kResultUnknown;
+  gi.slot[h] = GrowthIndex::Slot{p1, code, code2, value};
+  ++gi.used;
+  // A grow emptied the recent cache: the entry is set again.
+  gi.recent[ri] = GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
   return gi.slot[h];
+}
+
+}  // namespace
+
+std::uint32_t growth_node(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code) {
+  return static_cast<std::uint32_t>(find_or_add(gi, parent, code, kOneStep, true).value);
+}
+
+int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code, std::uint32_t code2) {
+  return find_or_add(gi, parent, code, code2, false).value;
 }
 
 // ---- tree classes ----

@@ -109,19 +109,19 @@ struct FragmentVisitor {
     if (valid > d + 1) valid = d + 1;
   }
 
-  // The growth slot of the current complete set of n bonds. Level 0 (one vertex)
-  // needs no lookup: its node is named by the label alone, out of the range of
-  // node ids the index hands out.
-  GrowthIndex::Slot& growth_slot(int n) {
+  // The result of the current complete set of n bonds in the growth index. Level
+  // 0 (one vertex) needs no lookup: its node is named by the label alone, out of
+  // the range of node ids the index hands out.
+  int& growth_result_of(int n) {
     if (valid == 0) {
       path[0] = kLoneVertexNode - code[0];
       valid = 1;
     }
-    if (n == 1) return growth_child(growth, path[0], code[1]);
+    if (n == 1) return growth_result(growth, path[0], code[1]);
     // Two steps below the node of the first n - 2 bonds.
-    for (int k = valid; k < n - 1; ++k) path[k] = growth_child(growth, path[k - 1], code[k]).node;
+    for (int k = valid; k < n - 1; ++k) path[k] = growth_node(growth, path[k - 1], code[k]);
     if (valid < n - 1) valid = n - 1;
-    return growth_child(growth, path[n - 2], code[n - 1], code[n]);
+    return growth_result(growth, path[n - 2], code[n - 1], code[n]);
   }
 
   // Builds, filters, canonicalises and enters the set; returns the live index, or
@@ -140,8 +140,8 @@ struct FragmentVisitor {
     bool numbering_free = false;
     if (!indexed) return enter(s, n, &numbering_free);
     // No other growth lookup comes between here and the last use of leaf.
-    GrowthIndex::Slot& leaf = growth_slot(n);
-    int known = leaf.result;
+    int& leaf = growth_result_of(n);
+    int known = leaf;
     if (known == kResultUnknown) {
       // The tree from the growth codes: vertex j + 1 joins at step j.
       tree_label[0] = static_cast<int>(code[0]);
@@ -159,10 +159,10 @@ struct FragmentVisitor {
         const int live = enter(s, n, &numbering_free);
         known = live >= 0 && !numbering_free ? kResultPerOccurrence : live;
         classes.result[cls] = known;
-        leaf.result = known;
+        leaf = known;
         return live;
       }
-      leaf.result = known;
+      leaf = known;
     }
     if (known >= 0) {
       count_occurrence(hashg, known, compid);
@@ -218,7 +218,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
     // length and fragment type.
     const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
                       cache_opt == opt;
-    if (!same || 8 * static_cast<std::size_t>(growth.nodes) > 5 * kGrowthSlots)
+    if (!same || 8 * growth.used > 5 * kGrowthSlots)
       growth_clear(growth, kGrowthSlots);
     if (!same || classes.result.size() > kMaxClasses) tree_classes_clear(classes);
     cache_generation = hashg.generation;
