@@ -14,6 +14,7 @@
 // numbering; the other trees are canonicalised at every occurrence.
 #include "enumerate/tree_freq.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -224,12 +225,14 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
     cache_generation = hashg.generation;
     cache_threshold = threshold;
     cache_opt = opt;
-    if (growth_path.size() < t + 1) {
-      growth_code.resize(t + 1);
-      growth_path.resize(t + 1);
-      tree_label.resize(t + 1);
-      tree_parent.resize(t + 1);
-      tree_bond.resize(t + 1);
+    // No set of G is longer than its bonds, however long the length asked for.
+    const std::size_t levels = std::min<std::uint64_t>(t, static_cast<std::uint64_t>(G.es) / 2) + 1;
+    if (growth_path.size() < levels) {
+      growth_code.resize(levels);
+      growth_path.resize(levels);
+      tree_label.resize(levels);
+      tree_parent.resize(levels);
+      tree_bond.resize(levels);
     }
   }
   FragmentVisitor vis{G,
