@@ -57,6 +57,139 @@ struct EnumWork {
 // repeated pairs (what the edge-list packing produces).
 void load_working_edges(const Graph& G, EnumWork& w);
 
+// Candidate bonds per depth for compounds of at most 64 bonds, one word each. A
+// new vertex y drops the candidates it closes a cycle with and adds its bonds to
+// outside vertices above the start bond.
+struct OneWordCandidates {
+  std::uint64_t* cand;         // per depth
+  std::uint64_t* touch;        // per depth: the bonds touching the fragment
+  const std::uint64_t* inc;    // per vertex: its bonds
+  std::uint64_t above = 0;     // the bonds above the start bond
+
+  void start(int k, int a, int b) {
+    above = k == 63 ? 0 : ~std::uint64_t{0} << (k + 1);
+    touch[1] = inc[a] | inc[b];
+    cand[1] = touch[1] & above;
+  }
+  // The lowest candidate at depth d, taken out of it; -1 when none is left.
+  int take(int d) {
+    const std::uint64_t cd = cand[d];
+    if (cd == 0) return -1;
+    cand[d] = cd & (cd - 1);
+    return std::countr_zero(cd);
+  }
+  void include(int d, int y) {
+    const std::uint64_t iy = inc[y];
+    cand[d + 1] = (cand[d] & ~iy) | (iy & ~touch[d] & above);
+    touch[d + 1] = touch[d] | iy;
+  }
+};
+
+// Candidate bonds per depth as `words` words each, from the incidence lists.
+struct WordCandidates {
+  std::uint64_t* cand;  // per depth, `words` words each
+  int words;
+  const int* inc_off;
+  const int* inc_edge;
+  const int* inc_other;
+  const int* at;
+  int k = 0;         // the start bond
+  int low_word = 0;  // no candidate ever lies below bond k
+
+  void start(int start_bond, int a, int b) {
+    k = start_bond;
+    low_word = k >> 6;
+    std::uint64_t* c1 = cand + words;
+    for (int q = 0; q < words; ++q) c1[q] = 0;
+    for (int x : {a, b}) {
+      for (int j = inc_off[x]; j < inc_off[x + 1]; ++j) {
+        const int id = inc_edge[j];
+        if (id > k && !at[inc_other[j]]) c1[id >> 6] |= std::uint64_t{1} << (id & 63);
+      }
+    }
+  }
+  int take(int d) {
+    std::uint64_t* cd = cand + static_cast<std::size_t>(d) * words;
+    int q = low_word;
+    while (q < words && cd[q] == 0) ++q;
+    if (q == words) return -1;
+    const int i = (q << 6) + std::countr_zero(cd[q]);
+    cd[q] &= cd[q] - 1;
+    return i;
+  }
+  // y has joined (at[y] is set): its bonds to the fragment would close cycles, its
+  // bonds to outside vertices become candidates unless the start chain took them.
+  void include(int d, int y) {
+    const std::uint64_t* cd = cand + static_cast<std::size_t>(d) * words;
+    std::uint64_t* cn = cand + static_cast<std::size_t>(d + 1) * words;
+    for (int r = 0; r < words; ++r) cn[r] = cd[r];
+    for (int j = inc_off[y]; j < inc_off[y + 1]; ++j) {
+      const int id = inc_edge[j];
+      const std::uint64_t bit = std::uint64_t{1} << (id & 63);
+      if (id > k && !at[inc_other[j]])
+        cn[id >> 6] |= bit;
+      else
+        cn[id >> 6] &= ~bit;
+    }
+  }
+};
+
+// The search of enumerate_bond_sets over one kind of candidate sets.
+template <class Candidates, class Visitor>
+void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
+  Edge* set = w.set.data();
+  int* at = w.at.data();
+  for (int k = 0; k < w.ne; ++k) {
+    const Edge first = w.edge[k];
+    // Every fragment grown from start bond k uses bonds k.. of k's part only;
+    // bonds below k were excluded by the start chain.
+    int& left = w.comp_left[w.comp[first.u - 1]];
+    const bool reachable = left >= t;
+    --left;
+    if (!reachable) continue;
+    set[0] = first;
+    const int a = first.u - 1;
+    const int b = first.v - 1;
+    vis.first(a, b, k);
+    if (t == 1) {
+      vis.emit(static_cast<const Edge*>(set), 1);
+      continue;
+    }
+    at[a] = 1;
+    at[b] = 2;
+    c.start(k, a, b);
+    int d = 1;
+    while (d >= 1) {
+      // Affects output: lowest index first.
+      const int i = c.take(d);
+      if (i < 0) {
+        // Nothing left to decide at this depth: back to the parent's exclude branch.
+        --d;
+        if (d >= 1) at[w.added[d]] = 0;
+        continue;
+      }
+      const Edge e = w.edge[i];
+      const bool u_in = at[e.u - 1] != 0;
+      const int x = u_in ? e.u - 1 : e.v - 1;
+      const int y = u_in ? e.v - 1 : e.u - 1;
+      set[d] = e;
+      vis.extend(d, at[x] - 1, y, i);
+      if (d + 1 >= t) {
+        vis.emit(static_cast<const Edge*>(set), d + 1);
+        continue;
+      }
+      // Include branch: y joins; the exclude branch resumes at this depth
+      // without bond i.
+      at[y] = d + 2;
+      c.include(d, y);
+      w.added[d] = y;
+      ++d;
+    }
+    at[a] = 0;
+    at[b] = 0;
+  }
+}
+
 // Calls, for every connected acyclic set of exactly `threshold` bonds of G (a
 // threshold below 1 acts as 1), each set once:
 //   vis.first(a, b, k)        when bond k = (a+1, b+1), a < b, starts a set: a is
@@ -86,141 +219,14 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& v
   if (w.cand.size() < static_cast<std::size_t>(t) * W) w.cand.resize(static_cast<std::size_t>(t) * W);
   if (w.set.size() < static_cast<std::size_t>(t)) w.set.resize(t);
   if (w.added.size() < static_cast<std::size_t>(t)) w.added.resize(t);
-  std::uint64_t* cand = w.cand.data();
-  Edge* set = w.set.data();
-  int* at = w.at.data();
   if (m <= 64) {
-    // One word per depth. A new vertex y drops the candidates it closes a cycle
-    // with and adds its bonds to outside vertices above the start bond: the same
-    // sets, in the same order, as the word-by-word search below.
     if (w.touch.size() < static_cast<std::size_t>(t)) w.touch.resize(t);
-    const std::uint64_t* inc = w.inc_mask.data();
-    std::uint64_t* touch = w.touch.data();
-    for (int k = 0; k < m; ++k) {
-      const Edge first = w.edge[k];
-      int& left = w.comp_left[w.comp[first.u - 1]];
-      const bool reachable = left >= t;
-      --left;
-      if (!reachable) continue;
-      set[0] = first;
-      const int a = first.u - 1;
-      const int b = first.v - 1;
-      vis.first(a, b, k);
-      if (t == 1) {
-        vis.emit(static_cast<const Edge*>(set), 1);
-        continue;
-      }
-      at[a] = 1;
-      at[b] = 2;
-      const std::uint64_t above = k == 63 ? 0 : ~std::uint64_t{0} << (k + 1);
-      touch[1] = inc[a] | inc[b];
-      cand[1] = touch[1] & above;
-      int d = 1;
-      while (d >= 1) {
-        const std::uint64_t cd = cand[d];
-        if (cd == 0) {
-          --d;
-          if (d >= 1) at[w.added[d]] = 0;
-          continue;
-        }
-        // Affects output: lowest index first.
-        const int i = std::countr_zero(cd);
-        cand[d] = cd & (cd - 1);
-        const Edge e = w.edge[i];
-        const bool u_in = at[e.u - 1] != 0;
-        const int x = u_in ? e.u - 1 : e.v - 1;
-        const int y = u_in ? e.v - 1 : e.u - 1;
-        set[d] = e;
-        vis.extend(d, at[x] - 1, y, i);
-        if (d + 1 >= t) {
-          vis.emit(static_cast<const Edge*>(set), d + 1);
-          continue;
-        }
-        const std::uint64_t iy = inc[y];
-        cand[d + 1] = (cand[d] & ~iy) | (iy & ~touch[d] & above);
-        touch[d + 1] = touch[d] | iy;
-        at[y] = d + 2;
-        w.added[d] = y;
-        ++d;
-      }
-      at[a] = 0;
-      at[b] = 0;
-    }
-    return;
-  }
-  const int* inc_off = w.inc_off.data();
-  const int* inc_edge = w.inc_edge.data();
-  const int* inc_other = w.inc_other.data();
-
-  for (int k = 0; k < m; ++k) {
-    const Edge first = w.edge[k];
-    // Every fragment grown from start bond k uses bonds k.. of k's part only;
-    // bonds below k were excluded by the start chain.
-    int& left = w.comp_left[w.comp[first.u - 1]];
-    const bool reachable = left >= t;
-    --left;
-    if (!reachable) continue;
-    set[0] = first;
-    const int a = first.u - 1;
-    const int b = first.v - 1;
-    vis.first(a, b, k);
-    if (t == 1) {
-      vis.emit(static_cast<const Edge*>(set), 1);
-      continue;
-    }
-    at[a] = 1;
-    at[b] = 2;
-    std::uint64_t* c1 = cand + W;
-    for (int q = 0; q < W; ++q) c1[q] = 0;
-    for (int x : {a, b}) {
-      for (int j = inc_off[x]; j < inc_off[x + 1]; ++j) {
-        const int id = inc_edge[j];
-        if (id > k && !at[inc_other[j]]) c1[id >> 6] |= std::uint64_t{1} << (id & 63);
-      }
-    }
-    const int low_word = k >> 6;  // no candidate ever lies below bond k
-    int d = 1;
-    while (d >= 1) {
-      std::uint64_t* cd = cand + static_cast<std::size_t>(d) * W;
-      int q = low_word;
-      while (q < W && cd[q] == 0) ++q;
-      if (q == W) {
-        // Nothing left to decide at this depth: back to the parent's exclude branch.
-        --d;
-        if (d >= 1) at[w.added[d]] = 0;
-        continue;
-      }
-      // Affects output: lowest index first.
-      const int i = (q << 6) + std::countr_zero(cd[q]);
-      cd[q] &= cd[q] - 1;  // decided here: the exclude branch resumes without it
-      const Edge e = w.edge[i];
-      const bool u_in = at[e.u - 1] != 0;
-      const int x = u_in ? e.u - 1 : e.v - 1;
-      const int y = u_in ? e.v - 1 : e.u - 1;
-      set[d] = e;
-      vis.extend(d, at[x] - 1, y, i);
-      if (d + 1 >= t) {
-        vis.emit(static_cast<const Edge*>(set), d + 1);
-        continue;
-      }
-      // Include branch: y joins; its bonds to the fragment would close cycles, its
-      // bonds to outside vertices become candidates unless the start chain took them.
-      std::uint64_t* cn = cd + W;
-      for (int r = 0; r < W; ++r) cn[r] = cd[r];
-      at[y] = d + 2;
-      for (int j = inc_off[y]; j < inc_off[y + 1]; ++j) {
-        const int id = inc_edge[j];
-        const std::uint64_t bit = std::uint64_t{1} << (id & 63);
-        if (id > k && !at[inc_other[j]])
-          cn[id >> 6] |= bit;
-        else
-          cn[id >> 6] &= ~bit;
-      }
-      w.added[d] = y;
-      ++d;
-    }
-    at[a] = 0;
-    at[b] = 0;
+    OneWordCandidates c{w.cand.data(), w.touch.data(), w.inc_mask.data()};
+    grow_bond_sets(w, t, c, vis);
+  } else {
+    WordCandidates c{w.cand.data(), W, w.inc_off.data(), w.inc_edge.data(), w.inc_other.data(),
+                     w.at.data()};
+    grow_bond_sets(w, t, c, vis);
   }
 }
 
