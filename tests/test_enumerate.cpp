@@ -272,6 +272,36 @@ TEST(EnumerateBondSets, AgreesWithLiteralRecursionAndBruteForce) {
   }
 }
 
+// Paths only: the unbranched sets of the full search, in its order, on one word
+// of candidates and on several.
+TEST(EnumerateBondSets, PathsOnlyKeepsTheUnbranchedSetsInOrder) {
+  auto compounds = test_compounds();
+  std::vector<Bond> big;
+  for (int i = 0; i < 70; ++i) big.push_back({i, i + 1});
+  for (int i = 0; i + 6 < 71; i += 7) big.push_back({i, i + 6});
+  compounds.push_back({71, big});
+  EnumWork w;
+  for (const auto& [n, bonds] : compounds) {
+    Graph G = make_compound(n, bonds);
+    for (int t = 1; t <= 6; ++t) {
+      std::vector<BondSet> unbranched;
+      for (const BondSet& s : fast_sets(G, t, &w)) {
+        std::vector<int> degree(n + 1, 0);
+        bool branched = false;
+        for (auto [a, b] : s) branched |= ++degree[a] > 2 || ++degree[b] > 2;
+        if (!branched) unbranched.push_back(s);
+      }
+      std::vector<BondSet> paths;
+      auto collect = [&](const Edge* s, int k) {
+        paths.emplace_back(k);
+        for (int i = 0; i < k; ++i) paths.back()[i] = {s[i].u, s[i].v};
+      };
+      enumerate_bond_sets(G, t, w, EmitOnly<decltype(collect)>{collect}, true);
+      ASSERT_EQ(paths, unbranched) << "vertices " << n << " length " << t;
+    }
+  }
+}
+
 TEST(EnumerateBondSets, LargerCompoundAgreesWithLiteral) {
   // More than 64 bonds: candidates span several words.
   std::vector<Bond> b;

@@ -39,6 +39,8 @@ struct EnumWork {
   // in the fragment's order of joining (the start bond's ends are 0 and 1).
   std::vector<int> at;
   std::vector<int> added;         // per depth: the vertex the include step added
+  std::vector<int> attach;        // per depth: the fragment vertex it was tied to
+  std::vector<int> degree;        // per compound vertex: its bonds in the fragment
   // Candidate bonds per depth, one bit per bond, `words` words per depth: the bonds
   // that are still undecided on this path, touch the fragment and do not join two
   // fragment vertices (such a bond would close a cycle).
@@ -134,11 +136,15 @@ struct WordCandidates {
   }
 };
 
-// The search of enumerate_bond_sets over one kind of candidate sets.
+// The search of enumerate_bond_sets over one kind of candidate sets. With
+// paths_only, a bond that would give a fragment vertex a third bond is not taken:
+// every set grown from such a set branches too, so only branched sets are left
+// out, and the others come as before.
 template <class Candidates, class Visitor>
-void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
+void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor& vis) {
   Edge* set = w.set.data();
   int* at = w.at.data();
+  int* degree = w.degree.data();
   for (int k = 0; k < w.ne; ++k) {
     const Edge first = w.edge[k];
     // Every fragment grown from start bond k uses bonds k.. of k's part only;
@@ -157,6 +163,8 @@ void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
     }
     at[a] = 1;
     at[b] = 2;
+    degree[a] = 1;
+    degree[b] = 1;
     c.start(k, a, b);
     int d = 1;
     while (d >= 1) {
@@ -165,13 +173,18 @@ void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
       if (i < 0) {
         // Nothing left to decide at this depth: back to the parent's exclude branch.
         --d;
-        if (d >= 1) at[w.added[d]] = 0;
+        if (d >= 1) {
+          at[w.added[d]] = 0;
+          degree[w.added[d]] = 0;
+          --degree[w.attach[d]];
+        }
         continue;
       }
       const Edge e = w.edge[i];
       const bool u_in = at[e.u - 1] != 0;
       const int x = u_in ? e.u - 1 : e.v - 1;
       const int y = u_in ? e.v - 1 : e.u - 1;
+      if (paths_only && degree[x] == 2) continue;  // only the exclude branch is left
       set[d] = e;
       vis.extend(d, at[x] - 1, y, i);
       if (d + 1 >= t) {
@@ -182,11 +195,16 @@ void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
       // without bond i.
       at[y] = d + 2;
       c.include(d, y);
+      ++degree[x];
+      degree[y] = 1;
       w.added[d] = y;
+      w.attach[d] = x;
       ++d;
     }
     at[a] = 0;
     at[b] = 0;
+    degree[a] = 0;
+    degree[b] = 0;
   }
 }
 
@@ -203,12 +221,15 @@ void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
 // first and extend also come for the smaller sets the search grows on its way,
 // with the calls for a set's prefix coming before it: a visitor may keep state
 // per depth. Allocates nothing once w has grown.
-// Affects output: sets come depth-first; at every step the bond taken is the
-// lowest-index undecided bond that touches the fragment (any undecided bond while
-// the fragment is empty); the branch that includes it runs before the branch that
-// excludes it for good. Fragment ids and occurrence-list order follow this order.
+// With paths_only, only the sets in which no vertex has three bonds come, in the
+// same order. Affects output: sets come depth-first; at every step the bond taken
+// is the lowest-index undecided bond that touches the fragment (any undecided
+// bond while the fragment is empty); the branch that includes it runs before the
+// branch that excludes it for good. Fragment ids and occurrence-list order follow
+// this order.
 template <class Visitor>
-void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& vis) {
+void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& vis,
+                         bool paths_only = false) {
   load_working_edges(G, w);
   const int m = w.ne;
   const int t = threshold < 1 ? 1 : threshold;
@@ -218,15 +239,18 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& v
   // Depth d (1 .. t-1) holds the candidates of a fragment of d bonds.
   if (w.cand.size() < static_cast<std::size_t>(t) * W) w.cand.resize(static_cast<std::size_t>(t) * W);
   if (w.set.size() < static_cast<std::size_t>(t)) w.set.resize(t);
-  if (w.added.size() < static_cast<std::size_t>(t)) w.added.resize(t);
+  if (w.added.size() < static_cast<std::size_t>(t)) {
+    w.added.resize(t);
+    w.attach.resize(t);
+  }
   if (m <= 64) {
     if (w.touch.size() < static_cast<std::size_t>(t)) w.touch.resize(t);
     OneWordCandidates c{w.cand.data(), w.touch.data(), w.inc_mask.data()};
-    grow_bond_sets(w, t, c, vis);
+    grow_bond_sets(w, t, paths_only, c, vis);
   } else {
     WordCandidates c{w.cand.data(), W, w.inc_off.data(), w.inc_edge.data(), w.inc_other.data(),
                      w.at.data()};
-    grow_bond_sets(w, t, c, vis);
+    grow_bond_sets(w, t, paths_only, c, vis);
   }
 }
 

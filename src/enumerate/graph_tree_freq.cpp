@@ -6,7 +6,10 @@ void load_working_edges(const Graph& G, EnumWork& w) {
   const int nv = G.vs;
   const std::size_t n = static_cast<std::size_t>(nv);
   w.nv = nv;
-  if (w.at.size() < n) w.at.resize(n, 0);
+  if (w.at.size() < n) {
+    w.at.resize(n, 0);
+    w.degree.resize(n, 0);
+  }
   if (w.comp.size() < n) w.comp.resize(n);
   if (w.comp_left.size() < n) w.comp_left.resize(n);
   if (w.inc_mask.size() < n) w.inc_mask.resize(n);

@@ -247,7 +247,8 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                       nullptr,
                       growth_code.data(),
                       growth_path.data()};
-  enumerate_bond_sets(G, threshold, enum_work, vis);
+  // Path fragments (opt 3) need no branched set: the search leaves them out.
+  enumerate_bond_sets(G, threshold, enum_work, vis, opt == 3);
 }
 
 void enumerate_free_work_area() {
