@@ -140,8 +140,8 @@ struct WordCandidates {
 // paths_only, a bond that would give a fragment vertex a third bond is not taken:
 // every set grown from such a set branches too, so only branched sets are left
 // out, and the others come as before.
-template <class Candidates, class Visitor>
-void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor& vis) {
+template <bool paths_only, class Candidates, class Visitor>
+void grow_bond_sets(EnumWork& w, int t, Candidates& c, Visitor& vis) {
   Edge* set = w.set.data();
   int* at = w.at.data();
   int* degree = w.degree.data();
@@ -163,8 +163,10 @@ void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor&
     }
     at[a] = 1;
     at[b] = 2;
-    degree[a] = 1;
-    degree[b] = 1;
+    if constexpr (paths_only) {
+      degree[a] = 1;
+      degree[b] = 1;
+    }
     c.start(k, a, b);
     int d = 1;
     while (d >= 1) {
@@ -175,8 +177,10 @@ void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor&
         --d;
         if (d >= 1) {
           at[w.added[d]] = 0;
-          degree[w.added[d]] = 0;
-          --degree[w.attach[d]];
+          if constexpr (paths_only) {
+            degree[w.added[d]] = 0;
+            --degree[w.attach[d]];
+          }
         }
         continue;
       }
@@ -184,7 +188,9 @@ void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor&
       const bool u_in = at[e.u - 1] != 0;
       const int x = u_in ? e.u - 1 : e.v - 1;
       const int y = u_in ? e.v - 1 : e.u - 1;
-      if (paths_only && degree[x] == 2) continue;  // only the exclude branch is left
+      if constexpr (paths_only) {
+        if (degree[x] == 2) continue;  // only the exclude branch is left
+      }
       set[d] = e;
       vis.extend(d, at[x] - 1, y, i);
       if (d + 1 >= t) {
@@ -195,16 +201,20 @@ void grow_bond_sets(EnumWork& w, int t, bool paths_only, Candidates& c, Visitor&
       // without bond i.
       at[y] = d + 2;
       c.include(d, y);
-      ++degree[x];
-      degree[y] = 1;
+      if constexpr (paths_only) {
+        ++degree[x];
+        degree[y] = 1;
+        w.attach[d] = x;
+      }
       w.added[d] = y;
-      w.attach[d] = x;
       ++d;
     }
     at[a] = 0;
     at[b] = 0;
-    degree[a] = 0;
-    degree[b] = 0;
+    if constexpr (paths_only) {
+      degree[a] = 0;
+      degree[b] = 0;
+    }
   }
 }
 
@@ -246,11 +256,17 @@ void enumerate_bond_sets(const Graph& G, int threshold, EnumWork& w, Visitor&& v
   if (m <= 64) {
     if (w.touch.size() < static_cast<std::size_t>(t)) w.touch.resize(t);
     OneWordCandidates c{w.cand.data(), w.touch.data(), w.inc_mask.data()};
-    grow_bond_sets(w, t, paths_only, c, vis);
+    if (paths_only)
+      grow_bond_sets<true>(w, t, c, vis);
+    else
+      grow_bond_sets<false>(w, t, c, vis);
   } else {
     WordCandidates c{w.cand.data(), W, w.inc_off.data(), w.inc_edge.data(), w.inc_other.data(),
                      w.at.data()};
-    grow_bond_sets(w, t, paths_only, c, vis);
+    if (paths_only)
+      grow_bond_sets<true>(w, t, c, vis);
+    else
+      grow_bond_sets<false>(w, t, c, vis);
   }
 }
 
