@@ -50,7 +50,7 @@ std::uint64_t cache_generation = 0;
 int cache_threshold = 0;
 int cache_opt = 0;
 // The growth sequence of the current set as step codes (level 0: the start
-// bond's first end alone; level k: the set's first k bonds), and the growth
+// bond's end of smaller label alone; level k: the set's first k bonds), and the growth
 // nodes of its levels, as far as they are up to date. Nodes are looked up only
 // when a complete set needs them, so that branches that never complete a set
 // cost no lookups.
@@ -212,7 +212,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
   // Step codes: fragment vertex (below t) x vertex label x bond label; a label set
   // too large for 32-bit codes leaves the compound unindexed.
   const bool indexed = n_vertex > 0 && n_bond > 0 &&
-                       t * n_vertex * n_bond <= std::numeric_limits<std::uint32_t>::max() &&
+                       n_vertex <= std::numeric_limits<std::uint32_t>::max() / n_bond / t &&
                        labels_within(G, n_vertex, n_bond);
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
