@@ -17,7 +17,7 @@ std::string usage_text() { return test_support::read_text(test_support::data_pat
 
 const std::string kNoExtension =
     "Input filename does not have either .sdf or .mol2 extention.\n"
-    "Input file must be either SD file or Mol2. Refer to README.txt\n";
+    "Input file must be either SD file or Mol2. Refer to README.md\n";
 
 struct UsageCase {
   std::vector<std::string> args;
@@ -39,24 +39,35 @@ void parse(std::vector<std::string> args) {
 TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
   const std::string dir = scratch_dir();
   const std::string usage = usage_text();
+  const auto error = [&](const std::string& what) { return "Error: " + what + "\n" + usage; };
+  const std::string extra = "': the input file is the last argument, after the options";
   const std::vector<UsageCase> cases = {
       {{}, usage, 2},
-      {{"-x", "a.sdf"}, usage, 2},
-      {{"-lmin", "2", "-Lmax", "3", "a.sdf"}, usage, 2},
-      {{"-help", "a.sdf"}, usage, 0},
-      {{"-lmin", "2", "-help", "a.sdf"}, usage, 0},
+      {{"-x", "a.sdf"}, error("unknown option '-x'"), 2},
+      {{"-lmin", "2", "-Lmax", "3", "a.sdf"}, error("unknown option '-Lmax'"), 2},
+      {{"x.sdf", "-lmax", "3"}, error("extra argument 'x.sdf" + extra), 2},
+      {{"a.sdf", "b.sdf"}, error("extra argument 'a.sdf" + extra), 2},
+      // A help or version flag anywhere wins, unless it is an option's value.
+      {{"-help"}, usage, 0},
+      {{"-h", "a.sdf"}, usage, 0},
+      {{"a.sdf", "--help"}, usage, 0},
+      {{"-foo", "-lmax", "x", "-help", "a.sdf"}, usage, 0},
+      {{"-lmin", "2", "--version"}, "Sarvik 1.0.0\n", 0},
+      {{"-ofile", "-h"}, error("no input file: -ofile took the last argument '-h' as its value"), 2},
+      {{"-lmax", "-h", "a.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-ds", "qz", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
       {{"-ds", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
       {{"-lmin", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
       {{"-lmin", "-1", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
       {{"-lmin", "0", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
       {{"-lmax", "0", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
+      {{"-lmax", "5x", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
+      {{"-lmax", "", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-lmax", "2147483648", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-fmin", "99999999999999999999", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
       {{"-fmin", "+3", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
-      {{"-ofile", "x.sdf"}, "Error : Invalid options.\n" + usage, 2},
-      {{"-lmin", "3"}, "Error : Invalid options.\n" + usage, 2},
-      {{"-help"}, kNoExtension, 2},
+      {{"-ofile", "x.sdf"}, error("no input file: -ofile took the last argument 'x.sdf' as its value"), 2},
+      {{"-lmin", "3"}, error("no input file: -lmin took the last argument '3' as its value"), 2},
       {{"x"}, kNoExtension, 2},
       {{"dir.v2/x"}, kNoExtension, 2},
       {{"-ofile", "out", "data.d/mols"}, kNoExtension, 2},
@@ -77,9 +88,9 @@ TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
 
 TEST(CommandLine, OptionValues) {
   test_support::SettingsGuard guard;
-  parse({"-ds", "TF", "-lmin", "3x", "-lmax", "2147483647", "-fmin", "0", "-NoAtmLabels", "m.mol2"});
+  parse({"-ds", "TF", "-lmin", "3", "-lmax", "2147483647", "-fmin", "0", "-NoAtmLabels", "m.mol2"});
   EXPECT_EQ(opt, 2);
-  EXPECT_EQ(mint, 3);  // digits up to the first other character
+  EXPECT_EQ(mint, 3);
   EXPECT_EQ(maxt, 2147483647);
   EXPECT_EQ(freqt, 0);
   EXPECT_EQ(NoAtmLabels, 1);
@@ -121,7 +132,7 @@ TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
     EXPECT_EQ(outfile, c.stem);
     EXPECT_EQ(filetype, c.filetype);
     EXPECT_EQ(filestub, c.input);
-    EXPECT_EQ(rules_file_name(), c.stem + "_frag.sdf");
+    EXPECT_EQ(rules_file_name(), c.stem + (c.filetype == 1 ? "_frag.mol2" : "_frag.sdf"));
     EXPECT_EQ(output_file_name(), c.stem + ".out");
     EXPECT_EQ(concat_str_for_dict(), c.input + ".dict");
   }

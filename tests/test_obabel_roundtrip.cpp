@@ -58,7 +58,7 @@ void check_round_trip(const std::string& input, const std::string& in_format) {
   EXPECT_EQ(static_cast<int>(ids.size()), total);
 
   const std::string cmd = "cd " + test_support::shell_quote(dir) + " && obabel -i" + in_format +
-                          " cdk2_frag.sdf -otxt --append 'atoms bonds' > obabel.txt 2> obabel.err";
+                          " cdk2_frag." + in_format + " -otxt --append 'atoms bonds' > obabel.txt 2> obabel.err";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << test_support::read_text(dir + "/obabel.err");
   std::istringstream records(test_support::read_text(dir + "/obabel.txt"));
   std::set<std::string> titles;

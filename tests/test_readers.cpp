@@ -45,6 +45,16 @@ Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
   return r;
 }
 
+// The line that follows a message about compound `position` named `name` at input
+// line `line` (0: none) of <scratch>/<file>, the folder set_input writes to.
+std::string at(int position, const std::string& name, long long line, const std::string& file) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string path = std::string(SARVIK_SCRATCH) + "/" + info->test_suite_name() + "." +
+                           info->name() + "/" + file;
+  return "  in compound " + std::to_string(position) + " '" + name + "'" +
+         (line > 0 ? " at line " + std::to_string(line) : "") + " of '" + path + "'\n";
+}
+
 // Loading the file must end the run with status 1 and exactly this output.
 #define EXPECT_REFUSED(file, text, flags, expected) \
   do {                                               \
@@ -181,7 +191,8 @@ TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
   // Under -NoBndLabels the bond type 9 is not looked at: every bond is "-" (1).
   expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}}, {1, 1, 0});
   EXPECT_REFUSED("cl.sdf", text, Flags{},
-                 "total compounds = 1\nread sdf file : edge label not valid 9\n");
+                 "total compounds = 1\nread sdf file : edge label not valid 9\n" +
+                     at(1, "cl", 8, "cl.sdf"));
 }
 
 TEST(SdLoad, SizeLimits) {
@@ -194,7 +205,8 @@ TEST(SdLoad, SizeLimits) {
   EXPECT_EQ(r.g[0].v[999], 998);
   EXPECT_REFUSED("big.sdf", sd_record("ok", {"C"}, {}) + sd_path("huge", 600, 500), Flags{},
                  "total compounds = 2\nGraph huge is too large : Max vertices or edges "
-                 "allowed in a compound is 999\n");
+                 "allowed in a compound is 999\n" +
+                     at(2, "huge", 11, "big.sdf"));
 }
 
 TEST(SdLoad, RecordEndsAndTrailingLines) {
@@ -248,30 +260,41 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
   const std::string ok = sd_record("ok", {"C", "O"}, {{1, 2, 1}});
   const std::string two = "total compounds = 2\n", one = "total compounds = 1\n";
   const std::string sdf = "read sdf file : ";
+  // Each message names the compound and the line to blame (the record "ok" takes
+  // lines 1 to 9).
+  const auto r = [&](int position, const std::string& name, long long line) {
+    return at(position, name, line, "r.sdf");
+  };
   const std::vector<std::pair<std::string, std::string>> cases = {
       {ok + "v3\n  x\n\n  0  0  0     0  0            999 V3000\nM  END\n$$$$\n",
-       sdf + "compound v3 is a V3000 record; only V2000 records are read\n"},
+       sdf + "compound v3 is a V3000 record; only V2000 records are read\n" + r(2, "v3", 13)},
       {ok + sd_record("zero", {"C", "C"}, {{0, 2, 1}}),
-       two + sdf + "atom number 0 or missing in bond line 1 of compound zero\n"},
+       two + sdf + "atom number 0 or missing in bond line 1 of compound zero\n" + r(2, "zero", 16)},
       {ok + "\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\n     1  1\n$$$$\n",
-       two + sdf + "atom number 0 or missing in bond line 2 of compound 2\n"},
-      {ok + sd_record("blank", {"C", "   "}, {}), sdf + "no atom symbol in atom line 2 of compound blank\n"},
-      {ok + "cut\n\n", sdf + "file ends before the counts line of compound cut\n"},
-      {ok + "\n\n\n" + sd_counts(3, 0) + sd_atom("C"), sdf + "file ends inside the atom block of compound 2\n"},
+       two + sdf + "atom number 0 or missing in bond line 2 of compound 2\n" + r(2, "2", 17)},
+      {ok + sd_record("blank", {"C", "   "}, {}),
+       sdf + "no atom symbol in atom line 2 of compound blank\n" + r(2, "blank", 15)},
+      {ok + "cut\n\n", sdf + "file ends before the counts line of compound cut\n" + r(2, "cut", 11)},
+      {ok + "\n\n\n" + sd_counts(3, 0) + sd_atom("C"),
+       sdf + "file ends inside the atom block of compound 2\n" + r(2, "2", 14)},
       {ok + "cut\n\n\n" + sd_counts(1, 2) + sd_atom("C") + "  1  2  1\n",
-       sdf + "file ends inside the bond block of compound cut\n"},
+       sdf + "file ends inside the bond block of compound cut\n" + r(2, "cut", 15)},
       // Counts larger than the blocks would read on into the next record.
       {"more\n\n\n" + sd_counts(3, 0) + sd_atom("C") + sd_atom("C") + "$$$$\n" + ok,
-       sdf + "atom count larger than the atom lines of compound more\n"},
+       sdf + "atom count larger than the atom lines of compound more\n" + r(1, "more", 7)},
       {"more\n\n\n" + sd_counts(1, 0) + "M  END\n$$$$\n" + ok,
-       sdf + "atom count larger than the atom lines of compound more\n"},
+       sdf + "atom count larger than the atom lines of compound more\n" + r(1, "more", 5)},
       {"more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\nM  END\n$$$$\n" + ok,
-       sdf + "atom or bond count larger than the record's lines of compound more\n"},
-      // Faults the reader shares with the other modules keep their messages.
+       sdf + "atom or bond count larger than the record's lines of compound more\n" +
+           r(1, "more", 8)},
+      // Faults the reader shares with the other modules keep their messages; no
+      // one line is to blame.
       {ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}),
-       two + "graph lookup vid : can't find a vid in a graph 2\n"},
-      {sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}), one + "duplicated edges 0 0, 1 1\n"},
-      {sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}), one + "duplicated edges 2 2, 2 2\n"},
+       two + "graph lookup vid : can't find a vid in a graph 2\n" + r(2, "far", 0)},
+      {sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}),
+       one + "duplicated edges 0 0, 1 1\n" + r(1, "twice", 0)},
+      {sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}),
+       one + "duplicated edges 2 2, 2 2\n" + r(1, "self", 0)},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(expected);
@@ -421,30 +444,38 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   const std::vector<MolBond> bonds499(bonds.begin(), bonds.end() - 1);
   const std::vector<std::string> types999(types.begin(), types.end() - 1);
   const std::string too_large = " is too large : Max vertices or edges allowed in a compound is 999\n";
+  // Each message names the compound and the line to blame (the molecule "ok"
+  // takes lines 1 to 12).
+  const auto r = [&](int position, const std::string& name, long long line) {
+    return at(position, name, line, "r.mol2");
+  };
+  const std::string one = "total compounds = 1\n";
   const std::vector<std::tuple<std::string, Flags, std::string>> cases = {
       {ok + "@<TRIPOS>MOLECULE\nnoatom\n 1 0\nSMALL\n@<TRIPOS>BOND\n", {},
-       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule noatom\n"},
+       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule noatom\n" + r(2, "noatom", 17)},
       {ok + "@<TRIPOS>MOLECULE\ncut\n 1 0\nSMALL\n", {},
-       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule cut\n"},
-      {ok + "@<TRIPOS>MOLECULE\ncut\n", {}, mol2 + "file ends before the counts line in molecule cut\n"},
+       mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule cut\n" + r(2, "cut", 16)},
+      {ok + "@<TRIPOS>MOLECULE\ncut\n", {},
+       mol2 + "file ends before the counts line in molecule cut\n" + r(2, "cut", 14)},
       {ok + mol2_molecule("count", {"C.3", "O.3"}, {{1, 2, "1"}}, " 2 2 0\n"), {},
-       mol2 + "1 bond lines for a bond count of 2 in molecule count\n"},
+       mol2 + "1 bond lines for a bond count of 2 in molecule count\n" + r(2, "count", 15)},
       {mol2_molecule("atoms", {"C.3", "O.3"}, {{1, 2, "1"}}, " 3 1 0\n"), {},
-       mol2 + "2 atom lines for an atom count of 3 in molecule atoms\n"},
+       mol2 + "2 atom lines for an atom count of 3 in molecule atoms\n" + r(1, "atoms", 3)},
       {mol2_molecule("atoms", {"C.3", "O.3"}, {}, "   1\n"), {},
-       mol2 + "2 atom lines for an atom count of 1 in molecule atoms\n"},
+       mol2 + "2 atom lines for an atom count of 1 in molecule atoms\n" + r(1, "atoms", 3)},
       {ok + "@<TRIPOS>MOLECULE\nshort\n 1 0\nSMALL\n@<TRIPOS>ATOM\n1 C 0 0 C.3\n", {},
-       mol2 + "fewer than 6 fields in atom line 1 in molecule short\n"},
+       mol2 + "fewer than 6 fields in atom line 1 in molecule short\n" + r(2, "short", 18)},
       {mol2_molecule("short", {"C.3", "O.3"}, {{1, 2, "1"}}) + "2 1 2\n", {},
-       mol2 + "fewer than 4 fields in bond line 2 in molecule short\n"},
-      {mol2_molecule("*", {".3", "O.3"}, {}), {1, 0}, mol2 + "no atom type in atom line 1 in molecule 1\n"},
-      {odd, {}, "total compounds = 2\n" + mol2 + "edge label not valid x9 in molecule odd\n"},
+       mol2 + "fewer than 4 fields in bond line 2 in molecule short\n" + r(1, "short", 13)},
+      {mol2_molecule("*", {".3", "O.3"}, {}), {1, 0},
+       mol2 + "no atom type in atom line 1 in molecule 1\n" + r(1, "1", 9)},
+      {odd, {}, "total compounds = 2\n" + mol2 + "edge label not valid x9 in molecule odd\n" + r(2, "odd", 24)},
       {mol2_molecule("zero", {"C.3", "O.3"}, {{0, 2, "1"}}), {},
-       "total compounds = 1\ngraph lookup vid : can't find a vid in a graph -1\n"},
+       one + "graph lookup vid : can't find a vid in a graph -1\n" + r(1, "zero", 0)},
       // 500 bonds, counted on the counts line or not, and 1000 atoms.
-      {mol2_molecule("b", types999, bonds, "   999\n"), {}, "total compounds = 1\nGraph b" + too_large},
-      {mol2_molecule("b", types999, bonds), {}, "total compounds = 1\nGraph b" + too_large},
-      {mol2_molecule("a", types, {}), {}, "total compounds = 1\nGraph a" + too_large},
+      {mol2_molecule("b", types999, bonds, "   999\n"), {}, one + "Graph b" + too_large + r(1, "b", 3)},
+      {mol2_molecule("b", types999, bonds), {}, one + "Graph b" + too_large + r(1, "b", 3)},
+      {mol2_molecule("a", types, {}), {}, one + "Graph a" + too_large + r(1, "a", 3)},
   };
   for (const auto& [text, flags, expected] : cases) {
     SCOPED_TRACE(expected);
@@ -452,10 +483,10 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   }
   // Under -NoBndLabels an unknown bond type is read as "-"; 999 atoms and 499
   // bonds fit.
-  Loaded r = load("r.mol2", odd, {0, 1});
-  expect_bonds(r.g[1], 2, {{0, 1, 2}});
-  r = load("r.mol2", mol2_molecule("fits", types999, bonds499));
-  EXPECT_EQ(r.g[0].es, 998);
+  Loaded loaded = load("r.mol2", odd, {0, 1});
+  expect_bonds(loaded.g[1], 2, {{0, 1, 2}});
+  loaded = load("r.mol2", mol2_molecule("fits", types999, bonds499));
+  EXPECT_EQ(loaded.g[0].es, 998);
 }
 
 }  // namespace

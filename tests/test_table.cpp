@@ -214,8 +214,9 @@ TEST_F(Table, DescriptorFileLines) {
   testing::internal::CaptureStdout();
   write_file(3);
   testing::internal::GetCapturedStdout();
+  // A double quote in a name is doubled, as CSV readers expect.
   EXPECT_EQ(test_support::read_text(dir + "/d.out"),
-            "\"m1\",2,4,2,9,1\n\"name\",0\n\"a,b \"q\"\",0\n");
+            "\"m1\",2,4,2,9,1\n\"name\",0\n\"a,b \"\"q\"\"\",0\n");
   outfile = dir + "/missing/d";
   EXPECT_FATAL_STDOUT(write_file(3), "can't open a file '" + outfile + ".out'\n");
 }

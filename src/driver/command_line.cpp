@@ -87,8 +87,8 @@ void print_help() {
       stdout);
   std::fputs(
       " -lmax [1...] \n\t Specifies the maximum number of bonds of the generated fragments. \n\t "
-      "Note that lmax must be greater than or equal to lmin. \n\t The default value is seven. "
-      "\n\n",
+      "If lmax is less than lmin, no fragment length is generated. \n\t The default value is "
+      "seven. \n\n",
       stdout);
   std::fputs(
       " -fmin [1...] \n\t Specifies the minimum frequency that a fragment must have before \n\t "
@@ -110,14 +110,56 @@ void print_help() {
       stdout);
   std::fputs(
       " -ofile <outfstem> \n\t Specifies the stem of the output file. The output files will be "
-      "\n\t of the forms outfstem.out, outfstem_frags.sdf, and outfstem_frag.mol2 \n\t for the "
-      "descriptor space and fragment files, respectively. If \n\t output stem is not specified "
+      "\n\t outfstem.out for the descriptor space, and outfstem_frag.sdf (SD \n\t input) or "
+      "outfstem_frag.mol2 (Mol2 input) for the fragments. If \n\t output stem is not specified "
       "then the output stem is the same as \n\t input stem. \n\n",
+      stdout);
+  std::fputs(
+      " -help, -h, --help \n\t Prints this text and stops. \n\n"
+      " --version \n\t Prints the version of Sarvik and stops. \n\n",
       stdout);
 }
 
+namespace {
+
+bool is_help(const char* a) {
+  return std::strcmp(a, "-help") == 0 || std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0;
+}
+
+// Whether option code c takes the next argument as its value.
+bool takes_value(int c) { return c >= 1 && c <= 5; }
+
+[[noreturn]] void usage_error(const std::string& what) {
+  const std::string line = "Error: " + what + "\n";
+  usage_exit(line.c_str());
+}
+
+// A whole decimal number that fits an int, or -1.
+int whole_number(const char* s) {
+  if (*s == '\0') return -1;
+  for (const char* c = s; *c; ++c)
+    if (!std::isdigit(static_cast<unsigned char>(*c))) return -1;
+  return leading_number(s);
+}
+
+}  // namespace
+
 void initialize_var(int argc, char** argv) {
   if (argc < 2) usage_exit(nullptr);
+
+  // A help or version flag anywhere, except as an option's value, wins over every
+  // other problem on the line.
+  for (int i = 1; i < argc; ++i) {
+    if (takes_value(get_argument(argv[i]))) {
+      ++i;
+    } else if (is_help(argv[i])) {
+      print_help();
+      std::exit(0);
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Sarvik %s\n", SARVIK_VERSION);
+      std::exit(0);
+    }
+  }
 
   bool stem_fixed = false;
   int i = 1;
@@ -125,10 +167,9 @@ void initialize_var(int argc, char** argv) {
     const int code = get_argument(argv[i]);
     switch (code) {
       case 0:
-        usage_exit(nullptr);
-      case 6:
-        print_help();
-        std::exit(0);
+        if (argv[i][0] == '-') usage_error("unknown option '" + std::string(argv[i]) + "'");
+        usage_error("extra argument '" + std::string(argv[i]) +
+                    "': the input file is the last argument, after the options");
       case 1:
         ++i;
         if (std::strcmp(argv[i], "QZ") != 0 && std::strcmp(argv[i], "TF") != 0 &&
@@ -140,7 +181,7 @@ void initialize_var(int argc, char** argv) {
       case 3:
       case 4: {
         ++i;
-        const int n = leading_number(argv[i]);
+        const int n = whole_number(argv[i]);
         // Lengths count bonds, so a length of 0 is refused like a non-number;
         // a minimum frequency of 0 simply accepts every fragment.
         if (n < 0 || (code != 4 && n == 0)) {
@@ -168,7 +209,9 @@ void initialize_var(int argc, char** argv) {
     ++i;
   }
   // The value of the last option was the input name itself.
-  if (i > argc - 1) usage_exit("Error : Invalid options.\n");
+  if (i > argc - 1)
+    usage_error("no input file: " + std::string(argv[argc - 2]) + " took the last argument '" +
+                std::string(argv[argc - 1]) + "' as its value");
 
   opt = option == "TF" ? 2 : option == "PF" ? 3 : 1;
   filestub = argv[argc - 1];
@@ -184,7 +227,7 @@ void initialize_var(int argc, char** argv) {
 #else
     std::fputs("Input filename does not have either .sdf or .mol2 extention.\n", stdout);
 #endif
-    std::fputs("Input file must be either SD file or Mol2. Refer to README.txt\n", stdout);
+    std::fputs("Input file must be either SD file or Mol2. Refer to README.md\n", stdout);
     std::exit(kUsageStatus);
   }
   if (!stem_fixed) outfile = filestub.substr(0, dot);

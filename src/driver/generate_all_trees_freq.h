@@ -84,10 +84,23 @@ extern std::vector<std::vector<CSR>> csr;  // occurrence list per compound
 extern std::vector<CSRcount> csrcount;     // bookkeeping per compound
 extern LabelSet ls;                        // the run's label set
 
+// The compound being read, named in fatal messages about it. The readers make it
+// active while they parse or build a compound and inactive after it.
+struct CompoundPlace {
+  bool active = false;
+  int position = 0;    // 1-based, in input order
+  std::string name;    // as the descriptor file names it
+  long long line = 0;  // input line of the problem; 0 when no one line is to blame
+};
+extern CompoundPlace compound_place;
+
 // Puts every run-wide setting and table back to its compiled-in default.
 void reset_run_settings();
 
 // Prints str unchanged on standard output and ends the process with status 1.
+// While compound_place is active the message is followed by the line
+// "  in compound <position> '<name>' at line <line> of '<input file>'" (without
+// "at line <line>" when the line is 0).
 [[noreturn]] void error(const std::string& str);
 
 // Internal invariant check, never compiled out: prints the expression and the
@@ -97,7 +110,7 @@ void reset_run_settings();
   ((expr) ? (void)0 : assert_fail(#expr, module, __LINE__))
 
 // Run files. Names are the stem or input name followed by a fixed suffix.
-std::string rules_file_name();   // outfile + "_frag.sdf"
+std::string rules_file_name();   // outfile + "_frag.sdf", or "_frag.mol2" for Mol2 input
 std::string output_file_name();  // outfile + ".out"
 std::string concat_str_for_dict();  // filestub + ".dict"
 FILE* open_rules_file();   // null when it cannot be created; one open at a time

@@ -43,10 +43,18 @@ void reset_run_settings() {
   csr.clear();
   csrcount.clear();
   ls = LabelSet{};
+  compound_place = CompoundPlace{};
 }
+
+CompoundPlace compound_place;
 
 void error(const std::string& str) {
   std::fputs(str.c_str(), stdout);
+  if (compound_place.active) {
+    std::printf("  in compound %d '%s'", compound_place.position, compound_place.name.c_str());
+    if (compound_place.line > 0) std::printf(" at line %lld", compound_place.line);
+    std::printf(" of '%s'\n", filestub.c_str());
+  }
   std::exit(1);
 }
 
@@ -56,7 +64,9 @@ void assert_fail(const char* expr, const char* module, int line) {
   std::abort();
 }
 
-std::string rules_file_name() { return outfile + "_frag.sdf"; }
+// SD runs write SD records, Mol2 runs Mol2 molecules; the suffix says which, so
+// that readers that go by the extension read them.
+std::string rules_file_name() { return outfile + (filetype == 1 ? "_frag.mol2" : "_frag.sdf"); }
 
 std::string output_file_name() { return outfile + ".out"; }
 

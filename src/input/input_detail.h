@@ -20,6 +20,7 @@ struct LineReader {
   std::size_t pos = 0;
   std::size_t end = 0;
   bool at_eof = false;
+  long long line = 0;  // lines handed out so far: the number of the last one
 };
 
 void line_reader_open(LineReader& r, FILE* fp);

@@ -18,6 +18,9 @@ struct Mol2Molecule {
   int atom_count = 0;   // from the counts line
   int bond_count = 0;   // from the counts line when bond_given
   bool bond_given = false;
+  long long name_at = 0;               // input line of the name line
+  std::vector<long long> atom_at;      // input line of each atom line
+  std::vector<long long> bond_at;      // input line of each bond line
 };
 
 // The scanner's place in the file: line holds the header line of the next
@@ -41,7 +44,15 @@ std::string mol2_name(const Mol2Molecule& m, int position) {
   return m.name_line;
 }
 
-[[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position) {
+// Makes the molecule the compound that fatal messages name, at input line `line`
+// (0: no one line).
+void mol2_place(const Mol2Molecule& m, int position, long long line) {
+  compound_place = CompoundPlace{true, position, mol2_name(m, position), line};
+}
+
+[[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position,
+                              long long line) {
+  mol2_place(m, position, line);
   error("read mol2 file : " + what + " in molecule " + mol2_name(m, position) + "\n");
 }
 
@@ -76,10 +87,15 @@ std::string_view vertex_label(std::string_view type) {
   return type;
 }
 
-// Stores s.line as line k of lines (swapping, so no copy is made).
-void keep_line(Mol2Scanner& s, std::vector<std::string>& lines, int k) {
-  if (static_cast<int>(lines.size()) <= k) lines.resize(k + 1);
+// Stores s.line as line k of lines (swapping, so no copy is made) and its input
+// line number as entry k of at.
+void keep_line(Mol2Scanner& s, std::vector<std::string>& lines, std::vector<long long>& at, int k) {
+  if (static_cast<int>(lines.size()) <= k) {
+    lines.resize(k + 1);
+    at.resize(k + 1);
+  }
   lines[k].swap(s.line);
+  at[k] = s.r.line;
 }
 
 // Reads the next molecule. False when no molecule follows: no further
@@ -101,21 +117,23 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
   m.natoms = 0;
   m.nbonds = 0;
   if (!read_line(s.r, m.name_line)) return false;
-  if (!read_line(s.r, m.counts)) mol2_refuse("file ends before the counts line", m, position);
+  m.name_at = s.r.line;
+  if (!read_line(s.r, m.counts))
+    mol2_refuse("file ends before the counts line", m, position, s.r.line);
   parse_counts(m);
   // Optional lines (type, charges, status bits, comment) up to the first section.
   bool more;
   while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
   }
   if (!more || !starts_with(s.line, "@<TRIPOS>ATOM"))
-    mol2_refuse("no @<TRIPOS>ATOM line after the counts line", m, position);
+    mol2_refuse("no @<TRIPOS>ATOM line after the counts line", m, position, s.r.line);
   while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
     if (is_blank(s.line)) continue;
     split_fields(s.line, s.fields);
     if (s.fields.size() < 6)
       mol2_refuse("fewer than 6 fields in atom line " + std::to_string(m.natoms + 1), m,
-                  position);
-    keep_line(s, m.atoms, m.natoms++);
+                  position, s.r.line);
+    keep_line(s, m.atoms, m.atom_at, m.natoms++);
   }
   // Sections other than the bonds (UNITY_ATOM_ATTR and the like) are skipped.
   while (more && !starts_with(s.line, "@<TRIPOS>BOND") &&
@@ -127,8 +145,8 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
       split_fields(s.line, s.fields);
       if (s.fields.size() < 4)
         mol2_refuse("fewer than 4 fields in bond line " + std::to_string(m.nbonds + 1), m,
-                    position);
-      keep_line(s, m.bonds, m.nbonds++);
+                    position, s.r.line);
+      keep_line(s, m.bonds, m.bond_at, m.nbonds++);
     }
     while (more && !starts_with(s.line, "@<TRIPOS>MOLECULE")) more = read_line(s.r, s.line);
   }
@@ -136,11 +154,11 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
   if (m.natoms != m.atom_count)
     mol2_refuse(std::to_string(m.natoms) + " atom lines for an atom count of " +
                     std::to_string(m.atom_count),
-                m, position);
+                m, position, m.name_at + 1);
   if (m.bond_given && m.nbonds != m.bond_count)
     mol2_refuse(std::to_string(m.nbonds) + " bond lines for a bond count of " +
                     std::to_string(m.bond_count),
-                m, position);
+                m, position, m.name_at + 1);
   return true;
 }
 
@@ -170,7 +188,8 @@ int calculate_total_comps_mol2() {
       split_fields(m.atoms[k], s.fields);
       label = vertex_label(s.fields[5]);
       if (label.empty())
-        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count + 1);
+        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count + 1,
+                    m.atom_at[k]);
       dictionary_add_vertex_label(dict, label);
     }
     ++count;
@@ -222,6 +241,7 @@ int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec) {
     g.vs = m.natoms;
     // Without a bond count on the counts line the bond lines are the limit.
     const int bond_lines = m.bond_given ? m.bond_count : m.nbonds;
+    mol2_place(m, num + 1, m.name_at + 1);
     if (g.vs > 999 || bond_lines > 499)
       error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
     g.vid.resize(g.vs);
@@ -251,11 +271,14 @@ int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec) {
       else if (type == "am")
         edge = "*";
       else
-        mol2_refuse("edge label not valid " + std::string(type), m, num + 1);
+        mol2_refuse("edge label not valid " + std::string(type), m, num + 1, m.bond_at[k]);
       bonds.push_back({leading_int(s.fields[1]) - 1, leading_int(s.fields[2]) - 1,
                        graph_index_edge_labelset(edge, ls)});
     }
+    // A repeated bond or an atom number beyond the atoms: no one line to blame.
+    mol2_place(m, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
+    compound_place.active = false;
     ++num;
   }
   std::fclose(fp);

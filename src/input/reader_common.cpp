@@ -11,6 +11,7 @@ void line_reader_open(LineReader& r, FILE* fp) {
   r.pos = 0;
   r.end = 0;
   r.at_eof = false;
+  r.line = 0;
 }
 
 bool read_line(LineReader& r, std::string& line) {
@@ -24,7 +25,10 @@ bool read_line(LineReader& r, std::string& line) {
       if (r.end == 0) {
         // A read error (a directory given as input, say) must not pass for an
         // empty file.
-        if (std::ferror(r.fp)) error("can't read the file '" + filestub + "'\n");
+        if (std::ferror(r.fp)) {
+          compound_place.active = false;  // the file fails, not a compound
+          error("can't read the file '" + filestub + "'\n");
+        }
         r.at_eof = true;
         break;
       }
@@ -38,6 +42,7 @@ bool read_line(LineReader& r, std::string& line) {
       line.append(start, n);
       r.pos += n + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      ++r.line;
       return true;
     }
     line.append(start, avail);
@@ -45,6 +50,7 @@ bool read_line(LineReader& r, std::string& line) {
   }
   // A last line without newline drops its carriage return too.
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (got) ++r.line;
   return got;
 }
 

@@ -20,6 +20,7 @@ struct SdRecord {
   std::string rest;
   int natoms = 0;
   int nbonds = 0;
+  long long first_line = 0;  // input line of the title
 };
 
 // The name of a record: its title, or its 1-based position when the title is
@@ -28,9 +29,22 @@ std::string sd_name(const SdRecord& rec, int position) {
   return rec.title.empty() ? std::to_string(position) : rec.title;
 }
 
-[[noreturn]] void sd_refuse(const std::string& what, const SdRecord& rec, int position) {
+// Makes the record the compound that fatal messages name, at input line `line`
+// (0: no one line).
+void sd_place(const SdRecord& rec, int position, long long line) {
+  compound_place = CompoundPlace{true, position, sd_name(rec, position), line};
+}
+
+[[noreturn]] void sd_refuse(const std::string& what, const SdRecord& rec, int position,
+                            long long line) {
+  sd_place(rec, position, line);
   error("read sdf file : " + what + " of compound " + sd_name(rec, position) + "\n");
 }
+
+// Input lines of a record's counts line, atom line k and bond line k (0-based).
+long long counts_line(const SdRecord& rec) { return rec.first_line + 3; }
+long long atom_line(const SdRecord& rec, int k) { return rec.first_line + 4 + k; }
+long long bond_line(const SdRecord& rec, int k) { return rec.first_line + 4 + rec.natoms + k; }
 
 // Digits among the 1-based columns first .. first + 2 that lie within the line.
 std::string column_digits(const std::string& line, std::size_t first) {
@@ -82,29 +96,34 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
   rec.natoms = 0;
   rec.nbonds = 0;
   if (!read_line(r, rec.title)) return false;
+  rec.first_line = r.line;
   bool blank = is_blank(rec.title);
   for (std::string* line : {&rec.line2, &rec.line3, &rec.counts}) {
     if (!read_line(r, *line)) {
       if (blank) return false;
-      sd_refuse("file ends before the counts line", rec, position);
+      sd_refuse("file ends before the counts line", rec, position, r.line);
     }
     blank = blank && is_blank(*line);
   }
-  if (rec.counts.find("V3000") != std::string::npos)
+  if (rec.counts.find("V3000") != std::string::npos) {
+    sd_place(rec, position, counts_line(rec));
     error("read sdf file : compound " + sd_name(rec, position) +
           " is a V3000 record; only V2000 records are read\n");
+  }
   const int atoms = column_number(rec.counts, 1);
   const int bonds = column_number(rec.counts, 4);
   for (int k = 0; k < atoms; ++k) {
-    if (!read_into(r, rec.atoms, k)) sd_refuse("file ends inside the atom block", rec, position);
+    if (!read_into(r, rec.atoms, k))
+      sd_refuse("file ends inside the atom block", rec, position, r.line);
     if (ends_block_early(rec.atoms[k]))
-      sd_refuse("atom count larger than the atom lines", rec, position);
+      sd_refuse("atom count larger than the atom lines", rec, position, r.line);
     rec.natoms = k + 1;
   }
   for (int k = 0; k < bonds; ++k) {
-    if (!read_into(r, rec.bonds, k)) sd_refuse("file ends inside the bond block", rec, position);
+    if (!read_into(r, rec.bonds, k))
+      sd_refuse("file ends inside the bond block", rec, position, r.line);
     if (ends_block_early(rec.bonds[k]))
-      sd_refuse("atom or bond count larger than the record's lines", rec, position);
+      sd_refuse("atom or bond count larger than the record's lines", rec, position, r.line);
     rec.nbonds = k + 1;
   }
   while (read_line(r, rec.rest)) {
@@ -135,7 +154,8 @@ int calculate_total_comps() {
     for (int k = 0; k < rec.natoms; ++k) {
       const std::string symbol = atom_symbol(rec.atoms[k]);
       if (symbol.empty())
-        sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, count + 1);
+        sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, count + 1,
+                  atom_line(rec, k));
       dictionary_add_vertex_label(dict, symbol);
     }
     ++count;
@@ -186,6 +206,7 @@ int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec) {
     name[num] = nm;
     g.vs = column_number(rec.counts, 1);
     g.es = 2 * column_number(rec.counts, 4);
+    sd_place(rec, num + 1, counts_line(rec));
     if (g.vs > 999 || g.es > 999)
       error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
     g.vid.resize(g.vs);
@@ -201,16 +222,21 @@ int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec) {
       const int j = column_number(line, 4) - 1;
       if (i < 0 || j < 0)
         sd_refuse("atom number 0 or missing in bond line " + std::to_string(k + 1), rec,
-                  num + 1);
+                  num + 1, bond_line(rec, k));
       int t = 1;
       if (NoBndLabels == 0) {
         t = column_number(line, 7);
-        if (t < 1 || t > 4)
+        if (t < 1 || t > 4) {
+          sd_place(rec, num + 1, bond_line(rec, k));
           error("read sdf file : edge label not valid " + column_digits(line, 7) + "\n");
+        }
       }
       bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
     }
+    // A repeated bond or an atom number beyond the atoms: no one line to blame.
+    sd_place(rec, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
+    compound_place.active = false;
     ++num;
   }
   std::fclose(fp);

@@ -422,13 +422,17 @@ void write_file(int total) {
       SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
       if (ids[list[j].id] != -1) ++n;
     }
-    // The name as "%s" prints it: up to its first NUL byte.
+    // The name as "%s" prints it: up to its first NUL byte; between double quotes,
+    // with each double quote in it doubled (as CSV readers expect).
     const std::string_view title(name[i].c_str());
     line.used = 0;
-    char* p = line.room(title.size() + 16 + kIntChars +
+    char* p = line.room(2 * title.size() + 16 + kIntChars +
                         static_cast<std::size_t>(n) * (2 + 2 * kIntChars));
     *p++ = '"';
-    p = put_text(p, title);
+    for (const char c : title) {
+      *p++ = c;
+      if (c == '"') *p++ = '"';
+    }
     p = put_lit(p, "\",");
     p = put_int(p, n);
     // Affects output: pairs follow the list order (length, then first meeting).

@@ -4,7 +4,7 @@
 Re-derives from the input file alone, with its own reader, its own enumeration
 of connected acyclic bond sets and its own tree canonical form, what a run must
 print and write, and compares that with a run's standard output, descriptor
-file (.out) and, optionally, fragment file (_frag.sdf).
+file (.out) and, optionally, fragment file (_frag.sdf, or _frag.mol2 for Mol2 input).
 
 Shares no code with Sarvik. SD input is read through RDKit (sanitize off, so
 bond type 4 stays aromatic and nothing is kekulised); Mol2 input is read here in
@@ -1129,7 +1129,7 @@ def main(argv):
     ap.add_argument("--input", help="input .sdf or .mol2 file")
     ap.add_argument("--out", help="descriptor file (.out) of the run")
     ap.add_argument("--stdout", help="captured standard output of the run")
-    ap.add_argument("--frag", help="fragment file (<stem>_frag.sdf) of the run")
+    ap.add_argument("--frag", help="fragment file (<stem>_frag.sdf or _frag.mol2) of the run")
     ap.add_argument("--sarvik", help="run this Sarvik binary first (on a copy of the input in --workdir)")
     ap.add_argument("--workdir", help="scratch directory for --sarvik (default: a temporary one)")
     ap.add_argument("--expect-exit", type=int, default=0,
@@ -1182,7 +1182,8 @@ def main(argv):
             cmd.append("-NoBndLabels")
         cmd.append(base)
         stem = base[:base.find(".")]
-        for p in (stem + ".out", stem + "_frag.sdf"):
+        frag_name = stem + ("_frag.mol2" if base.lower().endswith(".mol2") else "_frag.sdf")
+        for p in (stem + ".out", frag_name):
             if os.path.exists(os.path.join(work, p)):
                 os.remove(os.path.join(work, p))
         proc = subprocess.run(cmd, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -1198,7 +1199,7 @@ def main(argv):
             rep.add("dict", "dictionary file %s.dict left behind" % base)
         stdout_path = os.path.join(work, stem + ".stdout.txt")
         out_path = os.path.join(work, stem + ".out")
-        frag_path = os.path.join(work, stem + "_frag.sdf")
+        frag_path = os.path.join(work, frag_name)
     if stdout_path:
         stdout_lines = read_lines(stdout_path)
     out_lines = None
