@@ -1,5 +1,7 @@
 // The run: settings, loading, the length sweep, the descriptor file, clean-up.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,7 +14,9 @@
 #include "input/input.h"
 #include "table/table.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -34,6 +38,45 @@ void guard_standard_descriptors() {
 #endif
 }
 
+// A line on standard error, when that is a terminal, showing how far the
+// current length has come; redrawn a few times a second and erased at the end of
+// the length. Standard output keeps exactly its lines.
+struct LiveProgress {
+  bool on = false;
+  std::size_t width = 0;  // characters of the line now shown
+  std::chrono::steady_clock::time_point last{};
+
+  void show(int length, int done, int total, int fragments) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!on || now - last < std::chrono::milliseconds(250)) return;
+    last = now;
+    char text[160];
+    const int n = std::snprintf(text, sizeof text, "length %d: %d of %d compounds, %d fragments",
+                                length, done, total, fragments);
+    const std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 0;
+    std::fprintf(stderr, "\r%s", text);
+    for (std::size_t k = len; k < width; ++k) std::fputc(' ', stderr);
+    width = std::max(width, len);
+    std::fflush(stderr);
+  }
+  void erase() {
+    if (width == 0) return;
+    std::fputc('\r', stderr);
+    for (std::size_t k = 0; k < width; ++k) std::fputc(' ', stderr);
+    std::fputc('\r', stderr);
+    std::fflush(stderr);
+    width = 0;
+  }
+};
+
+bool stderr_is_terminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f) std::fclose(f);
@@ -44,6 +87,8 @@ struct FileCloser {
 
 int sarvik_main(int argc, char** argv) {
   guard_standard_descriptors();
+  // Progress lines reach a file or pipe as they are printed, not at the end.
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   install_memory_handler();
   initialize_var(argc, argv);
 
@@ -62,6 +107,8 @@ int sarvik_main(int argc, char** argv) {
 
   int count = 0;  // fragment ids handed out, all lengths together
   int k = 0;      // descriptor ids handed out, all lengths together
+  LiveProgress live;
+  live.on = stderr_is_terminal();
   // A wide counter, so that -lmax at the largest int still ends the sweep.
   for (long long length = mint; length <= maxt; ++length) {
     threshold = static_cast<int>(length);
@@ -70,7 +117,9 @@ int sarvik_main(int argc, char** argv) {
       find_all_spanning(G[i], ls, count, hashg, opt, i);
       // The compound's entries of the next length start behind all made so far.
       csrcount[i].offset = csrcount[i].size;
+      live.show(threshold, i + 1, total, count);
     }
+    live.erase();
     sweep_length(hashg, k, fp.get());
     std::printf("total upto this threshold = %d,value of k = %d\n", count, k);
   }
