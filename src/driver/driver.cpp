@@ -47,8 +47,9 @@ struct LiveProgress {
   std::chrono::steady_clock::time_point last{};
 
   void show(int length, int done, int total, int fragments) {
+    if (!on) return;
     const auto now = std::chrono::steady_clock::now();
-    if (!on || now - last < std::chrono::milliseconds(250)) return;
+    if (now - last < std::chrono::milliseconds(250)) return;
     last = now;
     char text[160];
     const int n = std::snprintf(text, sizeof text, "length %d: %d of %d compounds, %d fragments",
