@@ -197,23 +197,3 @@ TEST(Run, ProgressLinesAppearWhileTheRunGoes) {
   const std::string out = read_text(dir + "/progress.txt");
   EXPECT_EQ(out.substr(0, 36), "total compounds = 47\nthreshold = 1\nt") << out;
 }
-
-// With standard error on a terminal, a live line there shows the length being
-// enumerated; standard output keeps exactly its lines.
-TEST(Run, LiveProgressOnATerminalOnly) {
-  if (std::system("command -v script > /dev/null 2>&1") != 0) GTEST_SKIP() << "no script command";
-  const std::string dir = scratch_dir();
-  test_support::write_text(dir + "/m.sdf", kEthanol);
-  const std::string cmd = "cd " + test_support::shell_quote(dir) + " && script -qec " +
-                          test_support::shell_quote(test_support::shell_quote(SARVIK_BINARY) +
-                                                    " -lmax 2 m.sdf > out.txt") +
-                          " /dev/null > terminal.txt";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_NE(read_text(dir + "/terminal.txt").find("\rlength 1: 1 of 1 compounds, 2 fragments"),
-            std::string::npos);
-  EXPECT_EQ(read_text(dir + "/out.txt"),
-            "total compounds = 1\nthreshold = 1\ntotal upto this threshold = 2,value of k = 2\n"
-            "threshold = 2\ntotal upto this threshold = 3,value of k = 3\n"
-            "total features stored after freq elimination = 3\n"
-            "Descriptors generated : writing id and frequency files\n");
-}

@@ -128,15 +128,6 @@ std::string mol2_molecule(const std::string& name, const std::vector<std::string
          mol2_atoms_and_bonds(types, bonds);
 }
 
-std::string with_crlf(const std::string& text) {
-  std::string r;
-  for (char c : text) {
-    if (c == '\n') r += '\r';
-    r += c;
-  }
-  return r;
-}
-
 // g must be the packed graph of these bonds (0-based atoms, label integer);
 // its vertex labels are checked when vl is given.
 void expect_bonds(const Graph& g, int vs, const test_support::Bonds& bonds,
@@ -399,38 +390,6 @@ TEST(Mol2Load, NamesAndEndsOfFile) {
   // A header line that ends the file is no molecule.
   r = load("n.mol2", a + "@<TRIPOS>MOLECULE\n");
   EXPECT_EQ(r.g.size(), 1u);
-}
-
-// CRLF copies of real files load as the originals; the SD original and its Mol2
-// conversion give the same names, atoms and bonds (the labels differ by design).
-TEST(RealFiles, CrlfCopiesAndConversionsAgree) {
-  test_support::SettingsGuard guard;
-  std::vector<Loaded> sets;
-  std::vector<std::vector<std::string>> names;
-  for (const std::string file : {"cdk2.sdf", "cdk2.mol2"}) {
-    const std::string text = read_text(test_support::data_path(file));
-    for (const std::string& t : {text, with_crlf(text)}) {
-      sets.push_back(load(file, t));
-      names.push_back(name);
-      EXPECT_EQ(sets.back().out, "total compounds = 47\n");
-    }
-  }
-  EXPECT_EQ(names[0][0], "ZINC03814457");
-  for (std::size_t k = 1; k < sets.size(); ++k) {
-    SCOPED_TRACE(k);
-    EXPECT_EQ(names[k], names[0]);
-    ASSERT_EQ(sets[k].g.size(), sets[0].g.size());
-    const bool crlf = k % 2 == 1;  // else the Mol2 file against the SD file
-    const Loaded& ref = sets[crlf ? k - 1 : 0];
-    EXPECT_TRUE(!crlf || sets[k].dict == ref.dict);
-    for (std::size_t i = 0; i < ref.g.size(); ++i) {
-      const Graph& a = ref.g[i];
-      const Graph& b = sets[k].g[i];
-      EXPECT_TRUE(a.vs == b.vs && a.es == b.es && a.e == b.e && a.v == b.v && a.vid == b.vid &&
-                  (!crlf || (a.el == b.el && a.vl == b.vl)))
-          << i;
-    }
-  }
 }
 
 TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {

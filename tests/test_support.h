@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "canon/cl_freq.h"
@@ -90,6 +91,12 @@ inline RunResult run_sarvik(const std::vector<std::string>& args, const std::str
   return r;
 }
 
+// The fields that make a canonical graph the fragment it is, and with them the
+// order and partition the labelling leaves.
+inline auto form_of(const Graph& g) { return std::tie(g.vs, g.es, g.v, g.e, g.el, g.vl, g.key); }
+inline auto fields_of(const Graph& g) {
+  return std::tuple_cat(form_of(g), std::tie(g.vid, g.p, g.ps));
+}
 
 // Restores every run-wide setting and frees the canonical work area on both ends
 // of a test, so tests do not see each other's state.

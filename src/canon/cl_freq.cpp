@@ -775,10 +775,6 @@ void cl_free_work_area() {
   std::vector<unsigned char>().swap(Tree_Seen);
 }
 
-const AdjMat* cl_work_matrix() { return Work_Matrix.get(); }
-const AdjMat* cl_work_matrix_min() { return Work_Matrix_Min.get(); }
-int cl_work_matrix_size() { return Work_Matrix_Size; }
-
 bool cl_canonicalize_graph(Graph& g) {
   const int vs = g.vs;
   SARVIK_ASSERT(vs > 0 && static_cast<int>(g.p.size()) >= vs, kModule);

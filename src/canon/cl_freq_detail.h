@@ -120,9 +120,3 @@ int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y)
 
 // Next lexicographic permutation of a[0..n-1]; 0 (a unchanged) when descending.
 int next_perm(int* a, int n);
-
-// The module's work area (null / 0 while empty). Work_Matrix_Min keeps the
-// order and partition of the last search, not a matrix.
-const AdjMat* cl_work_matrix();
-const AdjMat* cl_work_matrix_min();
-int cl_work_matrix_size();

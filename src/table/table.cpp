@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "table/table.h"
-#include "table/table_detail.h"
 #include "table/text_buffer.h"
 
 namespace {
@@ -451,21 +450,4 @@ void write_file(int total) {
   }
   const bool failed = std::ferror(fp) != 0;
   if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");
-}
-
-bool table_slot_occupied(const FragmentTable& t, int s) {
-  SARVIK_ASSERT(s >= 0 && s < t.size, kModule);
-  return slot_bit(t, static_cast<unsigned>(s));
-}
-
-const FragmentTable::Live* table_live_of_slot(const FragmentTable& t, int s) {
-  for (const FragmentTable::Live& f : t.live)
-    if (f.slot == s) return &f;
-  return nullptr;
-}
-
-std::vector<int> table_live_slots(const FragmentTable& t) {
-  std::vector<int> slots;
-  for (const FragmentTable::Live& f : t.live) slots.push_back(f.slot);
-  return slots;
 }
