@@ -324,7 +324,8 @@ Graph canonical(const GrowthTree& t) {
 
 // One class id exactly for one labelled tree, however it was grown: the same
 // tree regrown from any vertex in any order keeps its class, and two trees share
-// a class only when their canonical graphs are equal.
+// a class exactly when their canonical graphs are equal (two independent judges
+// of isomorphism agree).
 TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
   test_support::SettingsGuard guard;
   std::mt19937 rng(424242);
