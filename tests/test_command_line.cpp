@@ -134,7 +134,6 @@ TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
     EXPECT_EQ(filestub, c.input);
     EXPECT_EQ(rules_file_name(), c.stem + (c.filetype == 1 ? "_frag.mol2" : "_frag.sdf"));
     EXPECT_EQ(output_file_name(), c.stem + ".out");
-    EXPECT_EQ(concat_str_for_dict(), c.input + ".dict");
   }
   test_support::SettingsGuard guard;
   parse({"-ofile", "run1", "data/mols.sdf"});

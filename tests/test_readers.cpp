@@ -1,4 +1,4 @@
-// Loading SD and Mol2 files: graphs, names, the dictionary file, the run tables,
+// Loading SD and Mol2 files: graphs, names, the dictionary, the run tables,
 // the edge cases of both formats and every refusal of malformed input.
 #include <cstdio>
 #include <string>
@@ -17,7 +17,7 @@ namespace {
 struct Loaded {
   std::vector<Graph> g;
   std::string out;   // standard output of the load
-  std::string dict;  // the dictionary file left beside the input
+  std::string dict;  // the dictionary text, as its label lines read
 };
 
 struct Flags {
@@ -41,7 +41,9 @@ Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
   ::testing::internal::CaptureStdout();
   r.g = read_compounds();
   r.out = ::testing::internal::GetCapturedStdout();
-  r.dict = read_text(filestub + ".dict");
+  r.dict = std::string("# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\n") +
+           (filetype == 1 ? "E *\n" : "");
+  for (const std::string& label : hashdict) r.dict += "V " + label + "\n";
   return r;
 }
 
@@ -256,9 +258,27 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
       {ok + "v3\n  x\n\n  0  0  0     0  0            999 V3000\nM  END\n$$$$\n",
        sdf + "compound v3 is a V3000 record; only V2000 records are read\n" + r(2, "v3", 13)},
       {ok + sd_record("zero", {"C", "C"}, {{0, 2, 1}}),
-       two + sdf + "atom number 0 or missing in bond line 1 of compound zero\n" + r(2, "zero", 16)},
+       two + sdf + "atom number '  0' in bond line 1 is not a number from 1 to 2 of compound zero\n" +
+           r(2, "zero", 16)},
       {ok + "\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\n     1  1\n$$$$\n",
-       two + sdf + "atom number 0 or missing in bond line 2 of compound 2\n" + r(2, "2", 17)},
+       two + sdf + "atom number '   ' in bond line 2 is not a number from 1 to 2 of compound 2\n" +
+           r(2, "2", 17)},
+      // A sign is no part of an atom number: "  2 -3" is no bond 2-3.
+      {ok + "s\n\n\n" + sd_counts(3, 1) + sd_atom("C") + sd_atom("C") + sd_atom("C") + "  2 -3  1\n$$$$\n",
+       two + sdf + "atom number ' -3' in bond line 1 is not a number from 1 to 3 of compound s\n" +
+           r(2, "s", 17)},
+      // Counts that are not numbers, and "$$$$" where a record should begin.
+      {ok + "x\n\n\n  a  0\n$$$$\n",
+       sdf + "atom count '  a' in the counts line is not a number of compound x\n" + r(2, "x", 13)},
+      {ok + "x\n\n\n  1\n" + sd_atom("C") + "$$$$\n",
+       sdf + "bond count '' in the counts line is not a number of compound x\n" + r(2, "x", 13)},
+      {"$$$$\n$$$$\n" + ok, sdf + "record ends before its counts line of compound $$$$\n" + r(1, "$$$$", 1)},
+      {ok + "cut\n\n$$$$\n" + ok,
+       sdf + "record ends before its counts line of compound cut\n" + r(2, "cut", 12)},
+      {"@<TRIPOS>MOLECULE\neth\n 3 2 0 0 0\nSMALL\n",
+       sdf + "atom count 'SMA' in the counts line is not a number (this looks like a Mol2 file: "
+             "Mol2 input must be named .mol2) of compound @<TRIPOS>MOLECULE\n" +
+           r(1, "@<TRIPOS>MOLECULE", 4)},
       {ok + sd_record("blank", {"C", "   "}, {}),
        sdf + "no atom symbol in atom line 2 of compound blank\n" + r(2, "blank", 15)},
       {ok + "cut\n\n", sdf + "file ends before the counts line of compound cut\n" + r(2, "cut", 11)},
@@ -274,10 +294,9 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
       {"more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\nM  END\n$$$$\n" + ok,
        sdf + "atom or bond count larger than the record's lines of compound more\n" +
            r(1, "more", 8)},
-      // Faults the reader shares with the other modules keep their messages; no
-      // one line is to blame.
+      // Faults the reader shares with the other modules keep their messages.
       {ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}),
-       two + "graph lookup vid : can't find a vid in a graph 2\n" + r(2, "far", 0)},
+       two + "graph lookup vid : can't find a vid in a graph 2\n" + r(2, "far", 16)},
       {sd_record("twice", {"C", "C"}, {{1, 2, 1}, {2, 1, 2}}),
        one + "duplicated edges 0 0, 1 1\n" + r(1, "twice", 0)},
       {sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}),
@@ -287,9 +306,6 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
     SCOPED_TRACE(expected);
     EXPECT_REFUSED("r.sdf", text, Flags{}, expected);
   }
-  filestub = scratch_dir() + "/absent.sdf";
-  EXPECT_EXIT(read_compounds(), ::testing::ExitedWithCode(1), "");
-  EXPECT_FALSE(test_support::file_exists(filestub + ".dict"));
 }
 
 // ================= Mol2 =================
@@ -316,7 +332,8 @@ TEST(Mol2Load, StartOfFileAndOptionalLines) {
   EXPECT_EQ(name, (std::vector<std::string>{"three", "five"}));
   expect_bonds(r.g[0], 2, {{0, 1, 1}});
   expect_bonds(r.g[1], 2, {{0, 1, 3}});
-  r = load("m.mol2", "no molecule here\n");
+  // Nothing but blank lines: no molecule, and no error.
+  r = load("m.mol2", "\n  \n\r\n");
   EXPECT_EQ(r.out, "total compounds = 0\n");
   EXPECT_EQ(r.dict, kMol2Edges);
   EXPECT_TRUE(r.g.empty());
@@ -426,7 +443,13 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
        mol2 + "no atom type in atom line 1 in molecule 1\n" + r(1, "1", 9)},
       {odd, {}, "total compounds = 2\n" + mol2 + "edge label not valid x9 in molecule odd\n" + r(2, "odd", 24)},
       {mol2_molecule("zero", {"C.3", "O.3"}, {{0, 2, "1"}}), {},
-       one + "graph lookup vid : can't find a vid in a graph -1\n" + r(1, "zero", 0)},
+       one + mol2 + "atom number '0' in bond line 1 is not a number from 1 to 2 in molecule zero\n" +
+           r(1, "zero", 12)},
+      {mol2_molecule("sign", {"C.3", "O.3"}, {{1, -2, "1"}}), {},
+       one + mol2 + "atom number '-2' in bond line 1 is not a number from 1 to 2 in molecule sign\n" +
+           r(1, "sign", 12)},
+      {mol2_molecule("far", {"C.3", "O.3"}, {{1, 3, "1"}}), {},
+       one + "graph lookup vid : can't find a vid in a graph 2\n" + r(1, "far", 12)},
       // 500 bonds, counted on the counts line or not, and 1000 atoms.
       {mol2_molecule("b", types999, bonds, "   999\n"), {}, one + "Graph b" + too_large + r(1, "b", 3)},
       {mol2_molecule("b", types999, bonds), {}, one + "Graph b" + too_large + r(1, "b", 3)},
@@ -435,6 +458,23 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   for (const auto& [text, flags, expected] : cases) {
     SCOPED_TRACE(expected);
     EXPECT_REFUSED("r.mol2", text, flags, expected);
+  }
+  // A file with content but no molecule is no Mol2 file.
+  const std::string path = scratch_dir() + "/r.mol2";
+  const std::string none = mol2 + "no molecule found in '" + path +
+                           "': no line begins with @<TRIPOS>MOLECULE";
+  std::string cr_only = ok;
+  for (char& c : cr_only)
+    if (c == '\n') c = '\r';
+  const std::vector<std::pair<std::string, std::string>> not_mol2 = {
+      {"plain text\n", none + "\n"},
+      {cr_only, none + " (its lines end in carriage returns only, which do not end a line here)\n"},
+      {"x\n\n\n  0  0  0  0  0  0  0  0  0  0999 V2000\nM  END\n$$$$\n",
+       none + " (this looks like an SD file: only names ending in .mol2 are read as Mol2)\n"},
+  };
+  for (const auto& [text, expected] : not_mol2) {
+    SCOPED_TRACE(expected);
+    EXPECT_REFUSED("r.mol2", text, Flags{}, expected);
   }
   // Under -NoBndLabels an unknown bond type is read as "-"; 999 atoms and 499
   // bonds fit.

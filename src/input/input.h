@@ -14,18 +14,10 @@
 // ends the process with status 1. Called once by main.
 void install_memory_handler();
 
-// Opens path; on failure prints "can't open a file '<path>'\n" on standard output
-// and ends the process with status 1.
-FILE* xfopen(const std::string& path, const char* mode);
-
-// Cuts str at its first newline (a carriage return stays). Returns str.
-char* chomp(char* str);
-
-// Reads one whole line, newline included when present, into buf, growing buf
-// (its size is the buffer size) by 5, 5, 10, 20, ... bytes as needed. Returns
-// buf.data(), or null at end of input. A last line without newline is returned
-// whole wherever it ends. buf must hold at least 2 bytes.
-char* fgetl(std::vector<char>& buf, FILE* fp);
+// The whole content of the file at path. Ends the run (status 1) with
+// "can't open a file '<path>': <reason>\n" or "can't read the file '<path>':
+// <reason>\n" on standard output.
+std::string read_whole_file(const std::string& path);
 
 // Splits one line at runs of spaces (only the space separates; tabs and carriage
 // returns belong to tokens) after cutting it at its first newline. A line shorter
@@ -64,7 +56,9 @@ void graph_register_vertex_label_to_set(const std::string& str, LabelSet& ls);
 void graph_register_edge_label_to_set(const std::string& str, LabelSet& ls);
 int graph_index_vertex_labelset(const std::string& str, const LabelSet& ls);
 int graph_index_edge_labelset(const std::string& str, const LabelSet& ls);
-LabelSet graph_load_labelset(const std::string& fname);
+// The label set of a dictionary text: "#" comment lines, "E <label>" and
+// "V <label>" lines.
+LabelSet graph_load_labelset(const std::string& text);
 void graph_free_labelset(LabelSet& ls);
 
 // ---- edge list normalisation ----

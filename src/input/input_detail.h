@@ -10,40 +10,36 @@
 
 #include "input/input.h"
 
-// Reads a file line by line in large blocks. A line is handed out without its
+// Hands out the lines of an input held in memory. A line comes without its
 // newline, and a carriage return right before the newline is dropped too, so a
 // file with Windows line endings reads exactly like its Unix twin. Lines have
-// no length limit. The reader does not own fp.
+// no length limit. The reader does not own the text.
 struct LineReader {
-  FILE* fp = nullptr;
-  std::vector<char> block;
+  std::string_view text;
   std::size_t pos = 0;
-  std::size_t end = 0;
-  bool at_eof = false;
   long long line = 0;  // lines handed out so far: the number of the last one
 };
 
-void line_reader_open(LineReader& r, FILE* fp);
+void line_reader_open(LineReader& r, std::string_view text);
 // Puts the next line into line; false at end of input (line is then empty).
 bool read_line(LineReader& r, std::string& line);
 
-// SD reader passes. calculate_total_comps writes the dictionary file, fills
-// hashdict and prints "total compounds = %d\n"; init_graph_all allocates one
-// graph per record; read_sdf_file fills them and name (sized by the caller),
-// reads fp to its end, closes it and returns the number of records read.
-int calculate_total_comps();
-std::vector<Graph> init_graph_all(int total_comp);
-int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec);
+// SD reader passes over the input's bytes. calculate_total_comps fills hashdict
+// and the dictionary text `dict`, and prints "total compounds = %d\n";
+// read_sdf_file fills one graph per record and name (both sized by the caller)
+// and returns the number of records read. A non-empty input without any record
+// is refused.
+int calculate_total_comps(std::string_view input, std::string& dict);
+int read_sdf_file(std::string_view input, std::vector<Graph>& rule_vec);
 
 // Mol2 reader passes, with the same contracts.
-int calculate_total_comps_mol2();
-std::vector<Graph> init_graph_all_mol2(int total_comp);
-int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec);
+int calculate_total_comps_mol2(std::string_view input, std::string& dict);
+int read_mol2_file(std::string_view input, std::vector<Graph>& rule_vec);
 
 // Shared by both readers.
 
-// The dictionary text of a first pass, kept in memory and written once the
-// whole input has been checked, so that a refused input leaves no dictionary.
+// The dictionary text of a first pass, held in memory: the label set is loaded
+// from it.
 struct DictionaryBuilder {
   std::unordered_set<std::string> seen;
   std::string text;
@@ -54,8 +50,6 @@ void dictionary_begin(DictionaryBuilder& d, const char* edge_block);
 // Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
 // follow first appearance in the input. Affects output (dictionary file).
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
-// Writes the text to filestub + ".dict".
-void dictionary_write(const DictionaryBuilder& d);
 
 // One bond as read: 0-based atom numbers and the edge label integer.
 // Builds g's adjacency from bonds: both directions of every bond, atom numbers
@@ -69,6 +63,11 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);
 // True when line holds nothing but spaces and tabs.
 bool is_blank(const std::string& line);
+// True when text holds nothing but spaces, tabs and line ends.
+bool is_blank_text(std::string_view text);
 // As atoi on the leading part of s (optional sign, then digits), saturated to
 // -INT_MAX .. INT_MAX so that no input overflows (also after subtracting 1).
 int leading_int(std::string_view s);
+// True when s is a whole decimal number: digits, with only spaces around them
+// (no sign, no inner space, at least one digit).
+bool is_number_field(std::string_view s);

@@ -1,7 +1,8 @@
-// The sorted label tables and the loading of the dictionary file.
+// The sorted label tables and the loading of the dictionary text.
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "input/input.h"
 
@@ -101,27 +102,29 @@ int graph_index_edge_labelset(const std::string& str, const LabelSet& ls) {
   return i;
 }
 
-LabelSet graph_load_labelset(const std::string& fname) {
+LabelSet graph_load_labelset(const std::string& text) {
   LabelSet set = graph_init_labelset();
-  std::vector<char> buf(1024);
-  FILE* fp = xfopen(fname, "r");
-  while (const char* line = fgetl(buf, fp)) {
-    if (line[0] == '#') continue;
-    if (line[0] != 'E' && line[0] != 'V') error("invalid line at");
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line[0] == '#') continue;
+    if (line.empty() || (line[0] != 'E' && line[0] != 'V')) error("invalid line at");
     // "%c %s": the type, optional white space, then the next run of
     // non-white-space characters; the rest of the line is ignored.
-    const char* s = line + 1;
-    while (*s != '\0' && std::isspace(static_cast<unsigned char>(*s))) ++s;
-    const char* t = s;
-    while (*t != '\0' && !std::isspace(static_cast<unsigned char>(*t))) ++t;
+    std::size_t s = 1;
+    while (s < line.size() && std::isspace(static_cast<unsigned char>(line[s]))) ++s;
+    std::size_t t = s;
+    while (t < line.size() && !std::isspace(static_cast<unsigned char>(line[t]))) ++t;
     if (t == s) error("wrong formatted line at");
-    const std::string label(s, t);
+    const std::string label(line.substr(s, t - s));
     if (line[0] == 'E')
       graph_register_edge_label_to_set(label, set);
     else
       graph_register_vertex_label_to_set(label, set);
   }
-  std::fclose(fp);
   return set;
 }
 

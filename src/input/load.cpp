@@ -1,29 +1,34 @@
-// The loading entry: runs the reader's three passes chosen by filetype, loads
-// the label set in between and creates the per-compound run tables.
+// The loading entry: reads the input once into memory, runs the reader's two
+// passes chosen by filetype over those bytes, loads the label set in between
+// and creates the per-compound run tables.
 #include <cstdio>
 
 #include "input/input_detail.h"
 
 std::vector<Graph> read_compounds() {
-  // The filling pass reads this handle; opening it first means a missing input
-  // ends the run before the dictionary file is touched.
-  FILE* fp = xfopen(filestub, "r");
-  const std::string dictfilename = concat_str_for_dict();
-  int total = 0;
   std::vector<Graph> graphs;
-  if (filetype == 0) {
-    total = calculate_total_comps();
-    graphs = init_graph_all(total);
-  } else {
-    total = calculate_total_comps_mol2();
-    graphs = init_graph_all_mol2(total);
+  {
+    // One snapshot: every pass sees the same bytes, whatever happens to the
+    // file meanwhile. It is released before the occurrence lists are made.
+    const std::string input = read_whole_file(filestub);
+    if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0x1f &&
+        static_cast<unsigned char>(input[1]) == 0x8b)
+      error("the input file '" + filestub +
+            "' is compressed (gzip); compressed input is not read: unpack it first, for "
+            "example with gunzip -c '" + filestub + "' > unpacked" +
+            (filetype == 0 ? ".sdf" : ".mol2") + "\n");
+    std::string dict;
+    const int total = filetype == 0 ? calculate_total_comps(input, dict)
+                                    : calculate_total_comps_mol2(input, dict);
+    graphs.resize(total);
+    name.assign(total, std::string());
+    ls = graph_load_labelset(dict);
+    const int num = filetype == 0 ? read_sdf_file(input, graphs) : read_mol2_file(input, graphs);
+    SARVIK_ASSERT(num == total, "load");
   }
-  name.assign(total, std::string());
+  const std::size_t total = graphs.size();
   csrcount.assign(total, CSRcount{0, CSR_LEN, 0});
   csr.assign(total, std::vector<CSR>());
   for (std::vector<CSR>& list : csr) list.reserve(CSR_LEN);
-  ls = graph_load_labelset(dictfilename);
-  const int num = filetype == 0 ? read_sdf_file(fp, graphs) : read_mol2_file(fp, graphs);
-  graphs.resize(num);
   return graphs;
 }

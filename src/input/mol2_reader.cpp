@@ -1,6 +1,7 @@
-// Mol2 reader: three passes over a Tripos Mol2 file (count and collect atom
-// types into the dictionary, allocate, fill). All passes frame molecules with
-// the same scanner, so they always agree on the molecules.
+// Mol2 reader: two passes over the bytes of a Tripos Mol2 file (count and
+// collect atom types into the dictionary, then fill). Both passes frame
+// molecules with the same scanner over the same bytes, so they agree on the
+// molecules.
 #include <cstdio>
 
 #include "input/input_detail.h"
@@ -162,24 +163,48 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
   return true;
 }
 
-void scanner_open(Mol2Scanner& s, FILE* fp) {
-  line_reader_open(s.r, fp);
+void scanner_open(Mol2Scanner& s, std::string_view input) {
+  line_reader_open(s.r, input);
   s.started = false;
   s.have_header = false;
 }
 
-[[noreturn]] void input_changed() {
-  error("read mol2 file : the input file changed while it was read\n");
+// A non-empty input in which no molecule was found is no Mol2 file.
+[[noreturn]] void no_molecule(std::string_view input) {
+  std::string hint;
+  if (input.find('\n') == std::string_view::npos && input.find('\r') != std::string_view::npos)
+    hint = " (its lines end in carriage returns only, which do not end a line here)";
+  else if (input.find("V2000") != std::string_view::npos ||
+           input.find("$$$$") != std::string_view::npos)
+    hint = " (this looks like an SD file: only names ending in .mol2 are read as Mol2)";
+  compound_place.active = false;
+  error("read mol2 file : no molecule found in '" + filestub +
+        "': no line begins with @<TRIPOS>MOLECULE" + hint + "\n");
+}
+
+// The 0-based atom number of bond field `field` (1 or 2) of bond line k of
+// molecule g; refuses a field that is not a number from 1 to the atom count.
+int bond_atom(const Mol2Molecule& m, int position, int k, std::string_view field,
+              const Graph& g) {
+  if (!is_number_field(field) || leading_int(field) < 1)
+    mol2_refuse("atom number '" + std::string(field) + "' in bond line " +
+                    std::to_string(k + 1) + " is not a number from 1 to " +
+                    std::to_string(m.natoms),
+                m, position, m.bond_at[k]);
+  const int n = leading_int(field);
+  // Beyond the atoms: the lookup's own message.
+  mol2_place(m, position, m.bond_at[k]);
+  if (n > m.natoms) graph_lookup_vid(n - 1, g);
+  return n - 1;
 }
 
 }  // namespace
 
-int calculate_total_comps_mol2() {
+int calculate_total_comps_mol2(std::string_view input, std::string& dict_text) {
   DictionaryBuilder dict;
   dictionary_begin(dict, "E -\nE =\nE #\nE ~\nE *\n");
-  FILE* fp = xfopen(filestub, "r");
   Mol2Scanner s;
-  scanner_open(s, fp);
+  scanner_open(s, input);
   Mol2Molecule m;
   int count = 0;
   std::string label;
@@ -194,49 +219,24 @@ int calculate_total_comps_mol2() {
     }
     ++count;
   }
-  std::fclose(fp);
-  dictionary_write(dict);
+  if (count == 0 && !is_blank_text(input)) no_molecule(input);
+  dict_text = std::move(dict.text);
   std::printf("total compounds = %d\n", count);
   return count;
 }
 
-std::vector<Graph> init_graph_all_mol2(int total_comp) {
-  std::vector<Graph> graphs(total_comp);
-  FILE* fp = xfopen(filestub, "r");
+int read_mol2_file(std::string_view input, std::vector<Graph>& rule_vec) {
   Mol2Scanner s;
-  scanner_open(s, fp);
-  Mol2Molecule m;
-  int count = 0;
-  while (mol2_next_molecule(s, m, count + 1)) {
-    if (count >= total_comp) input_changed();
-    Graph& g = graphs[count];
-    // The scanner has checked the counts against the lines, so these sizes are
-    // bounded by the file.
-    g.e.assign(2 * m.nbonds, 0);
-    g.el.assign(2 * m.nbonds, 0);
-    g.v.assign(m.natoms + 1, 0);
-    g.vl.assign(m.natoms, 0);
-    g.vid.assign(m.natoms, 0);
-    ++count;
-  }
-  std::fclose(fp);
-  if (count != total_comp) input_changed();
-  return graphs;
-}
-
-int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec) {
-  Mol2Scanner s;
-  scanner_open(s, fp);
+  scanner_open(s, input);
   Mol2Molecule m;
   std::vector<EdgeEntry> bonds;
   std::vector<EdgeEntry> edges;
   std::string label;
   int num = 0;
   while (mol2_next_molecule(s, m, num + 1)) {
-    if (num >= static_cast<int>(rule_vec.size())) input_changed();
+    SARVIK_ASSERT(num < static_cast<int>(rule_vec.size()), "mol2_reader");
     Graph& g = rule_vec[num];
     const std::string nm = mol2_name(m, num + 1);
-    if (static_cast<int>(name.size()) <= num) name.resize(num + 1);
     name[num] = nm;
     g.vs = m.natoms;
     // Without a bond count on the counts line the bond lines are the limit.
@@ -272,15 +272,15 @@ int read_mol2_file(FILE* fp, std::vector<Graph>& rule_vec) {
         edge = "*";
       else
         mol2_refuse("edge label not valid " + std::string(type), m, num + 1, m.bond_at[k]);
-      bonds.push_back({leading_int(s.fields[1]) - 1, leading_int(s.fields[2]) - 1,
-                       graph_index_edge_labelset(edge, ls)});
+      const int i = bond_atom(m, num + 1, k, s.fields[1], g);
+      const int j = bond_atom(m, num + 1, k, s.fields[2], g);
+      bonds.push_back({i, j, graph_index_edge_labelset(edge, ls)});
     }
-    // A repeated bond or an atom number beyond the atoms: no one line to blame.
+    // A repeated bond: no one line to blame.
     mol2_place(m, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
     compound_place.active = false;
     ++num;
   }
-  std::fclose(fp);
   return num;
 }

@@ -1,57 +1,33 @@
 // Pieces shared by the SD and Mol2 readers: the line reader, the dictionary
-// text of the first pass and the building of a compound graph from its bonds.
+// text of the first pass, the building of a compound graph from its bonds and
+// the field helpers.
 #include <climits>
 #include <cstring>
 
 #include "input/input_detail.h"
 
-void line_reader_open(LineReader& r, FILE* fp) {
-  r.fp = fp;
-  r.block.resize(1 << 16);
+void line_reader_open(LineReader& r, std::string_view text) {
+  r.text = text;
   r.pos = 0;
-  r.end = 0;
-  r.at_eof = false;
   r.line = 0;
 }
 
 bool read_line(LineReader& r, std::string& line) {
-  line.clear();
-  bool got = false;
-  for (;;) {
-    if (r.pos == r.end) {
-      if (r.at_eof) break;
-      r.pos = 0;
-      r.end = std::fread(r.block.data(), 1, r.block.size(), r.fp);
-      if (r.end == 0) {
-        // A read error (a directory given as input, say) must not pass for an
-        // empty file.
-        if (std::ferror(r.fp)) {
-          compound_place.active = false;  // the file fails, not a compound
-          error("can't read the file '" + filestub + "'\n");
-        }
-        r.at_eof = true;
-        break;
-      }
-    }
-    got = true;
-    const char* start = r.block.data() + r.pos;
-    const std::size_t avail = r.end - r.pos;
-    const void* nl = std::memchr(start, '\n', avail);
-    if (nl != nullptr) {
-      const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(nl) - start);
-      line.append(start, n);
-      r.pos += n + 1;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      ++r.line;
-      return true;
-    }
-    line.append(start, avail);
-    r.pos = r.end;
+  if (r.pos >= r.text.size()) {
+    line.clear();
+    return false;
   }
-  // A last line without newline drops its carriage return too.
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (got) ++r.line;
-  return got;
+  std::size_t nl = r.text.find('\n', r.pos);
+  const std::size_t next = nl == std::string_view::npos ? r.text.size() : nl + 1;
+  if (nl == std::string_view::npos) nl = r.text.size();
+  // A carriage return before the newline (or before the end of a last line
+  // without newline) is dropped.
+  std::size_t end = nl;
+  if (end > r.pos && r.text[end - 1] == '\r') --end;
+  line.assign(r.text.data() + r.pos, end - r.pos);
+  r.pos = next;
+  ++r.line;
+  return true;
 }
 
 void dictionary_begin(DictionaryBuilder& d, const char* edge_block) {
@@ -67,12 +43,6 @@ void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label)
   d.text += "V ";
   d.text += label;
   d.text += '\n';
-}
-
-void dictionary_write(const DictionaryBuilder& d) {
-  FILE* fp = xfopen(concat_str_for_dict(), "w");
-  std::fwrite(d.text.data(), 1, d.text.size(), fp);
-  std::fclose(fp);
 }
 
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
@@ -117,6 +87,12 @@ bool is_blank(const std::string& line) {
   return true;
 }
 
+bool is_blank_text(std::string_view text) {
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  return true;
+}
+
 int leading_int(std::string_view s) {
   std::size_t k = 0;
   bool negative = false;
@@ -133,4 +109,14 @@ int leading_int(std::string_view s) {
   if (value > INT_MAX) return INT_MAX;
   if (value < -INT_MAX) return -INT_MAX;
   return static_cast<int>(value);
+}
+
+bool is_number_field(std::string_view s) {
+  std::size_t k = 0;
+  while (k < s.size() && s[k] == ' ') ++k;
+  const std::size_t digits = k;
+  while (k < s.size() && s[k] >= '0' && s[k] <= '9') ++k;
+  if (k == digits) return false;
+  while (k < s.size() && s[k] == ' ') ++k;
+  return k == s.size();
 }

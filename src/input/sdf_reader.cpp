@@ -1,6 +1,7 @@
-// SD file reader: three passes over a file of V2000 records (count and collect
-// atom symbols into the dictionary, allocate, fill). All passes frame records
-// with the same scanner, so they always agree on the records.
+// SD file reader: two passes over the bytes of a file of V2000 records (count
+// and collect atom symbols into the dictionary, then fill). Both passes frame
+// records with the same scanner over the same bytes, so they agree on the
+// records.
 #include <cctype>
 #include <cstdio>
 
@@ -54,6 +55,12 @@ std::string column_digits(const std::string& line, std::size_t first) {
   return digits;
 }
 
+// Columns first .. first + 2 (1-based) as far as they lie within the line.
+std::string_view columns(const std::string& line, std::size_t first) {
+  if (line.size() < first) return {};
+  return std::string_view(line).substr(first - 1, 3);
+}
+
 int column_number(const std::string& line, std::size_t first) {
   int value = 0;
   for (char c : column_digits(line, first)) value = value * 10 + (c - '0');
@@ -88,28 +95,60 @@ bool read_into(LineReader& r, std::vector<std::string>& lines, int k) {
   return read_line(r, lines[k]);
 }
 
+// Refuses the count (atom or bond) of the counts line at column `first`.
+[[noreturn]] void counts_refused(const SdRecord& rec, int position, const char* which,
+                                 std::size_t first) {
+  std::string what = std::string(which) + " count '" + std::string(columns(rec.counts, first)) +
+                     "' in the counts line is not a number";
+  for (const std::string* line : {&rec.title, &rec.line2, &rec.line3, &rec.counts})
+    if (line->rfind("@<TRIPOS>", 0) == 0) {
+      what += " (this looks like a Mol2 file: Mol2 input must be named .mol2)";
+      break;
+    }
+  sd_refuse(what, rec, position, counts_line(rec));
+}
+
 // Reads the next record. False when the input holds no further record: at end
 // of input, or when only blank lines are left. A record whose header, atom and
 // bond blocks are complete counts also without a closing "$$$$". Refuses a
-// record cut short, a V3000 record, and counts larger than the blocks.
+// record cut short, a V3000 record, counts that are not numbers and counts
+// larger than the blocks.
 bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
   rec.natoms = 0;
   rec.nbonds = 0;
   if (!read_line(r, rec.title)) return false;
   rec.first_line = r.line;
+  // A "$$$$" before the counts line means that the record ends before it has
+  // begun: a record cut short, or "$$$$" lines in a row.
+  if (is_record_end(rec.title))
+    sd_refuse("record ends before its counts line", rec, position, r.line);
   bool blank = is_blank(rec.title);
   for (std::string* line : {&rec.line2, &rec.line3, &rec.counts}) {
     if (!read_line(r, *line)) {
       if (blank) return false;
       sd_refuse("file ends before the counts line", rec, position, r.line);
     }
+    if (is_record_end(*line))
+      sd_refuse("record ends before its counts line", rec, position, r.line);
     blank = blank && is_blank(*line);
+  }
+  if (blank) {
+    // Blank lines up to the end of the input are no record.
+    const std::size_t pos = r.pos;
+    const long long line = r.line;
+    while (read_line(r, rec.rest))
+      if (!is_blank(rec.rest)) break;
+    if (r.pos >= r.text.size() && is_blank(rec.rest)) return false;
+    r.pos = pos;
+    r.line = line;
   }
   if (rec.counts.find("V3000") != std::string::npos) {
     sd_place(rec, position, counts_line(rec));
     error("read sdf file : compound " + sd_name(rec, position) +
           " is a V3000 record; only V2000 records are read\n");
   }
+  if (!is_number_field(columns(rec.counts, 1))) counts_refused(rec, position, "atom", 1);
+  if (!is_number_field(columns(rec.counts, 4))) counts_refused(rec, position, "bond", 4);
   const int atoms = column_number(rec.counts, 1);
   const int bonds = column_number(rec.counts, 4);
   for (int k = 0; k < atoms; ++k) {
@@ -126,28 +165,34 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
       sd_refuse("atom or bond count larger than the record's lines", rec, position, r.line);
     rec.nbonds = k + 1;
   }
-  while (read_line(r, rec.rest)) {
+  while (read_line(r, rec.rest))
     if (is_record_end(rec.rest)) return true;
-    blank = blank && is_blank(rec.rest);
-  }
-  // Trailing blank lines (read as an empty counts line) are no record.
-  return !blank;
+  return true;
 }
 
-FILE* open_input() { return xfopen(filestub, "r"); }
-
-[[noreturn]] void input_changed() {
-  error("read sdf file : the input file changed while it was read\n");
+// The 0-based atom number of the bond field at column `first` of bond line k
+// of compound g; refuses a field that is not a number from 1 to the atom count.
+int bond_atom(const SdRecord& rec, int position, int k, std::size_t first, const Graph& g) {
+  const std::string& line = rec.bonds[k];
+  const int n = column_number(line, first);
+  if (!is_number_field(columns(line, first)) || n < 1)
+    sd_refuse("atom number '" + std::string(columns(line, first)) + "' in bond line " +
+                  std::to_string(k + 1) + " is not a number from 1 to " +
+                  std::to_string(rec.natoms),
+              rec, position, bond_line(rec, k));
+  // Beyond the atoms: the lookup's own message.
+  sd_place(rec, position, bond_line(rec, k));
+  if (n > rec.natoms) graph_lookup_vid(n - 1, g);
+  return n - 1;
 }
 
 }  // namespace
 
-int calculate_total_comps() {
+int calculate_total_comps(std::string_view input, std::string& dict_text) {
   DictionaryBuilder dict;
   dictionary_begin(dict, "E -\nE =\nE #\nE ~\n");
-  FILE* fp = open_input();
   LineReader r;
-  line_reader_open(r, fp);
+  line_reader_open(r, input);
   SdRecord rec;
   int count = 0;
   while (sd_next_record(r, rec, count + 1)) {
@@ -160,52 +205,26 @@ int calculate_total_comps() {
     }
     ++count;
   }
-  std::fclose(fp);
-  dictionary_write(dict);
+  dict_text = std::move(dict.text);
   std::printf("total compounds = %d\n", count);
   return count;
 }
 
-std::vector<Graph> init_graph_all(int total_comp) {
-  std::vector<Graph> graphs(total_comp);
-  FILE* fp = open_input();
+int read_sdf_file(std::string_view input, std::vector<Graph>& rule_vec) {
   LineReader r;
-  line_reader_open(r, fp);
-  SdRecord rec;
-  int count = 0;
-  while (sd_next_record(r, rec, count + 1)) {
-    if (count >= total_comp) input_changed();
-    Graph& g = graphs[count];
-    const int a = column_number(rec.counts, 1);
-    const int b = column_number(rec.counts, 4);
-    g.e.assign(2 * b, 0);
-    g.el.assign(2 * b, 0);
-    g.v.assign(a + 1, 0);
-    g.vl.assign(a, 0);
-    g.vid.assign(a, 0);
-    ++count;
-  }
-  std::fclose(fp);
-  if (count != total_comp) input_changed();
-  return graphs;
-}
-
-int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec) {
-  LineReader r;
-  line_reader_open(r, fp);
+  line_reader_open(r, input);
   SdRecord rec;
   std::vector<EdgeEntry> bonds;
   std::vector<EdgeEntry> edges;
   static const char* const kBondLabel[5] = {"", "-", "=", "#", "~"};
   int num = 0;
   while (sd_next_record(r, rec, num + 1)) {
-    if (num >= static_cast<int>(rule_vec.size())) input_changed();
+    SARVIK_ASSERT(num < static_cast<int>(rule_vec.size()), "sdf_reader");
     Graph& g = rule_vec[num];
     const std::string nm = sd_name(rec, num + 1);
-    if (static_cast<int>(name.size()) <= num) name.resize(num + 1);
     name[num] = nm;
-    g.vs = column_number(rec.counts, 1);
-    g.es = 2 * column_number(rec.counts, 4);
+    g.vs = rec.natoms;
+    g.es = 2 * rec.nbonds;
     sd_place(rec, num + 1, counts_line(rec));
     if (g.vs > 999 || g.es > 999)
       error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
@@ -218,11 +237,8 @@ int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec) {
     bonds.clear();
     for (int k = 0; k < g.es / 2; ++k) {
       const std::string& line = rec.bonds[k];
-      const int i = column_number(line, 1) - 1;
-      const int j = column_number(line, 4) - 1;
-      if (i < 0 || j < 0)
-        sd_refuse("atom number 0 or missing in bond line " + std::to_string(k + 1), rec,
-                  num + 1, bond_line(rec, k));
+      const int i = bond_atom(rec, num + 1, k, 1, g);
+      const int j = bond_atom(rec, num + 1, k, 4, g);
       int t = 1;
       if (NoBndLabels == 0) {
         t = column_number(line, 7);
@@ -233,12 +249,11 @@ int read_sdf_file(FILE* fp, std::vector<Graph>& rule_vec) {
       }
       bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
     }
-    // A repeated bond or an atom number beyond the atoms: no one line to blame.
+    // A repeated bond: no one line to blame.
     sd_place(rec, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
     compound_place.active = false;
     ++num;
   }
-  std::fclose(fp);
   return num;
 }

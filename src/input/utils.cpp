@@ -1,8 +1,12 @@
 // Memory, file and line helpers shared by the compound readers and the label
 // loader.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <new>
 
 #include "input/input.h"
@@ -18,43 +22,35 @@ namespace {
 
 void install_memory_handler() { std::set_new_handler(out_of_memory); }
 
-FILE* xfopen(const std::string& path, const char* mode) {
-  FILE* fp = std::fopen(path.c_str(), mode);
-  if (fp == nullptr) error("can't open a file '" + path + "'\n");
-  return fp;
-}
-
-char* chomp(char* str) {
-  for (char* s = str; *s != '\0'; ++s)
-    if (*s == '\n') *s = '\0';
-  return str;
-}
-
-char* fgetl(std::vector<char>& buf, FILE* fp) {
-  if (buf.size() < 2) {
-    std::fprintf(stderr, "%s:%d: input buffer size must be greater than 1\n", "utils",
-                 __LINE__);
-    std::exit(1);
+std::string read_whole_file(const std::string& path) {
+  FILE* fp = std::fopen(path.c_str(), "rb");
+  if (fp == nullptr)
+    error("can't open a file '" + path + "': " + std::strerror(errno) + "\n");
+  // The size a regular file has now is room enough for it; anything read beyond
+  // it (the file grows, or is no regular file) grows the text as it comes.
+  std::string text;
+  std::size_t used = 0;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) {
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec) text.resize(static_cast<std::size_t>(size) + 1);
   }
-  const int size = static_cast<int>(buf.size());
-  if (std::fgets(buf.data(), size, fp) == nullptr) return nullptr;
-  std::size_t len = std::strlen(buf.data());
-  if (len < static_cast<std::size_t>(size - 1) || buf[len - 1] == '\n') return buf.data();
-  // The line is longer than the buffer: grow by 5, 5, 10, 20, ... and read each
-  // piece at the old terminating zero.
-  std::size_t step = 5;
-  for (int round = 0;; ++round) {
-    if (round >= 2) step *= 2;
-    const std::size_t at = buf.size() - 1;
-    buf.resize(buf.size() + step);
-    // End of input right at a buffer boundary: the line read so far is whole.
-    if (std::fgets(buf.data() + at, static_cast<int>(step + 1), fp) == nullptr) {
-      buf[at] = '\0';
-      return buf.data();
-    }
-    const std::size_t piece = std::strlen(buf.data() + at);
-    if (piece < step || buf[at + piece - 1] == '\n') return buf.data();
+  for (;;) {
+    if (used == text.size()) text.resize(std::max(text.size() * 2, used + (std::size_t{1} << 16)));
+    const std::size_t n = std::fread(text.data() + used, 1, text.size() - used, fp);
+    used += n;
+    if (n == 0) break;
   }
+  // A read error (a directory given as input, say) must not pass for an empty
+  // file.
+  if (std::ferror(fp)) {
+    const int err = errno;
+    std::fclose(fp);
+    error("can't read the file '" + path + "': " + std::strerror(err) + "\n");
+  }
+  std::fclose(fp);
+  text.resize(used);
+  return text;
 }
 
 void split_line_all_char(const char* str, int* count, std::vector<std::string>& array) {
