@@ -32,27 +32,43 @@ TEST(Run, FilesThatCannotBeOpenedEndTheRun) {
   const std::string dir = scratch_dir();
   auto r = run_sarvik({"missing.sdf"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "can't open a file 'missing.sdf'\n");
+  EXPECT_EQ(r.out, "can't open a file 'missing.sdf': No such file or directory\n");
 
   // A directory opens but cannot be read: that is no empty input.
   std::filesystem::create_directory(dir + "/folder.sdf");
   r = run_sarvik({"folder.sdf"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "can't read the file 'folder.sdf'\n");
+  EXPECT_EQ(r.out, "can't read the file 'folder.sdf': Is a directory\n");
 
+  // Outputs that cannot be created are found before any work is done.
   test_support::write_text(dir + "/m.sdf", kEthanol);
   r = run_sarvik({"-ofile", "no/such/dir/m", "m.sdf"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "can't open a file 'no/such/dir/m_frag.sdf'\n");
-  EXPECT_FALSE(file_exists(dir + "/m.sdf.dict"));
-
-  // The descriptor file is created last: the sweep has run, the fragment file is
-  // complete, and the failure is still reported.
+  EXPECT_EQ(r.out, "can't open a file 'no/such/dir/m_frag.sdf': No such file or directory\n");
   std::filesystem::create_directory(dir + "/m.out");
   r = run_sarvik({"-lmax", "1", "m.sdf"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("total features stored after freq elimination = 2\n"), std::string::npos);
-  EXPECT_NE(r.out.find("can't open a file 'm.out'\n"), std::string::npos);
+  EXPECT_EQ(r.out, "can't open a file 'm.out': Is a directory\n");
+
+  // An output never replaces the input, whatever the names say.
+  std::filesystem::copy_file(dir + "/m.sdf", dir + "/x_frag.sdf");
+  std::filesystem::copy_file(dir + "/m.sdf", dir + "/y.out");
+  r = run_sarvik({"-ofile", "./x", "x_frag.sdf"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "can't write the file './x_frag.sdf': it is the input file 'x_frag.sdf'\n");
+  r = run_sarvik({"y.out"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "can't write the file 'y.out': it is the input file 'y.out'\n");
+  EXPECT_EQ(read_text(dir + "/x_frag.sdf"), kEthanol);
+  EXPECT_EQ(read_text(dir + "/y.out"), kEthanol);
+
+  // Compressed input is refused, not read as a compound with a binary name.
+  test_support::write_text(dir + "/z.sdf", std::string("\x1f\x8b\x08\x00\x00\x00", 6));
+  r = run_sarvik({"z.sdf"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "the input file 'z.sdf' is compressed (gzip); compressed input is not read: unpack "
+            "it first, for example with gunzip -c 'z.sdf' > unpacked.sdf\n");
 }
 
 TEST(Run, ClosedStandardOutputDoesNotLeakIntoTheFragmentFile) {

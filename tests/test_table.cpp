@@ -60,13 +60,42 @@ TEST_F(Table, FullTable) {
   // Every slot occupied: a known fragment is still found (one full probe round).
   hash_graph(c, count, t, 0);
   EXPECT_EQ(count, 3);
-  EXPECT_EQ(csr[0][2].freq, 2);
+  EXPECT_EQ(csr_occurrences(0, 2), 2u);
   EXPECT_FATAL_STDOUT(hash_graph(bond(2, 2, 1), count, t, 0), "HASH TABLE FULL: INCREASE THE SIZE\n");
   // A slot released by the sweep is not free either.
   int k = 0;
   freqt = 9;  // nothing is written
   sweep_length(t, k, nullptr);
   EXPECT_FATAL_STDOUT(hash_graph(a, count, t, 0), "HASH TABLE FULL: INCREASE THE SIZE\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Occurrences past 2^32 of one fragment in one compound (reachable: a star of 499
+// leaves holds C(499, 4) four-bond stars) are counted and written in full.
+TEST_F(Table, OccurrencesPastTwoToTheThirtyTwo) {
+  FragmentTable t = initialize_hash(5);
+  int count = 0, k = 0;
+  const Graph a = bond(0, 0, 4);
+  map.assign(2, -1);
+  name = {"none", "star"};
+  hash_graph(a, count, t, 1);
+  csr[1][0].freq = 0xFFFFFFFFu;
+  hash_graph(a, count, t, 1);
+  hash_graph(a, count, t, 1);
+  EXPECT_EQ(csr_occurrences(1, 0), 0x100000001u);
+  std::FILE* frag = std::tmpfile();
+  sweep_length(t, k, frag);
+  std::fclose(frag);
+  const std::string path = test_support::scratch_dir() + "/d.out";
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  ::testing::internal::CaptureStdout();
+  write_file(2, out);
+  ::testing::internal::GetCapturedStdout();
+  std::fclose(out);
+  EXPECT_EQ(test_support::read_text(path), "\"none\",0\n\"star\",1,1,4294967297\n");
 }
 
 }  // namespace

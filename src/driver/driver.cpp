@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,12 +77,6 @@ bool stderr_is_terminal() {
 #endif
 }
 
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-
 }  // namespace
 
 int sarvik_main(int argc, char** argv) {
@@ -98,10 +91,9 @@ int sarvik_main(int argc, char** argv) {
   hashdict.clear();
   FragmentTable hashg = initialize_hash();
 
-  // The fragment file is created before loading, so a stale one of the same name
-  // is emptied even when loading then fails.
-  std::unique_ptr<FILE, FileCloser> fp(open_rules_file());
-  if (!fp) error("can't open a file '" + rules_file_name() + "'\n");
+  // Both outputs are created before loading, so that a run that cannot write its
+  // results says so at once.
+  const RunOutputs outputs = open_run_outputs();
 
   std::vector<Graph> G = read_compounds();
   const int total = static_cast<int>(G.size());
@@ -121,7 +113,8 @@ int sarvik_main(int argc, char** argv) {
       live.show(threshold, i + 1, total, count);
     }
     live.erase();
-    sweep_length(hashg, k, fp.get());
+    sweep_length(hashg, k, outputs.frag);
+    check_run_output(outputs.frag);
     std::printf("total upto this threshold = %d,value of k = %d\n", count, k);
   }
   std::printf("total features stored after freq elimination = %d\n", k);
@@ -132,13 +125,7 @@ int sarvik_main(int argc, char** argv) {
   hashg = FragmentTable{};
   cl_free_work_area();
 
-  // A fragment file that could not be written completely is a failed run.
-  FILE* frag = fp.release();
-  const bool frag_failed = std::ferror(frag) != 0;
-  if (std::fclose(frag) != 0 || frag_failed)
-    error("can't write the fragment file '" + rules_file_name() + "'\n");
-
-  write_file(total);
-  remove_intermediate_files();
+  write_file(total, outputs.out);
+  commit_run_outputs();
   return 0;
 }

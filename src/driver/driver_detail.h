@@ -1,6 +1,8 @@
 // Internals of the run driver that tests reach: the command line and the run.
 #pragma once
 
+#include <cstdio>
+
 // Option code of one argument: 1 -ds, 2 -lmin, 3 -lmax, 4 -fmin, 5 -ofile,
 // 6 -help, 7 -NoAtmLabels, 8 -NoBndLabels, 0 anything else.
 int get_argument(const char* str);
@@ -15,3 +17,23 @@ void initialize_var(int argc, char** argv);
 
 // The whole run; returns the exit status of a complete run (0).
 int sarvik_main(int argc, char** argv);
+
+// The run's output files, open under temporary names beside their final names.
+struct RunOutputs {
+  FILE* frag = nullptr;  // the fragment file
+  FILE* out = nullptr;   // the descriptor file
+};
+
+// Refuses outputs that would replace the input file or that name a folder, then
+// creates both temporaries (exclusively, never through a link); ends the run with
+// "can't open a file '<name>': <reason>" when one cannot be created. From here on
+// the temporaries are removed at every exit and on SIGINT and SIGTERM (after
+// which the process ends by that signal).
+RunOutputs open_run_outputs();
+// Ends the run naming the file when a write to output fp has failed.
+void check_run_output(FILE* fp);
+// Flushes and closes both outputs, checking every write, then renames them over
+// the final names.
+void commit_run_outputs();
+// Closes and removes the temporaries not yet renamed.
+void discard_run_outputs();

@@ -2,8 +2,10 @@
 // the assertion macro and the naming of a run's files.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A compound or fragment graph: compressed adjacency lists holding every bond in
@@ -46,9 +48,12 @@ struct graph_hashtbl {
 };
 
 // One entry of a compound's occurrence list.
+// One compound may hold one fragment more than 2^32 times (a star of 499 leaves
+// holds C(499, 4) four-bond stars), but entries stay 8 bytes: freq counts modulo
+// 2^32 and each wrap is carried into csr_carry (see csr_occurrences).
 struct CSR {
-  int id;    // fragment id
-  int freq;  // occurrences of that fragment in the compound
+  int id;              // fragment id
+  std::uint32_t freq;  // occurrences of that fragment in the compound, modulo 2^32
 };
 
 // Bookkeeping of one compound's occurrence list.
@@ -83,6 +88,16 @@ extern std::vector<std::string> name;      // compound names in input order
 extern std::vector<std::vector<CSR>> csr;  // occurrence list per compound
 extern std::vector<CSRcount> csrcount;     // bookkeeping per compound
 extern LabelSet ls;                        // the run's label set
+// The wraps of CSR::freq, by compound << 32 | entry; nearly always empty.
+extern std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
+
+// One more occurrence in entry `entry` of compound compid's occurrence list.
+inline void csr_count_one(int compid, int entry, CSR& e) {
+  if (++e.freq == 0)
+    ++csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)];
+}
+// The occurrences of entry `entry` of compound compid's occurrence list.
+std::uint64_t csr_occurrences(int compid, int entry);
 
 // The compound being read, named in fatal messages about it. The readers make it
 // active while they parse or build a compound and inactive after it.
@@ -112,7 +127,3 @@ void reset_run_settings();
 // Run files. Names are the stem or input name followed by a fixed suffix.
 std::string rules_file_name();   // outfile + "_frag.sdf", or "_frag.mol2" for Mol2 input
 std::string output_file_name();  // outfile + ".out"
-std::string concat_str_for_dict();  // filestub + ".dict"
-FILE* open_rules_file();   // null when it cannot be created; one open at a time
-FILE* open_output_file();  // null when it cannot be created; one open at a time
-void remove_intermediate_files();  // deletes the dictionary file; failure ignored

@@ -24,6 +24,15 @@ std::vector<std::string> name;
 std::vector<std::vector<CSR>> csr;
 std::vector<CSRcount> csrcount;
 LabelSet ls;
+std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
+
+std::uint64_t csr_occurrences(int compid, int entry) {
+  const std::uint64_t low = csr[compid][entry].freq;
+  if (csr_carry.empty()) return low;
+  const auto it =
+      csr_carry.find(static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry));
+  return it == csr_carry.end() ? low : it->second << 32 | low;
+}
 
 void reset_run_settings() {
   option = "QZ";
@@ -42,6 +51,7 @@ void reset_run_settings() {
   name.clear();
   csr.clear();
   csrcount.clear();
+  csr_carry.clear();
   ls = LabelSet{};
   compound_place = CompoundPlace{};
 }
@@ -70,29 +80,3 @@ std::string rules_file_name() { return outfile + (filetype == 1 ? "_frag.mol2" :
 
 std::string output_file_name() { return outfile + ".out"; }
 
-std::string concat_str_for_dict() { return filestub + ".dict"; }
-
-namespace {
-
-// Opens path for writing with a buffer of 1 MiB from buf, so that the many small
-// records of a run go out in few large writes. buf lives as long as the process;
-// it serves one open file at a time.
-FILE* open_for_writing(const std::string& path, std::vector<char>& buf) {
-  FILE* fp = std::fopen(path.c_str(), "w");
-  if (fp) {
-    buf.resize(std::size_t{1} << 20);
-    std::setvbuf(fp, buf.data(), _IOFBF, buf.size());
-  }
-  return fp;
-}
-
-std::vector<char> rules_buffer;
-std::vector<char> output_buffer;
-
-}  // namespace
-
-FILE* open_rules_file() { return open_for_writing(rules_file_name(), rules_buffer); }
-
-FILE* open_output_file() { return open_for_writing(output_file_name(), output_buffer); }
-
-void remove_intermediate_files() { std::remove(concat_str_for_dict().c_str()); }

@@ -273,7 +273,7 @@ void record_occurrence(FragmentTable::Live& f, int compid) {
 #endif
   if (known) {
     SARVIK_ASSERT(f.last_entry < cc.size && csr[compid][f.last_entry].id == f.id, kModule);
-    ++csr[compid][f.last_entry].freq;
+    csr_count_one(compid, f.last_entry, csr[compid][f.last_entry]);
   } else {
     ++f.count;
     f.last_comp = compid;
@@ -363,7 +363,7 @@ void store_id(int id, int compid) {
   SARVIK_ASSERT(cc.offset <= cc.size, kModule);
   const int j = find(csr[compid], cc.size, cc.offset, id);
   if (j >= 0)
-    ++csr[compid][j].freq;
+    csr_count_one(compid, j, csr[compid][j]);
   else
     append_entry(id, compid);
 }
@@ -401,10 +401,7 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
   t.generation = next_generation();
 }
 
-void write_file(int total) {
-  const std::string fname = output_file_name();
-  FILE* fp = open_output_file();
-  if (!fp) error("can't open a file '" + fname + "'\n");
+void write_file(int total, FILE* fp) {
   std::fputs("Descriptors generated : writing id and frequency files\n", stdout);
   SARVIK_ASSERT(total >= 0 && total <= static_cast<int>(csrcount.size()) &&
                     total <= static_cast<int>(csr.size()) &&
@@ -426,7 +423,7 @@ void write_file(int total) {
     const std::string_view title(name[i].c_str());
     line.used = 0;
     char* p = line.room(2 * title.size() + 16 + kIntChars +
-                        static_cast<std::size_t>(n) * (2 + 2 * kIntChars));
+                        static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
     *p++ = '"';
     for (const char c : title) {
       *p++ = c;
@@ -441,13 +438,11 @@ void write_file(int total) {
         *p++ = ',';
         p = put_int(p, d);
         *p++ = ',';
-        p = put_int(p, list[j].freq);
+        p = put_uint64(p, csr_occurrences(i, j));
       }
     }
     *p++ = '\n';
     line.close(p);
     line.write(fp);
   }
-  const bool failed = std::ferror(fp) != 0;
-  if (std::fclose(fp) != 0 || failed) error("can't write a file '" + fname + "'\n");
 }

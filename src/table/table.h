@@ -20,7 +20,7 @@ struct FragmentTable {
     unsigned key;    // hash key of its canonical form
     int slot;        // the slot it occupies
     int id;          // its fragment id
-    int count;       // distinct compounds that met it at this length
+    std::int64_t count;  // distinct compounds that met it at this length
     int last_comp;   // the last compound that met it
     int last_entry;  // index of that compound's occurrence entry for it
     int at;          // first element of its packed form in `packed`
@@ -88,8 +88,9 @@ void store_id(int id, int compid);
 // length is released. Affects output: descriptor ids follow slot order.
 void sweep_length(FragmentTable& hashg, int& k, FILE* fp);
 
-// Writes the descriptor file for compounds 0 .. total-1 through map.
-void write_file(int total);
+// Writes the descriptor file for compounds 0 .. total-1 through map to fp (left
+// open: the caller checks and closes it).
+void write_file(int total, FILE* fp);
 
 // Fragment writers: one record for fragment graph g (v, vl, e, el, vs and es are
 // read) titled with fragment id `id`.

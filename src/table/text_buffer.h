@@ -5,6 +5,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -28,6 +29,9 @@ struct TextBuffer {
 
 // Characters of int text at most: sign and ten digits.
 inline constexpr std::size_t kIntChars = 11;
+
+// Characters of 64-bit integer text at most: twenty digits.
+inline constexpr std::size_t kInt64Chars = 20;
 
 // A string literal; its length is known at compile time.
 template <std::size_t N>
@@ -64,4 +68,10 @@ inline char* put_int(char* p, int x, int width = 0) {
   for (int k = n; k < width; ++k) *p++ = ' ';
   std::memcpy(p, digits, static_cast<std::size_t>(n));
   return p + n;
+}
+
+// x in decimal, as many digits as it has.
+inline char* put_uint64(char* p, std::uint64_t x) {
+  if (x <= 2147483647) return put_int(p, static_cast<int>(x));
+  return std::to_chars(p, p + kInt64Chars, x).ptr;
 }

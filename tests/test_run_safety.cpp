@@ -1,0 +1,174 @@
+// What happens around a run: earlier results survive a failed, stopped or
+// starved run; nothing is written beside the input; runs side by side on one
+// input do not disturb each other.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using test_support::read_text;
+using test_support::run_sarvik;
+using test_support::scratch_dir;
+using test_support::shell_quote;
+
+namespace {
+
+// The names in dir, sorted: what runs left behind.
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Runs a shell command line in dir; its exit status as the shell shows it.
+int shell(const std::string& dir, const std::string& line) {
+  const int raw = std::system(("cd " + shell_quote(dir) + " && (" + line + ")").c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+const std::string kSarvik = shell_quote(SARVIK_BINARY);
+
+// Mounts a small tmpfs at dir (made here); false where that is not allowed.
+bool mount_tmpfs(const std::string& dir, const std::string& size) {
+  std::filesystem::create_directories(dir);
+  return geteuid() == 0 &&
+         std::system(("mount -t tmpfs -o size=" + size + " tmpfs " + shell_quote(dir) +
+                      " 2>/dev/null").c_str()) == 0;
+}
+
+void unmount(const std::string& dir) {
+  std::system(("umount " + shell_quote(dir) + " 2>/dev/null").c_str());
+}
+
+}  // namespace
+
+// A run that fails at any point, or is stopped by SIGTERM or SIGINT, leaves the
+// previous run's outputs byte for byte and no temporary file.
+TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
+  const std::string dir = scratch_dir();
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+  const std::string atom = "    0.0000    0.0000    0.0000 C   0  0\n";
+  test_support::write_text(dir + "/bad.sdf", read_text(dir + "/m.sdf") + "bad\n\n\n  2  1\n" +
+                                                 atom + atom + "  1  9  1\n$$$$\n");
+  ASSERT_EQ(run_sarvik({"-lmax", "3", "m.sdf"}, dir).status, 0);
+  const std::string out = read_text(dir + "/m.out");
+  const std::string frag = read_text(dir + "/m_frag.sdf");
+  const std::vector<std::string> names = names_in(dir);
+  const auto unchanged = [&](const std::string& what) {
+    EXPECT_EQ(read_text(dir + "/m.out"), out) << what;
+    EXPECT_EQ(read_text(dir + "/m_frag.sdf"), frag) << what;
+    EXPECT_EQ(names_in(dir), names) << what;
+  };
+  auto r = run_sarvik({"-ofile", "m", "bad.sdf"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("in compound 48 'bad'"), std::string::npos) << r.out;
+  unchanged("bad compound");
+  r = run_sarvik({"-ofile", "m", "-fmin", "1", "-lmin", "1", "-lmax", "3", "missing.sdf"}, dir);
+  EXPECT_EQ(r.status, 1);
+  unchanged("missing input");
+  // Long enough (-lmax 14) to be in the middle of the sweep after a second.
+  EXPECT_EQ(shell(dir, "timeout --preserve-status -s TERM 1 " + kSarvik +
+                           " -lmax 14 m.sdf > /dev/null"),
+            128 + 15);
+  unchanged("SIGTERM");
+  EXPECT_EQ(shell(dir, "timeout --preserve-status -s INT 1 " + kSarvik +
+                           " -lmax 14 m.sdf > /dev/null"),
+            128 + 2);
+  unchanged("SIGINT");
+}
+
+// A device that fills up mid-run: the write failure names the file and the
+// reason, and the outputs of the run before are kept. Where no tmpfs can be
+// mounted, a file size limit makes the writes fail instead.
+TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
+  const std::string dir = scratch_dir();
+  const std::string dev = dir + "/dev";
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+  const bool mounted = mount_tmpfs(dev, "1m");
+  std::string limit = "";
+  if (!mounted) {
+    std::cout << "[ note ] no tmpfs here: a file size limit (ulimit -f) fails the writes\n";
+    limit = "trap '' XFSZ; ulimit -f 256; ";
+  }
+  ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "dev/m", "m.sdf"}, dir).status, 0);
+  const std::string out = read_text(dev + "/m.out");
+  const std::string frag = read_text(dev + "/m_frag.sdf");
+  if (mounted) shell(dir, "dd if=/dev/zero of=dev/fill bs=4096 2>/dev/null; true");
+  const std::vector<std::string> names = names_in(dev);
+  EXPECT_EQ(shell(dir, limit + kSarvik + " -lmax 7 -ofile dev/m m.sdf > run.txt"), 1);
+  const std::string said = read_text(dir + "/run.txt");
+  const std::string reason = mounted ? "No space left on device" : "File too large";
+  EXPECT_NE(said.find("can't write the file 'dev/m_frag.sdf': " + reason + "\n"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(read_text(dev + "/m.out"), out);
+  EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
+  EXPECT_EQ(names_in(dev), names);
+  if (mounted) unmount(dev);
+}
+
+// Nothing is written beside the input: a read-only input folder works with
+// -ofile elsewhere, and links planted at names a run might use are left alone
+// (an output name that is a link is replaced, its target kept).
+TEST(RunSafety, NothingIsWrittenBesideTheInput) {
+  const std::string dir = scratch_dir();
+  const std::string in = dir + "/in";
+  const bool mounted = mount_tmpfs(in, "4m");
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), in + "/m.sdf");
+  test_support::write_text(dir + "/victim", "keep me\n");
+  std::filesystem::create_symlink(dir + "/victim", in + "/m.sdf.dict");
+  std::filesystem::create_symlink(dir + "/victim", dir + "/r.out");
+  if (mounted)
+    ASSERT_EQ(shell(dir, "mount -o remount,ro in"), 0);
+  else if (geteuid() != 0)
+    std::filesystem::permissions(in, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+  else
+    std::cout << "[ note ] root without tmpfs: the input folder stays writable\n";
+  const auto r = run_sarvik({"-lmax", "3", "-ofile", "r", in + "/m.sdf"}, dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_text(dir + "/victim"), "keep me\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(in + "/m.sdf.dict"));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "/r.out"));
+  EXPECT_EQ(read_text(dir + "/r.out").substr(0, 5), "\"ZINC");
+  EXPECT_EQ(names_in(in), (std::vector<std::string>{"m.sdf", "m.sdf.dict"}));
+  if (mounted)
+    unmount(in);
+  else
+    std::filesystem::permissions(in, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add);
+}
+
+// Two runs on one input at the same time, with different options and stems,
+// give exactly what each gives alone, 20 times out of 20.
+TEST(RunSafety, SimultaneousRunsOnOneInput) {
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"-ds TF -lmax 4 -ofile a m.sdf", "-ds PF -lmax 4 -ofile b m.sdf"},
+      {"-lmax 4 -ofile a m.mol2", "-NoAtmLabels -lmax 4 -ofile b m.mol2"}};
+  for (const auto& [one, two] : pairs) {
+    const std::string dir = scratch_dir(one.substr(one.size() - 4));
+    std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+    std::filesystem::copy_file(test_support::data_path("cdk2.mol2"), dir + "/m.mol2");
+    const std::string frag = two.find("mol2") != std::string::npos ? "_frag.mol2" : "_frag.sdf";
+    ASSERT_EQ(shell(dir, kSarvik + " " + one + " > a.txt && mv a.out a0.out && mv a" + frag + " a0" + frag), 0);
+    ASSERT_EQ(shell(dir, kSarvik + " " + two + " > b.txt && mv b.out b0.out && mv b" + frag + " b0" + frag), 0);
+    for (int round = 0; round < 10; ++round) {
+      ASSERT_EQ(shell(dir, kSarvik + " " + one + " > a1.txt & " + kSarvik + " " + two +
+                               " > b1.txt; s=$?; wait $! ; t=$?; exit $((s + t))"),
+                0)
+          << one << " | " << two;
+      for (const std::string s : {"a", "b"}) {
+        EXPECT_EQ(read_text(dir + "/" + s + ".out"), read_text(dir + "/" + s + "0.out")) << s;
+        EXPECT_EQ(read_text(dir + "/" + s + frag), read_text(dir + "/" + s + "0" + frag)) << s;
+        EXPECT_EQ(read_text(dir + "/" + s + "1.txt"), read_text(dir + "/" + s + ".txt")) << s;
+      }
+    }
+  }
+}
