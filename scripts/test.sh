@@ -13,3 +13,23 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_SANITIZE
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# A short fuzzing run of the whole pipeline where clang and libFuzzer are present
+# (FUZZ_SECONDS, default 60; 0 skips it). It starts from a copy of the committed
+# corpus; a crash, a hang or a leak fails the test command and leaves the input
+# under build/fuzz/findings/.
+fuzz_seconds="${FUZZ_SECONDS:-60}"
+if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ > /dev/null &&
+   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DSARVIK_FUZZER=ON -DSARVIK_TESTS=OFF > build/fuzz.log 2>&1 &&
+   cmake --build build/fuzz -j "$jobs" --target sarvik_fuzz >> build/fuzz.log 2>&1; then
+  rm -rf build/fuzz/corpus build/fuzz/findings build/fuzz/tmp
+  mkdir -p build/fuzz/findings build/fuzz/tmp
+  cp -r tests/fuzz/corpus build/fuzz/corpus
+  echo "fuzzing the pipeline for $fuzz_seconds seconds"
+  TMPDIR="$PWD/build/fuzz/tmp" build/fuzz/sarvik_fuzz build/fuzz/corpus \
+    -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 -max_len=8192 \
+    -close_fd_mask=1 -artifact_prefix=build/fuzz/findings/ -print_final_stats=1 2>&1 | tail -n 12
+else
+  echo "fuzzing skipped: clang++ with libFuzzer is not available (apt-get install clang libclang-rt-dev)"
+fi

@@ -198,18 +198,3 @@ TEST(Run, RenumberedAtomsGiveTheSameDescriptors) {
   ASSERT_EQ(da.size(), db.size());
   for (std::size_t i = 0; i < da.size(); ++i) EXPECT_EQ(da[i], db[i]) << "compound " << i + 1;
 }
-
-// Progress lines reach a redirected standard output as they are printed: a run
-// killed before its end (no exit, so no flush at exit) has left them there.
-TEST(Run, ProgressLinesAppearWhileTheRunGoes) {
-  const std::string dir = scratch_dir();
-  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
-  const std::string cmd = "cd " + test_support::shell_quote(dir) + " && timeout -s KILL 2 " +
-                          test_support::shell_quote(SARVIK_BINARY) +
-                          " -lmax 14 m.sdf > progress.txt 2> /dev/null";
-  const int raw = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  ASSERT_EQ(WEXITSTATUS(raw), 128 + 9) << "the run should still be going after 2 seconds";
-  const std::string out = read_text(dir + "/progress.txt");
-  EXPECT_EQ(out.substr(0, 36), "total compounds = 47\nthreshold = 1\nt") << out;
-}

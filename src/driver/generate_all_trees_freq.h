@@ -117,6 +117,10 @@ void reset_run_settings();
 // "  in compound <position> '<name>' at line <line> of '<input file>'" (without
 // "at line <line>" when the line is 0).
 [[noreturn]] void error(const std::string& str);
+#ifdef SARVIK_FUZZ
+// In the fuzzing build error() throws this instead of ending the process.
+struct FatalError {};
+#endif
 
 // Internal invariant check, never compiled out: prints the expression and the
 // module, then aborts. Input data must never be able to reach one.

@@ -146,10 +146,13 @@ RunOutputs open_run_outputs() {
 }
 
 void check_run_output(FILE* fp) {
+  if (!std::ferror(fp)) return;
+  // The failed write is tried once more, so that errno tells why it failed.
+  errno = 0;
+  std::fflush(fp);
   const int err = errno;
   for (Pending& p : pending)
-    if (p.fp == fp && std::ferror(fp))
-      error("can't write the file '" + p.final_name + "': " + reason(err) + "\n");
+    if (p.fp == fp) error("can't write the file '" + p.final_name + "': " + reason(err) + "\n");
 }
 
 void commit_run_outputs() {

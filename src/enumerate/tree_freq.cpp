@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr const char* kModule = "tree_freq";
+[[maybe_unused]] constexpr const char* kModule = "tree_freq";
 
 // The indexes start over, between compounds, once they reach these sizes: the
 // growth index at 5/8 of 2^19 slots (8 MiB; it grows at 3/4, so one more

@@ -9,7 +9,7 @@
 #   expected.tar.gz  the same for large expected files, packed
 #   inputs           optional: files of tests/data to copy in, one name per line
 #   anything else    input files, copied into the scratch folder before the run
-# After a run with status 0 no dictionary file may remain.
+# No scratch or temporary file may remain after the run.
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -75,11 +75,10 @@ if(EXISTS ${CASE_DIR}/expected.tar.gz)
     compare(${unpacked}/${n} ${WORK_DIR}/${n} "${n}")
   endforeach()
 endif()
-if("${expected_status}" STREQUAL "0")
-  file(GLOB_RECURSE leftovers ${WORK_DIR}/*.dict)
-  if(leftovers)
-    string(APPEND failures "dictionary file left behind: ${leftovers}\n")
-  endif()
+# Whatever the status, no scratch or temporary file may remain.
+file(GLOB_RECURSE leftovers ${WORK_DIR}/*.dict ${WORK_DIR}/*.tmp*)
+if(leftovers)
+  string(APPEND failures "scratch or temporary file left behind: ${leftovers}\n")
 endif()
 
 if(failures)

@@ -1,0 +1,92 @@
+// Fuzzing harness over the whole run: readers, enumeration, canonical forms,
+// table and both writers. The first byte of an input chooses the options, the
+// rest is the compound file. Built with libFuzzer (clang) as sarvik_fuzz, and
+// with a replaying main as fuzz_replay, which runs the committed corpus under
+// the sanitizers on every test run.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "canon/cl_freq.h"
+#include "driver/driver_detail.h"
+#include "driver/generate_all_trees_freq.h"
+
+namespace {
+
+// A private folder for the input and outputs of every run of this process.
+const std::string& work_dir() {
+  static const std::string dir = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string t = (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/sarvik_fuzz_XXXXXX";
+    if (mkdtemp(t.data()) == nullptr) std::abort();
+    return t;
+  }();
+  return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  // Option byte: bit 0 Mol2, bits 1-2 fragment type, bit 3 -NoAtmLabels, bit 4
+  // -NoBndLabels, bit 5 -fmin 2, bits 6-7 -lmax 1 + value (at most 4, so each
+  // input runs in milliseconds).
+  const std::uint8_t o = data[0];
+  const std::string input = work_dir() + ((o & 1) ? "/in.mol2" : "/in.sdf");
+  if (FILE* f = std::fopen(input.c_str(), "wb")) {
+    std::fwrite(data + 1, 1, size - 1, f);
+    std::fclose(f);
+  } else {
+    std::abort();
+  }
+  std::vector<std::string> args = {"Sarvik", "-ds", ((o >> 1) & 3) == 1 ? "TF" : ((o >> 1) & 3) == 2 ? "PF" : "QZ",
+                                   "-lmax", std::to_string(1 + (o >> 6)), "-ofile", work_dir() + "/out"};
+  if (o & 8) args.push_back("-NoAtmLabels");
+  if (o & 16) args.push_back("-NoBndLabels");
+  if (o & 32) args.insert(args.end(), {"-fmin", "2"});
+  args.push_back(input);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  reset_run_settings();
+  cl_free_work_area();
+  try {
+    sarvik_main(static_cast<int>(args.size()), argv.data());
+  } catch (const FatalError&) {
+    discard_run_outputs();
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
+#ifdef SARVIK_FUZZ_REPLAY
+// Runs every file named on the command line, or every file of the folders named
+// there, through the harness.
+int main(int argc, char** argv) {
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
+  int runs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::vector<std::filesystem::path> files;
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& e : std::filesystem::directory_iterator(argv[i])) files.push_back(e.path());
+    } else {
+      files.emplace_back(argv[i]);
+    }
+    for (const auto& p : files) {
+      std::FILE* f = std::fopen(p.c_str(), "rb");
+      if (!f) return 1;
+      std::vector<std::uint8_t> bytes;
+      for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+      std::fclose(f);
+      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      ++runs;
+    }
+  }
+  std::filesystem::remove_all(work_dir());
+  std::fprintf(stderr, "replayed %d inputs\n", runs);
+  return runs > 0 ? 0 : 1;
+}
+#endif
