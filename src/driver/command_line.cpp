@@ -47,9 +47,10 @@ bool ends_in_mol2(const std::string& component) {
 }  // namespace
 
 int get_argument(const char* str) {
-  static const char* const kOptions[] = {"-ds",   "-lmin", "-lmax",        "-fmin",
-                                         "-ofile", "-help", "-NoAtmLabels", "-NoBndLabels"};
-  for (int i = 0; i < 8; ++i)
+  static const char* const kOptions[] = {"-ds",          "-lmin",        "-lmax",
+                                         "-fmin",        "-ofile",       "-help",
+                                         "-NoAtmLabels", "-NoBndLabels", "-dspace"};
+  for (int i = 0; i < 9; ++i)
     if (std::strcmp(str, kOptions[i]) == 0) return i + 1;
   return 0;
 }
@@ -115,6 +116,13 @@ void print_help() {
       "then the output stem is the same as \n\t input stem. \n\n",
       stdout);
   std::fputs(
+      " -dspace <fragment file> \n\t Counts the fragments of the input compounds in the descriptor \n\t "
+      "space of an earlier run: record n of that run's fragment file \n\t is descriptor n. "
+      "Fragments outside the space are not counted, \n\t and the fragment file is not "
+      "written. Give -ds, -lmin, -lmax, \n\t -NoAtmLabels and -NoBndLabels as in that run; "
+      "-fmin has no \n\t meaning here. \n\n",
+      stdout);
+  std::fputs(
       " -help, -h, --help \n\t Prints this text and stops. \n\n"
       " --version \n\t Prints the version of Sarvik and stops. \n\n",
       stdout);
@@ -127,7 +135,7 @@ bool is_help(const char* a) {
 }
 
 // Whether option code c takes the next argument as its value.
-bool takes_value(int c) { return c >= 1 && c <= 5; }
+bool takes_value(int c) { return (c >= 1 && c <= 5) || c == 9; }
 
 [[noreturn]] void usage_error(const std::string& what) {
   const std::string line = "Error: " + what + "\n";
@@ -162,6 +170,7 @@ void initialize_var(int argc, char** argv) {
   }
 
   bool stem_fixed = false;
+  bool fmin_given = false;
   int i = 1;
   while (i < argc - 1) {
     const int code = get_argument(argv[i]);
@@ -190,6 +199,7 @@ void initialize_var(int argc, char** argv) {
                                  : "\nError: Invalid value for fmin\n");
         }
         (code == 2 ? mint : code == 3 ? maxt : freqt) = n;
+        fmin_given = fmin_given || code == 4;
         break;
       }
       case 5:
@@ -203,6 +213,10 @@ void initialize_var(int argc, char** argv) {
       case 8:
         NoBndLabels = 1;
         break;
+      case 9:
+        ++i;
+        dspace_file = argv[i];
+        break;
       default:
         break;
     }
@@ -212,6 +226,10 @@ void initialize_var(int argc, char** argv) {
   if (i > argc - 1)
     usage_error("no input file: " + std::string(argv[argc - 2]) + " took the last argument '" +
                 std::string(argv[argc - 1]) + "' as its value");
+
+  if (fmin_given && !dspace_file.empty())
+    usage_error("-fmin has no meaning with -dspace: every fragment of the descriptor space "
+                "is counted");
 
   opt = option == "TF" ? 2 : option == "PF" ? 3 : 1;
   filestub = argv[argc - 1];

@@ -92,33 +92,53 @@ int sarvik_main(int argc, char** argv) {
   FragmentTable hashg = initialize_hash();
 
   // Both outputs are created before loading, so that a run that cannot write its
-  // results says so at once.
-  const RunOutputs outputs = open_run_outputs();
+  // results says so at once. A run in an earlier run's descriptor space writes no
+  // fragment file.
+  const bool in_space = !dspace_file.empty();
+  const RunOutputs outputs = open_run_outputs(!in_space);
 
-  std::vector<Graph> G = read_compounds();
+  // The space's records are taken as they are read: only their trees are kept.
+  DescriptorSpace space;
+  const int no_atm = NoAtmLabels;
+  const int no_bnd = NoBndLabels;
+  const GraphSink add_to_space = [&space, no_atm, no_bnd](int position, Graph& record) {
+    descriptor_space_add(space, position, record, name[position], no_atm, no_bnd);
+  };
+  std::vector<Graph> G = read_compounds(in_space ? &add_to_space : nullptr);
   const int total = static_cast<int>(G.size());
+  if (in_space) descriptor_space_check_repeats(space);
 
   int count = 0;  // fragment ids handed out, all lengths together
-  int k = 0;      // descriptor ids handed out, all lengths together
+  int k = 0;      // descriptor ids handed out (in a space: met), all lengths together
   LiveProgress live;
   live.on = stderr_is_terminal();
   // A wide counter, so that -lmax at the largest int still ends the sweep.
   for (long long length = mint; length <= maxt; ++length) {
     threshold = static_cast<int>(length);
     std::printf("threshold = %d\n", threshold);
+    if (in_space)
+      table_begin_space_length(hashg, static_cast<std::size_t>(length) < space.by_length.size()
+                                          ? space.by_length[length].id
+                                          : std::vector<int>());
     for (int i = 0; i < total; ++i) {
-      find_all_spanning(G[i], ls, count, hashg, opt, i);
+      find_all_spanning(G[i], ls, count, hashg, opt, i, in_space ? &space : nullptr);
       // The compound's entries of the next length start behind all made so far.
       csrcount[i].offset = csrcount[i].size;
-      live.show(threshold, i + 1, total, count);
+      live.show(threshold, i + 1, total, in_space ? k : count);
     }
     live.erase();
+    if (in_space) {
+      k += table_end_space_length(hashg);
+      std::printf("total upto this threshold = %d,value of k = %d\n", k, k);
+      continue;
+    }
     sweep_length(hashg, k, outputs.frag);
     check_run_output(outputs.frag);
     std::printf("total upto this threshold = %d,value of k = %d\n", count, k);
   }
   std::printf("total features stored after freq elimination = %d\n", k);
 
+  const long long outside = hashg.outside;
   G.clear();
   G.shrink_to_fit();
   graph_free_labelset(ls);
@@ -127,5 +147,6 @@ int sarvik_main(int argc, char** argv) {
 
   write_file(total, outputs.out);
   commit_run_outputs();
+  if (in_space) std::printf("occurrences outside the descriptor space = %lld\n", outside);
   return 0;
 }

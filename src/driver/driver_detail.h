@@ -4,7 +4,7 @@
 #include <cstdio>
 
 // Option code of one argument: 1 -ds, 2 -lmin, 3 -lmax, 4 -fmin, 5 -ofile,
-// 6 -help, 7 -NoAtmLabels, 8 -NoBndLabels, 0 anything else.
+// 6 -help, 7 -NoAtmLabels, 8 -NoBndLabels, 9 -dspace, 0 anything else.
 int get_argument(const char* str);
 
 // Writes the usage text on standard output.
@@ -20,16 +20,17 @@ int sarvik_main(int argc, char** argv);
 
 // The run's output files, open under temporary names beside their final names.
 struct RunOutputs {
-  FILE* frag = nullptr;  // the fragment file
+  FILE* frag = nullptr;  // the fragment file; null when the run makes none
   FILE* out = nullptr;   // the descriptor file
 };
 
-// Refuses outputs that would replace the input file or that name a folder, then
-// creates both temporaries (exclusively, never through a link); ends the run with
+// Refuses outputs that would replace the input file (or the descriptor space) or
+// that name a folder, then creates both temporaries (the descriptor file's alone
+// without fragments) (exclusively, never through a link); ends the run with
 // "can't open a file '<name>': <reason>" when one cannot be created. From here on
 // the temporaries are removed at every exit and on SIGINT and SIGTERM (after
 // which the process ends by that signal).
-RunOutputs open_run_outputs();
+RunOutputs open_run_outputs(bool with_fragments = true);
 // Ends the run naming the file when a write to output fp has failed.
 void check_run_output(FILE* fp);
 // Flushes and closes both outputs, checking every write, then renames them over

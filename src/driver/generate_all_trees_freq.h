@@ -80,6 +80,8 @@ extern int filetype;        // 0 SD, 1 Mol2
 extern std::string filestub;  // input path as given, extension included
 extern std::string outfile;   // output stem
 extern int threshold;         // fragment length of the current sweep step
+extern std::string dspace_file;  // -dspace: the fragment file of an earlier run; empty
+                                 // for a run that makes its own descriptors
 
 // Run-wide tables.
 extern std::vector<int> map;             // fragment id -> descriptor id, -1 none

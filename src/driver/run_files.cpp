@@ -111,7 +111,7 @@ FILE* create_temporary(const std::string& final_name, std::string& temp_name) {
 
 void discard_run_outputs() { remove_temporaries(); }
 
-RunOutputs open_run_outputs() {
+RunOutputs open_run_outputs(bool with_fragments) {
   static bool hooked = false;
   if (!hooked) {
     hooked = true;
@@ -123,19 +123,24 @@ RunOutputs open_run_outputs() {
   remove_temporaries();
   pending[0].final_name = rules_file_name();
   pending[1].final_name = output_file_name();
-  std::pair<unsigned long long, unsigned long long> input_id;
-  const bool input_known = identity(filestub, input_id);
+  // Without fragments only the descriptor file is made.
+  if (!with_fragments) pending[0].final_name.clear();
   for (Pending& p : pending) {
+    if (p.final_name.empty()) continue;
     std::pair<unsigned long long, unsigned long long> id;
-    if (input_known && identity(p.final_name, id) && id == input_id)
-      error("can't write the file '" + p.final_name + "': it is the input file '" + filestub +
-            "'\n");
+    std::pair<unsigned long long, unsigned long long> input_id;
+    for (const std::string& input : {filestub, dspace_file})
+      if (!input.empty() && identity(input, input_id) && identity(p.final_name, id) &&
+          id == input_id)
+        error("can't write the file '" + p.final_name + "': it is the input file '" + input +
+              "'\n");
     struct stat st;
     if (stat(p.final_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       error("can't open a file '" + p.final_name + "': " + reason(EISDIR) + "\n");
   }
   for (int k = 0; k < 2; ++k) {
     Pending& p = pending[k];
+    if (p.final_name.empty()) continue;
     p.fp = create_temporary(p.final_name, p.temp_name);
     if (!p.fp) error("can't open a file '" + p.final_name + "': " + reason(errno) + "\n");
     signal_names[k] = p.temp_name.c_str();
@@ -157,6 +162,7 @@ void check_run_output(FILE* fp) {
 
 void commit_run_outputs() {
   for (Pending& p : pending) {
+    if (p.fp == nullptr) continue;
     errno = 0;
     const bool failed = std::fflush(p.fp) != 0 || std::ferror(p.fp);
     const int err = errno;
@@ -168,6 +174,7 @@ void commit_run_outputs() {
   }
   for (int k = 0; k < 2; ++k) {
     Pending& p = pending[k];
+    if (p.temp_name.empty()) continue;
     if (std::rename(p.temp_name.c_str(), p.final_name.c_str()) != 0)
       error("can't write the file '" + p.final_name + "': " + reason(errno) + "\n");
     signal_names[k] = nullptr;

@@ -17,6 +17,7 @@ int filetype = 0;
 std::string filestub;
 std::string outfile;
 int threshold = 0;
+std::string dspace_file;
 
 std::vector<int> map;
 std::vector<std::string> hashdict;
@@ -46,6 +47,7 @@ void reset_run_settings() {
   filestub.clear();
   outfile.clear();
   threshold = 0;
+  dspace_file.clear();
   map.clear();
   hashdict.clear();
   name.clear();

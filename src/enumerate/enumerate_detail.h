@@ -291,6 +291,7 @@ void enumerate_bond_sets_emit(const Graph& G, int threshold, EnumWork& w, Emit&&
 constexpr int kResultUnknown = -1;        // not met complete yet
 constexpr int kResultFiltered = -2;       // not of the requested fragment type
 constexpr int kResultPerOccurrence = -3;  // canonical form depends on the numbering
+constexpr int kResultOutside = -4;        // not in the descriptor space
 
 // Growth index: every way of growing a fragment met since the last clear, as a
 // trie of growth steps held in one hash table. Node 0 is the empty sequence; a
@@ -392,6 +393,12 @@ bool fragment_is_branched(const Graph& g);
 // Whether fragment g is of type opt (1 all, 2 branched, 3 unbranched); any other
 // opt ends the run with "Option not valid\n".
 bool fragment_passes(const Graph& g, int opt);
+
+// The tree g in growth form (see DescriptorSpace::Tree), vertices in breadth-first
+// order from vertex 0; place[x] is the place of g's vertex x. False when g is not
+// connected.
+bool growth_form(const Graph& g, std::vector<int>& label, std::vector<int>& parent,
+                 std::vector<int>& bond, std::vector<int>& place);
 
 // Releases the module's enumeration and materialisation scratch.
 void enumerate_free_work_area();

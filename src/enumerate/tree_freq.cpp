@@ -47,6 +47,9 @@ GrowthIndex growth;
 TreeClasses classes;
 // What the results of growth and classes belong to.
 std::uint64_t cache_generation = 0;
+// Classes the descriptor space's trees of the current length took: the limit on
+// the classes counts from there.
+std::size_t seeded_classes = 0;
 int cache_threshold = 0;
 int cache_opt = 0;
 // The growth sequence of the current set as step codes (level 0: the start
@@ -59,6 +62,8 @@ std::vector<std::uint32_t> growth_path;
 std::vector<int> tree_label;
 std::vector<int> tree_parent;
 std::vector<int> tree_bond;
+std::vector<int> tree_place;
+std::vector<int> tree_degree;
 
 #ifdef SARVIK_EXPENSIVE_CHECKS
 // What the self-check saw, reported on standard error at exit, so that a test can
@@ -89,6 +94,7 @@ struct FragmentVisitor {
   std::uint32_t* path;     // growth_path
   int valid = 0;           // levels of path that are up to date
   bool swapped = false;    // the start bond's ends are coded in reverse
+  const DescriptorSpace* space = nullptr;
 
   void first(int a, int b, int bond) {
     if (!indexed) return;
@@ -138,6 +144,7 @@ struct FragmentVisitor {
   // What the set comes to: a live index after entering one occurrence, or
   // kResultFiltered.
   int enter_occurrence(const Edge* s, int n) {
+    if (space != nullptr) return count_in_space(s, n);
     bool numbering_free = false;
     if (!indexed) return enter(s, n, &numbering_free);
     // No other growth lookup comes between here and the last use of leaf.
@@ -173,11 +180,65 @@ struct FragmentVisitor {
     return kResultFiltered;
   }
 
+  // Whether the tree in tree_parent (n bonds) is of type opt.
+  bool tree_passes(int n) {
+    if (opt == 1) return true;
+    tree_degree.assign(static_cast<std::size_t>(n) + 1, 0);
+    bool branched = false;
+    for (int j = 1; j <= n; ++j) {
+      ++tree_degree[j];
+      branched = branched || ++tree_degree[tree_parent[j]] >= 3;
+    }
+    return opt == 2 ? branched : !branched;
+  }
+
+  // The tree class of set s of n bonds, its tree left in tree_label, tree_parent
+  // and tree_bond: from the growth codes, or for a compound not indexed from the
+  // set's graph.
+  int set_class(const Edge* s, int n) {
+    if (indexed) {
+      tree_label[0] = static_cast<int>(code[0]);
+      for (int j = 1; j <= n; ++j) {
+        const std::uint32_t c = code[j];
+        tree_parent[j] = static_cast<int>(c / per_pos);
+        tree_label[j] = static_cast<int>(c % per_pos / n_bond);
+        tree_bond[j] = static_cast<int>(c % n_bond);
+      }
+    } else {
+      create_graph_from_set(s, n, G, frag_work, frag_graph);
+      growth_form(frag_graph, tree_label, tree_parent, tree_bond, tree_place);
+    }
+    return tree_class(classes, n + 1, tree_label.data(), tree_parent.data(), tree_bond.data());
+  }
+
+  // Counts set s of n bonds in the descriptor space: the live index of its
+  // fragment there, or kResultOutside, or kResultFiltered. Sameness is that of
+  // labelled trees (tree classes), which no numbering can change.
+  int count_in_space(const Edge* s, int n) {
+    int* leaf = indexed ? &growth_result_of(n) : nullptr;
+    int known = leaf != nullptr ? *leaf : kResultUnknown;
+    if (known == kResultUnknown) {
+      const int cls = set_class(s, n);
+      known = classes.result[cls];
+      if (known == kResultUnknown) {
+        known = tree_passes(n) ? kResultOutside : kResultFiltered;
+        classes.result[cls] = known;
+      }
+      if (leaf != nullptr) *leaf = known;
+    }
+    if (known >= 0)
+      count_occurrence(hashg, known, compid);
+    else if (known == kResultOutside)
+      ++hashg.outside;
+    return known;
+  }
+
   void emit(const Edge* s, int n) {
     const int live = enter_occurrence(s, n);
 #ifdef SARVIK_EXPENSIVE_CHECKS
     // Every set again from scratch: built, filtered, canonicalised with the
     // unpruned search and looked up by its form.
+    if (space != nullptr) return;
     create_graph_from_set(s, n, G, frag_work, frag_graph);
     const bool passes = fragment_passes(frag_graph, opt);
     SARVIK_ASSERT(passes == (live >= 0), kModule);
@@ -204,8 +265,27 @@ bool labels_within(const Graph& G, std::uint64_t n_vertex, std::uint64_t n_bond)
 
 }  // namespace
 
+namespace {
+
+// Interns the space's trees of the current length into emptied tree classes,
+// each with its place in the length's list as result.
+void seed_space_classes(const DescriptorSpace& space) {
+  seeded_classes = 0;
+  if (threshold < 0 || static_cast<std::size_t>(threshold) >= space.by_length.size()) return;
+  const DescriptorSpace::Length& l = space.by_length[threshold];
+  const std::size_t nv = static_cast<std::size_t>(threshold) + 1;
+  for (std::size_t k = 0; k < l.id.size(); ++k) {
+    const int cls = tree_class(classes, static_cast<int>(nv), l.label.data() + k * nv,
+                               l.parent.data() + k * nv, l.bond.data() + k * nv);
+    classes.result[cls] = static_cast<int>(k);
+  }
+  seeded_classes = classes.result.size();
+}
+
+}  // namespace
+
 void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
-                       FragmentTable& hashg, int opt, int compid) {
+                       FragmentTable& hashg, int opt, int compid, const DescriptorSpace* space) {
   const std::uint64_t n_vertex = ls.vl.buf.size();
   const std::uint64_t n_bond = ls.el.buf.size();
   const std::uint64_t t = threshold < 1 ? 1 : static_cast<std::uint64_t>(threshold);
@@ -221,7 +301,11 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                       cache_opt == opt;
     if (!same || 8 * growth.used > 5 * kGrowthSlots)
       growth_clear(growth, kGrowthSlots);
-    if (!same || classes.result.size() > kMaxClasses) tree_classes_clear(classes);
+    if (!same || classes.result.size() > seeded_classes + kMaxClasses || classes.slot.empty()) {
+      tree_classes_clear(classes);
+      seeded_classes = 0;
+      if (space != nullptr) seed_space_classes(*space);
+    }
     cache_generation = hashg.generation;
     cache_threshold = threshold;
     cache_opt = opt;
@@ -234,6 +318,15 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
       tree_parent.resize(levels);
       tree_bond.resize(levels);
     }
+  } else if (space != nullptr) {
+    // Unindexed compounds find their classes through the same classes.
+    const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
+                      cache_opt == opt;
+    if (!same || classes.result.size() > seeded_classes + kMaxClasses || classes.slot.empty()) {
+      tree_classes_clear(classes);
+      seed_space_classes(*space);
+    }
+    cache_generation = 0;  // the growth index was not made ready
   }
   FragmentVisitor vis{G,
                       count,
@@ -247,6 +340,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                       nullptr,
                       growth_code.data(),
                       growth_path.data()};
+  vis.space = space;
   // Path fragments (opt 3) need no branched set: the search leaves them out.
   enumerate_bond_sets(G, threshold, enum_work, vis, opt == 3);
 }
@@ -258,9 +352,12 @@ void enumerate_free_work_area() {
   growth = GrowthIndex{};
   classes = TreeClasses{};
   cache_generation = 0;
+  seeded_classes = 0;
   std::vector<std::uint32_t>().swap(growth_code);
   std::vector<std::uint32_t>().swap(growth_path);
   std::vector<int>().swap(tree_label);
   std::vector<int>().swap(tree_parent);
   std::vector<int>().swap(tree_bond);
+  std::vector<int>().swap(tree_place);
+  std::vector<int>().swap(tree_degree);
 }

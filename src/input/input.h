@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,15 @@ void pack_edges(const EdgeEntry* edge, Graph& g);
 
 // ---- loading ----
 
-// Loads every compound of filestub with the reader chosen by filetype; sets name,
-// ls, csr and csrcount (one empty occurrence list per compound). Returns the
-// compound graphs in file order.
-std::vector<Graph> read_compounds();
+// Receives each graph a reader builds, with its 0-based position in the file; it
+// may take the graph's arrays.
+using GraphSink = std::function<void(int position, Graph& g)>;
+
+// Loads every compound of filestub with the reader chosen by filetype, and prints
+// "total compounds = %d\n"; sets name, ls, csr and csrcount (one empty
+// occurrence list per compound). Returns the compound graphs in file order. With
+// space given, also reads the records of dspace_file (a fragment file of the same
+// format) under one label set with the compounds, each handed to space with
+// name[position] its title line, labels as written there (without the label
+// options).
+std::vector<Graph> read_compounds(const GraphSink* space = nullptr);

@@ -25,16 +25,17 @@ void line_reader_open(LineReader& r, std::string_view text);
 bool read_line(LineReader& r, std::string& line);
 
 // SD reader passes over the input's bytes. calculate_total_comps fills hashdict
-// and the dictionary text `dict`, and prints "total compounds = %d\n";
-// read_sdf_file fills one graph per record and name (both sized by the caller)
-// and returns the number of records read. A non-empty input without any record
+// and the dictionary text `dict` and returns the number of records;
+// read_sdf_file builds one graph per record, hands it to take with the record's
+// 0-based position, fills name (sized by the caller) and returns the number of
+// records read. A non-empty input without any record
 // is refused.
 int calculate_total_comps(std::string_view input, std::string& dict);
-int read_sdf_file(std::string_view input, std::vector<Graph>& rule_vec);
+int read_sdf_file(std::string_view input, const GraphSink& take);
 
 // Mol2 reader passes, with the same contracts.
 int calculate_total_comps_mol2(std::string_view input, std::string& dict);
-int read_mol2_file(std::string_view input, std::vector<Graph>& rule_vec);
+int read_mol2_file(std::string_view input, const GraphSink& take);
 
 // Shared by both readers.
 

@@ -1,29 +1,96 @@
 // The loading entry: reads the input once into memory, runs the reader's two
 // passes chosen by filetype over those bytes, loads the label set in between
-// and creates the per-compound run tables.
+// and creates the per-compound run tables. With a descriptor space, the space's
+// fragment file is read the same way, under one label set with the input.
 #include <cstdio>
 
 #include "input/input_detail.h"
 
-std::vector<Graph> read_compounds() {
+namespace {
+
+// The whole file; refuses a compressed one.
+std::string snapshot(const std::string& path, int format) {
+  std::string text = read_whole_file(path);
+  if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0x1f &&
+      static_cast<unsigned char>(text[1]) == 0x8b)
+    error("the input file '" + path +
+          "' is compressed (gzip); compressed input is not read: unpack it first, for "
+          "example with gunzip -c '" + path + "' > unpacked" + (format == 0 ? ".sdf" : ".mol2") +
+          "\n");
+  return text;
+}
+
+int first_pass(const std::string& input, std::string& dict) {
+  return filetype == 0 ? calculate_total_comps(input, dict) : calculate_total_comps_mol2(input, dict);
+}
+
+int filling_pass(const std::string& input, const GraphSink& take) {
+  return filetype == 0 ? read_sdf_file(input, take) : read_mol2_file(input, take);
+}
+
+// Reads the descriptor space's records as the readers read compounds, with the
+// labels as written there (the label options are checked against them later),
+// and with messages naming the space file. Returns the first pass's dictionary.
+std::string read_space_labels(const std::string& text, int& records) {
+  const std::string input_name = filestub;
+  const int atm = NoAtmLabels;
+  filestub = dspace_file;
+  NoAtmLabels = 0;
+  std::string dict;
+  records = first_pass(text, dict);
+  filestub = input_name;
+  NoAtmLabels = atm;
+  return dict;
+}
+
+}  // namespace
+
+std::vector<Graph> read_compounds(const GraphSink* space) {
   std::vector<Graph> graphs;
   {
     // One snapshot: every pass sees the same bytes, whatever happens to the
     // file meanwhile. It is released before the occurrence lists are made.
-    const std::string input = read_whole_file(filestub);
-    if (input.size() >= 2 && static_cast<unsigned char>(input[0]) == 0x1f &&
-        static_cast<unsigned char>(input[1]) == 0x8b)
-      error("the input file '" + filestub +
-            "' is compressed (gzip); compressed input is not read: unpack it first, for "
-            "example with gunzip -c '" + filestub + "' > unpacked" +
-            (filetype == 0 ? ".sdf" : ".mol2") + "\n");
+    const std::string input = snapshot(filestub, filetype);
+    std::string space_text;
+    std::string space_dict;
+    int space_total = 0;
+    if (space != nullptr) {
+      space_text = snapshot(dspace_file, filetype);
+      // The space must come from a run over input of the same format.
+      const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string::npos;
+      if (filetype == 0 && mol2_space)
+        error("descriptor space '" + dspace_file +
+              "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
+              "file of a run over SD input\n");
+      if (filetype == 1 && !mol2_space && !is_blank_text(space_text))
+        error("descriptor space '" + dspace_file +
+              "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
+              "fragment file of a run over Mol2 input\n");
+      space_dict = read_space_labels(space_text, space_total);
+    }
     std::string dict;
-    const int total = filetype == 0 ? calculate_total_comps(input, dict)
-                                    : calculate_total_comps_mol2(input, dict);
+    const int total = first_pass(input, dict);
+    std::printf("total compounds = %d\n", total);
+    // One label set for both: label integers are ranks among the labels of this
+    // run, so the space's fragments and the input's must share them.
+    ls = graph_load_labelset(dict + space_dict);
+    if (space != nullptr) {
+      const std::string input_name = filestub;
+      const int atm = NoAtmLabels;
+      const int bnd = NoBndLabels;
+      filestub = dspace_file;
+      NoAtmLabels = 0;
+      NoBndLabels = 0;
+      name.assign(space_total, std::string());
+      const int num = filling_pass(space_text, *space);
+      SARVIK_ASSERT(num == space_total, "load");
+      filestub = input_name;
+      NoAtmLabels = atm;
+      NoBndLabels = bnd;
+    }
     graphs.resize(total);
     name.assign(total, std::string());
-    ls = graph_load_labelset(dict);
-    const int num = filetype == 0 ? read_sdf_file(input, graphs) : read_mol2_file(input, graphs);
+    const int num = filling_pass(input, [&graphs](int k, Graph& g) { graphs[k] = std::move(g); });
     SARVIK_ASSERT(num == total, "load");
   }
   const std::size_t total = graphs.size();

@@ -221,21 +221,20 @@ int calculate_total_comps_mol2(std::string_view input, std::string& dict_text) {
   }
   if (count == 0 && !is_blank_text(input)) no_molecule(input);
   dict_text = std::move(dict.text);
-  std::printf("total compounds = %d\n", count);
   return count;
 }
 
-int read_mol2_file(std::string_view input, std::vector<Graph>& rule_vec) {
+int read_mol2_file(std::string_view input, const GraphSink& take) {
   Mol2Scanner s;
   scanner_open(s, input);
   Mol2Molecule m;
   std::vector<EdgeEntry> bonds;
   std::vector<EdgeEntry> edges;
+  Graph g;  // handed to take, which may keep its arrays
   std::string label;
   int num = 0;
   while (mol2_next_molecule(s, m, num + 1)) {
-    SARVIK_ASSERT(num < static_cast<int>(rule_vec.size()), "mol2_reader");
-    Graph& g = rule_vec[num];
+    SARVIK_ASSERT(num < static_cast<int>(name.size()), "mol2_reader");
     const std::string nm = mol2_name(m, num + 1);
     name[num] = nm;
     g.vs = m.natoms;
@@ -280,6 +279,7 @@ int read_mol2_file(std::string_view input, std::vector<Graph>& rule_vec) {
     mol2_place(m, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
     compound_place.active = false;
+    take(num, g);
     ++num;
   }
   return num;

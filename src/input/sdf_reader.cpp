@@ -206,21 +206,20 @@ int calculate_total_comps(std::string_view input, std::string& dict_text) {
     ++count;
   }
   dict_text = std::move(dict.text);
-  std::printf("total compounds = %d\n", count);
   return count;
 }
 
-int read_sdf_file(std::string_view input, std::vector<Graph>& rule_vec) {
+int read_sdf_file(std::string_view input, const GraphSink& take) {
   LineReader r;
   line_reader_open(r, input);
   SdRecord rec;
   std::vector<EdgeEntry> bonds;
   std::vector<EdgeEntry> edges;
+  Graph g;  // handed to take, which may keep its arrays
   static const char* const kBondLabel[5] = {"", "-", "=", "#", "~"};
   int num = 0;
   while (sd_next_record(r, rec, num + 1)) {
-    SARVIK_ASSERT(num < static_cast<int>(rule_vec.size()), "sdf_reader");
-    Graph& g = rule_vec[num];
+    SARVIK_ASSERT(num < static_cast<int>(name.size()), "sdf_reader");
     const std::string nm = sd_name(rec, num + 1);
     name[num] = nm;
     g.vs = rec.natoms;
@@ -253,6 +252,7 @@ int read_sdf_file(std::string_view input, std::vector<Graph>& rule_vec) {
     sd_place(rec, num + 1, 0);
     build_graph_from_bonds(g, bonds, edges);
     compound_place.active = false;
+    take(num, g);
     ++num;
   }
   return num;

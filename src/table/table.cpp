@@ -222,6 +222,18 @@ std::uint64_t next_generation() {
   return ++last;
 }
 
+// Drops the live fragments, which invalidates every live index handed out. The
+// index is cleared only when the length entered something, so that long runs of
+// empty lengths cost nothing.
+void drop_live(FragmentTable& t) {
+  if (!t.live.empty()) std::fill(t.index.begin(), t.index.end(), FragmentTable::Index{0, 0});
+  t.order.clear();
+  t.live.clear();
+  t.packed.clear();
+  t.width = 1;
+  t.generation = next_generation();
+}
+
 }  // namespace
 
 FragmentTable initialize_hash(int size) {
@@ -390,15 +402,25 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
         dump_feature_mol2(t.out, f.id, ls, fp);
     }
   }
-  // The slots stay occupied under their ids but hold no graph from now on. The
-  // index is cleared only when the length entered something, so that long runs of
-  // empty lengths cost nothing.
-  if (!t.live.empty()) std::fill(t.index.begin(), t.index.end(), FragmentTable::Index{0, 0});
-  t.order.clear();
-  t.live.clear();
-  t.packed.clear();
-  t.width = 1;
-  t.generation = next_generation();
+  // The slots stay occupied under their ids but hold no graph from now on.
+  drop_live(t);
+}
+
+void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids) {
+  drop_live(t);
+  for (const int id : ids) {
+    SARVIK_ASSERT(id > 0, kModule);
+    if (map.size() < static_cast<std::size_t>(id) + 1) map.resize(static_cast<std::size_t>(id) + 1, -1);
+    map[id] = id;
+    t.live.push_back(FragmentTable::Live{0, -1, id, 0, -1, -1, 0});
+  }
+}
+
+int table_end_space_length(FragmentTable& t) {
+  int met = 0;
+  for (const FragmentTable::Live& f : t.live) met += f.count > 0;
+  drop_live(t);
+  return met;
 }
 
 void write_file(int total, FILE* fp) {

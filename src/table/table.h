@@ -49,6 +49,8 @@ struct FragmentTable {
   std::vector<unsigned char> probe;
   std::vector<std::uint64_t> order;
   Graph out;
+  // With a descriptor space: occurrences of fragments outside it, all lengths.
+  std::int64_t outside = 0;
 };
 
 // A table of `size` free slots (HASHTBL_SIZE in a run; tests may pass less).
@@ -87,6 +89,14 @@ void store_id(int id, int compid);
 // (SD writer for filetype 0, Mol2 writer otherwise); then every graph of the
 // length is released. Affects output: descriptor ids follow slot order.
 void sweep_length(FragmentTable& hashg, int& k, FILE* fp);
+
+// With a descriptor space, in place of the entering and the sweep: makes the
+// descriptors `ids` (in this order) the live fragments of the length, with no
+// compound yet and map[id] = id.
+void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids);
+// Ends such a length: returns how many of its live fragments some compound met,
+// then drops them.
+int table_end_space_length(FragmentTable& t);
 
 // Writes the descriptor file for compounds 0 .. total-1 through map to fp (left
 // open: the caller checks and closes it).

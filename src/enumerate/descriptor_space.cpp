@@ -1,0 +1,97 @@
+// The descriptor space of an earlier run, as labelled trees: each record of its
+// fragment file checked against this run's settings and put into growth form, so
+// that the enumeration can tell by tree class which descriptor a bond set is.
+#include <string>
+#include <vector>
+
+#include "enumerate/enumerate_detail.h"
+#include "enumerate/tree_freq.h"
+
+namespace {
+
+[[noreturn]] void refuse(std::size_t record, const std::string& title, const std::string& what) {
+  compound_place.active = false;
+  error("descriptor space '" + dspace_file + "': record " + std::to_string(record + 1) +
+        (title.empty() ? "" : " ('" + title + "')") + " " + what + "\n");
+}
+
+}  // namespace
+
+bool growth_form(const Graph& g, std::vector<int>& label, std::vector<int>& parent,
+                 std::vector<int>& bond, std::vector<int>& place) {
+  const int n = g.vs;
+  label.assign(n, 0);
+  parent.assign(n, -1);
+  bond.assign(n, 0);
+  place.assign(n, -1);  // vertex of g -> its place in growth order
+  if (n == 0) return false;
+  std::vector<int> order(1, 0);
+  place[0] = 0;
+  label[0] = g.vl[0];
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const int x = order[k];
+    for (int a = g.v[x]; a < g.v[x + 1]; ++a) {
+      const int y = g.e[a];
+      if (place[y] >= 0) continue;
+      place[y] = static_cast<int>(order.size());
+      label[place[y]] = g.vl[y];
+      parent[place[y]] = static_cast<int>(k);
+      bond[place[y]] = g.el[a];
+      order.push_back(y);
+    }
+  }
+  return static_cast<int>(order.size()) == n;
+}
+
+void descriptor_space_add(DescriptorSpace& space, int position, const Graph& g,
+                          const std::string& title, int no_atm_labels, int no_bnd_labels) {
+  static std::vector<int> place, label, parent, bond;  // reused from record to record
+  const std::size_t r = static_cast<std::size_t>(position);
+  const int bonds = g.es / 2;
+  if (bonds == 0) refuse(r, title, "is no fragment: it has no bond");
+  if (bonds >= g.vs) refuse(r, title, "is no fragment: it has a cycle");
+  if (bonds < g.vs - 1 || !growth_form(g, label, parent, bond, place))
+    refuse(r, title, "is no fragment: it has more than one part");
+  if (bonds < mint || bonds > maxt)
+    refuse(r, title,
+           "has " + std::to_string(bonds) + " bonds, outside the lengths " + std::to_string(mint) +
+               " to " + std::to_string(maxt) +
+               " of -lmin and -lmax: give the lengths of the run that made the space");
+  const bool branched = fragment_is_branched(g);
+  if (opt == 2 && !branched) refuse(r, title, "is a path, but -ds TF keeps only branched fragments");
+  if (opt == 3 && branched) refuse(r, title, "is branched, but -ds PF keeps only paths");
+  for (int i = 0; i < g.vs; ++i) {
+    const std::string& type = ls.vl.buf[static_cast<std::size_t>(g.vl[i])];
+    if (no_atm_labels == 1 && filetype == 1 && type.find('.') != std::string::npos)
+      refuse(r, title, "has the atom type '" + type + "', but -NoAtmLabels keeps only elements");
+  }
+  for (int a = 0; a < g.es; ++a)
+    if (no_bnd_labels == 1 && ls.el.buf[static_cast<std::size_t>(g.el[a])] != "-")
+      refuse(r, title, "has a bond that is not single, but -NoBndLabels makes every bond single");
+  if (space.by_length.size() <= static_cast<std::size_t>(bonds)) space.by_length.resize(bonds + 1);
+  DescriptorSpace::Length& l = space.by_length[bonds];
+  l.id.push_back(position + 1);
+  l.label.insert(l.label.end(), label.begin(), label.end());
+  l.parent.insert(l.parent.end(), parent.begin(), parent.end());
+  l.bond.insert(l.bond.end(), bond.begin(), bond.end());
+  ++space.size;
+}
+
+void descriptor_space_check_repeats(const DescriptorSpace& space) {
+  TreeClasses seen;
+  std::vector<int> first;  // per class: the first record's id, 0 none
+  for (std::size_t n = 1; n < space.by_length.size(); ++n) {
+    const DescriptorSpace::Length& l = space.by_length[n];
+    tree_classes_clear(seen);
+    first.clear();
+    for (std::size_t k = 0; k < l.id.size(); ++k) {
+      const int cls = tree_class(seen, static_cast<int>(n + 1), l.label.data() + k * (n + 1),
+                                 l.parent.data() + k * (n + 1), l.bond.data() + k * (n + 1));
+      if (first.size() <= static_cast<std::size_t>(cls)) first.resize(cls + 1, 0);
+      if (first[cls] != 0)
+        refuse(static_cast<std::size_t>(l.id[k]) - 1, "",
+               "is the same fragment as record " + std::to_string(first[cls]));
+      first[cls] = l.id[k];
+    }
+  }
+}
