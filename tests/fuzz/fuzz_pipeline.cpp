@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "canon/cl_freq.h"
@@ -32,21 +33,37 @@ const std::string& work_dir() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   // Option byte: bit 0 Mol2, bits 1-2 fragment type, bit 3 -NoAtmLabels, bit 4
-  // -NoBndLabels, bit 5 -fmin 2, bits 6-7 -lmax 1 + value (at most 4, so each
-  // input runs in milliseconds).
+  // -NoBndLabels, bit 5 -fmin 2, bit 6 -lmax 4 (else 2, so each input runs in
+  // milliseconds), bit 7 -dspace: the bytes before the first NUL byte are the
+  // descriptor space (the whole rest when there is none) and those after it the
+  // compounds.
   const std::uint8_t o = data[0];
-  const std::string input = work_dir() + ((o & 1) ? "/in.mol2" : "/in.sdf");
-  if (FILE* f = std::fopen(input.c_str(), "wb")) {
-    std::fwrite(data + 1, 1, size - 1, f);
-    std::fclose(f);
-  } else {
-    std::abort();
+  const char* ext = (o & 1) ? ".mol2" : ".sdf";
+  const std::string input = work_dir() + "/in" + ext;
+  const std::string space = work_dir() + "/space_frag" + ext;
+  std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  std::string_view space_bytes = bytes;
+  if (o & 128) {
+    const std::size_t nul = bytes.find('\0');
+    if (nul != std::string_view::npos) {
+      space_bytes = bytes.substr(0, nul);
+      bytes = bytes.substr(nul + 1);
+    }
   }
+  const auto write = [](const std::string& path, std::string_view b) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) std::abort();
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::fclose(f);
+  };
+  write(input, bytes);
+  if (o & 128) write(space, space_bytes);
   std::vector<std::string> args = {"Sarvik", "-ds", ((o >> 1) & 3) == 1 ? "TF" : ((o >> 1) & 3) == 2 ? "PF" : "QZ",
-                                   "-lmax", std::to_string(1 + (o >> 6)), "-ofile", work_dir() + "/out"};
+                                   "-lmax", (o & 64) ? "4" : "2", "-ofile", work_dir() + "/out"};
   if (o & 8) args.push_back("-NoAtmLabels");
   if (o & 16) args.push_back("-NoBndLabels");
-  if (o & 32) args.insert(args.end(), {"-fmin", "2"});
+  if ((o & 32) && !(o & 128)) args.insert(args.end(), {"-fmin", "2"});
+  if (o & 128) args.insert(args.end(), {"-dspace", space});
   args.push_back(input);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
