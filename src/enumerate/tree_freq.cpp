@@ -151,16 +151,7 @@ struct FragmentVisitor {
     int& leaf = growth_result_of(n);
     int known = leaf;
     if (known == kResultUnknown) {
-      // The tree from the growth codes: vertex j + 1 joins at step j.
-      tree_label[0] = static_cast<int>(code[0]);
-      for (int j = 1; j <= n; ++j) {
-        const std::uint32_t c = code[j];
-        tree_parent[j] = static_cast<int>(c / per_pos);
-        tree_label[j] = static_cast<int>(c % per_pos / n_bond);
-        tree_bond[j] = static_cast<int>(c % n_bond);
-      }
-      const int cls = tree_class(classes, n + 1, tree_label.data(), tree_parent.data(),
-                                 tree_bond.data());
+      const int cls = set_class(s, n);
       known = classes.result[cls];
       if (known == kResultUnknown) {
         // The first occurrence of this tree at this length.
@@ -197,6 +188,7 @@ struct FragmentVisitor {
   // set's graph.
   int set_class(const Edge* s, int n) {
     if (indexed) {
+      // Vertex j + 1 joins at step j.
       tree_label[0] = static_cast<int>(code[0]);
       for (int j = 1; j <= n; ++j) {
         const std::uint32_t c = code[j];
