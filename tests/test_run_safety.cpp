@@ -84,6 +84,9 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
     EXPECT_EQ(read_text(dir + ".progress").substr(0, 36),
               "total compounds = 47\nthreshold = 1\nt");
   }
+  // A reader of the progress lines that goes away (SIGPIPE) stops the run too.
+  shell(dir, kSarvik + " -lmax 14 m.sdf | head -n 1 > /dev/null");
+  unchanged("SIGPIPE");
 }
 
 // A device that fills up mid-run: the write failure names the file and the

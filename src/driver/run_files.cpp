@@ -116,8 +116,14 @@ RunOutputs open_run_outputs(bool with_fragments) {
   if (!hooked) {
     hooked = true;
     std::atexit(remove_temporaries);
-    // A signal the caller has ignored (a background job's SIGINT) stays ignored.
+    // A signal the caller has ignored (a background job's SIGINT, SIGHUP under
+    // nohup) stays ignored. A closed terminal or a reader of standard output that
+    // went away ends the run like an interrupt.
+#ifdef _WIN32
     for (int sig : {SIGINT, SIGTERM})
+#else
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+#endif
       if (std::signal(sig, on_termination_signal) == SIG_IGN) std::signal(sig, SIG_IGN);
   }
   remove_temporaries();
