@@ -73,6 +73,17 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
   r = run_sarvik({"-ofile", "m", "-fmin", "1", "-lmin", "1", "-lmax", "3", "missing.sdf"}, dir);
   EXPECT_EQ(r.status, 1);
   unchanged("missing input");
+  // An output that is a folder is found before anything is written: the other
+  // output of the same stem stays as it was.
+  std::filesystem::create_directory(dir + "/x.out");
+  test_support::write_text(dir + "/x_frag.sdf", frag);
+  r = run_sarvik({"-ofile", "x", "m.sdf"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "can't open a file 'x.out': Is a directory\n");
+  EXPECT_EQ(read_text(dir + "/x_frag.sdf"), frag);
+  std::filesystem::remove(dir + "/x.out");
+  std::filesystem::remove(dir + "/x_frag.sdf");
+  unchanged("folder named x.out");
   // Long enough (-lmax 14) to be in the middle of the sweep after a second. The
   // progress lines printed so far have reached the redirected output, though a
   // signal ends the process without flushing anything.
