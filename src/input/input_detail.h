@@ -49,7 +49,7 @@ struct DictionaryBuilder {
 // hashdict, which the first pass fills from its first entry.
 void dictionary_begin(DictionaryBuilder& d, const char* edge_block);
 // Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
-// follow first appearance in the input. Affects output (dictionary file).
+// follow first appearance in the input, as the dictionary text always had them.
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
 
 // One bond as read: 0-based atom numbers and the edge label integer.
