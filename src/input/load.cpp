@@ -28,20 +28,26 @@ int filling_pass(const std::string& input, const GraphSink& take) {
   return filetype == 0 ? read_sdf_file(input, take) : read_mol2_file(input, take);
 }
 
-// Reads the descriptor space's records as the readers read compounds, with the
-// labels as written there (the label options are checked against them later),
-// and with messages naming the space file. Returns the first pass's dictionary.
-std::string read_space_labels(const std::string& text, int& records) {
+// While alive, the readers read the descriptor space: messages name its file,
+// and labels are taken as written there (the label options are checked against
+// them later).
+struct ReadingSpace {
   const std::string input_name = filestub;
   const int atm = NoAtmLabels;
-  filestub = dspace_file;
-  NoAtmLabels = 0;
-  std::string dict;
-  records = first_pass(text, dict);
-  filestub = input_name;
-  NoAtmLabels = atm;
-  return dict;
-}
+  const int bnd = NoBndLabels;
+  ReadingSpace() {
+    filestub = dspace_file;
+    NoAtmLabels = 0;
+    NoBndLabels = 0;
+  }
+  ~ReadingSpace() {
+    filestub = input_name;
+    NoAtmLabels = atm;
+    NoBndLabels = bnd;
+  }
+  ReadingSpace(const ReadingSpace&) = delete;
+  ReadingSpace& operator=(const ReadingSpace&) = delete;
+};
 
 }  // namespace
 
@@ -66,7 +72,8 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
         error("descriptor space '" + dspace_file +
               "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
               "fragment file of a run over Mol2 input\n");
-      space_dict = read_space_labels(space_text, space_total);
+      const ReadingSpace reading;
+      space_total = first_pass(space_text, space_dict);
     }
     std::string dict;
     const int total = first_pass(input, dict);
@@ -75,18 +82,10 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
     // run, so the space's fragments and the input's must share them.
     ls = graph_load_labelset(dict + space_dict);
     if (space != nullptr) {
-      const std::string input_name = filestub;
-      const int atm = NoAtmLabels;
-      const int bnd = NoBndLabels;
-      filestub = dspace_file;
-      NoAtmLabels = 0;
-      NoBndLabels = 0;
+      const ReadingSpace reading;
       name.assign(space_total, std::string());
       const int num = filling_pass(space_text, *space);
       SARVIK_ASSERT(num == space_total, "load");
-      filestub = input_name;
-      NoAtmLabels = atm;
-      NoBndLabels = bnd;
     }
     graphs.resize(total);
     name.assign(total, std::string());
