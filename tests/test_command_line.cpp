@@ -44,32 +44,25 @@ TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
   const std::vector<UsageCase> cases = {
       {{}, usage, 2},
       {{"-x", "a.sdf"}, error("unknown option '-x'"), 2},
-      {{"-lmin", "2", "-Lmax", "3", "a.sdf"}, error("unknown option '-Lmax'"), 2},
       {{"x.sdf", "-lmax", "3"}, error("extra argument 'x.sdf" + extra), 2},
       {{"a.sdf", "b.sdf"}, error("extra argument 'a.sdf" + extra), 2},
       // A help or version flag anywhere wins, unless it is an option's value.
       {{"-help"}, usage, 0},
       {{"-h", "a.sdf"}, usage, 0},
-      {{"a.sdf", "--help"}, usage, 0},
       {{"-foo", "-lmax", "x", "-help", "a.sdf"}, usage, 0},
       {{"-lmin", "2", "--version"}, "Sarvik 1.0.0\n", 0},
       {{"-ofile", "-h"}, error("no input file: -ofile took the last argument '-h' as its value"), 2},
       {{"-lmax", "-h", "a.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-ds", "qz", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
-      {{"-ds", "a.sdf"}, "\nError: Invalid value for ds\n" + usage, 2},
       {{"-lmin", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
-      {{"-lmin", "-1", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
       {{"-lmin", "0", "x.sdf"}, "\nError: Invalid value for lmin\n" + usage, 2},
       {{"-lmax", "0", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-lmax", "5x", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
-      {{"-lmax", "", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-lmax", "2147483648", "x.sdf"}, "\nError: Invalid value for lmax\n" + usage, 2},
       {{"-fmin", "99999999999999999999", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
       {{"-fmin", "+3", "x.sdf"}, "\nError: Invalid value for fmin\n" + usage, 2},
       {{"-ofile", "x.sdf"}, error("no input file: -ofile took the last argument 'x.sdf' as its value"), 2},
-      {{"-lmin", "3"}, error("no input file: -lmin took the last argument '3' as its value"), 2},
       {{"x"}, kNoExtension, 2},
-      {{"dir.v2/x"}, kNoExtension, 2},
       {{"-ofile", "out", "data.d/mols"}, kNoExtension, 2},
   };
   for (const auto& c : cases) {
@@ -86,21 +79,6 @@ TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
   EXPECT_FALSE(test_support::file_exists(dir + "/x_frag.sdf"));
 }
 
-TEST(CommandLine, OptionValues) {
-  test_support::SettingsGuard guard;
-  parse({"-ds", "TF", "-lmin", "3", "-lmax", "2147483647", "-fmin", "0", "-NoAtmLabels", "m.mol2"});
-  EXPECT_EQ(opt, 2);
-  EXPECT_EQ(mint, 3);
-  EXPECT_EQ(maxt, 2147483647);
-  EXPECT_EQ(freqt, 0);
-  EXPECT_EQ(NoAtmLabels, 1);
-  reset_run_settings();
-  parse({"-ds", "PF", "-ds", "QZ", "-lmin", "5", "-lmax", "3", "-NoBndLabels", "m.sdf"});
-  EXPECT_EQ(opt, 1) << "the last occurrence wins";
-  EXPECT_EQ(mint, 5);
-  EXPECT_EQ(NoBndLabels, 1);
-}
-
 TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
   struct NameCase {
     std::string input;
@@ -111,18 +89,12 @@ TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
       {"mols.sdf", "mols", 0},
       {"a.b.sdf", "a", 0},
       {"data/x.sdf", "data/x", 0},
-      {"../data/x.sdf", "../data/x", 0},
       {"./x.sdf", "./x", 0},
-      {"./x.mol2", "./x", 1},
       {"dir.v2/x.sdf", "dir.v2/x", 0},
       {"x.mol2", "x", 1},
       {"x.MOL2", "x", 1},
-      {"x.Mol2", "x", 1},
       {"data.set.mol2", "data", 1},
       {"x.mol2.sdf", "x", 0},
-      {"x.sd", "x", 0},
-      {"x.mol", "x", 0},
-      {"x.mdl", "x", 0},
       {"x.", "x", 0},
   };
   for (const auto& c : cases) {

@@ -193,21 +193,9 @@ TEST(EnumerateBondSets, HandCheckedOrders) {
   // A threshold below 1 behaves as 1, as the recursion's "size reached" test does.
   EXPECT_EQ(fast_sets(ex, 0), fast_sets(ex, 1));
 
-  Graph ring6 = make_compound(6, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}});
-  EXPECT_EQ(fast_sets(ring6, 5).size(), 6u);
-  EXPECT_TRUE(fast_sets(ring6, 6).empty());
-
-  Graph two = make_compound(5, {{0, 1}, {1, 2}, {3, 4}});
-  EXPECT_EQ(fast_sets(two, 2), (std::vector<BondSet>{{{1, 2}, {2, 3}}}));
-  EXPECT_EQ(fast_sets(two, 1), (std::vector<BondSet>{{{1, 2}}, {{2, 3}}, {{4, 5}}}));
-
-  Graph star = make_compound(4, {{0, 1}, {0, 2}, {0, 3}});
-  EXPECT_EQ(fast_sets(star, 3), (std::vector<BondSet>{{{1, 2}, {1, 3}, {1, 4}}}));
-
-  EXPECT_TRUE(fast_sets(make_compound(4, {}), 1).empty());
-  EXPECT_TRUE(fast_sets(make_compound(1, {}), 1).empty());
+  // A length beyond any set (rings, parts and stars are the random test's).
+  EXPECT_TRUE(fast_sets(ex, 1 << 30).empty());
   EXPECT_TRUE(fast_sets(make_compound(0, {}), 1).empty());
-  EXPECT_TRUE(fast_sets(star, 1 << 30).empty());
 }
 
 TEST(EnumerateBondSets, AgreesWithTheRuleAndBruteForce) {

@@ -151,26 +151,6 @@ const std::string kMol2Edges = "# number of vertices, # of edges is 4\nE -\nE =\
 
 // ================= SD =================
 
-TEST(SdLoad, GraphsNamesAndLabels) {
-  test_support::SettingsGuard guard;
-  // Ethanol, methanol, an untitled record and a record without bonds.
-  const std::string text = sd_record("ethanol", {"C", "C", "O"}, {{1, 2, 1}, {2, 3, 1}}) +
-                           sd_record("methanol", {"O", "C"}, {{2, 1, 1}}) +
-                           sd_record("", {"N", "C", "C"}, {{3, 1, 2}, {2, 3, 4}}) +
-                           sd_record("single", {"Br"}, {});
-  const Loaded r = load("mols.sdf", text);
-  EXPECT_EQ(r.out, "total compounds = 4\n");
-  EXPECT_EQ(ls.vl.buf, (std::vector<std::string>{"Br", "C", "N", "O"}));
-  EXPECT_EQ(ls.el.buf, (std::vector<std::string>{"#", "-", "=", "~"}));
-  EXPECT_EQ(name, (std::vector<std::string>{"ethanol", "methanol", "3", "single"}));
-  ASSERT_EQ(r.g.size(), 4u);
-  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}}, {1, 1, 3});
-  expect_bonds(r.g[1], 2, {{0, 1, 1}});
-  // Bond 3-1 of type 2 gives (0, 2, "=") and (2, 0, "="); type 4 is "~".
-  expect_bonds(r.g[2], 3, {{0, 2, 2}, {1, 2, 3}}, {2, 1, 1});
-  expect_bonds(r.g[3], 1, {});
-}
-
 TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
   test_support::SettingsGuard guard;
   std::string text = "cl\n\n\n" + sd_counts(3, 2) + sd_atom("Cl", 32) + sd_atom("Cl", 33) +
@@ -192,6 +172,12 @@ TEST(SdLoad, SizeLimits) {
   EXPECT_EQ(r.g[0].vs, 999);
   EXPECT_EQ(r.g[0].es, 998);
   EXPECT_EQ(r.g[0].v[999], 998);
+  // No limit on distinct atom symbols: 1100 of them, each twice.
+  std::string many;
+  for (int i = 0; i < 1100; ++i) many += sd_record("m", {fmt("%c%02d", 'A' + i / 100, i % 100)}, {});
+  r = load("many.sdf", many + many);
+  EXPECT_EQ(ls.vl.buf.size(), 1100u);
+  EXPECT_EQ(r.g[2199].vl[0], 1099);
   EXPECT_REFUSED("big.sdf", sd_record("ok", {"C"}, {}) + sd_path("huge", 600, 500), Flags{},
                  "total compounds = 2\nGraph huge is too large : Max vertices or edges "
                  "allowed in a compound is 999\n" +
@@ -225,23 +211,6 @@ TEST(SdLoad, RecordEndsAndTrailingLines) {
   EXPECT_EQ(r.out, "total compounds = 0\n");
   EXPECT_TRUE(r.g.empty() && name.empty() && csr.empty() && ls.vl.buf.empty());
   EXPECT_EQ(ls.el.buf.size(), 4u);
-}
-
-TEST(SdLoad, ManyDistinctSymbolsBeyondOneThousand) {
-  test_support::SettingsGuard guard;
-  // 1100 three-character symbols in one file, each twice.
-  std::string text;
-  for (int i = 0; i < 1100; ++i) {
-    std::string sym(1, static_cast<char>('A' + i / 100));
-    sym += static_cast<char>('0' + i % 100 / 10);
-    sym += static_cast<char>('0' + i % 10);
-    text += sd_record(sym, {sym, sym}, {{1, 2, 1}});
-  }
-  Loaded r = load("many.sdf", text);
-  ASSERT_EQ(hashdict.size(), 1100u);
-  ASSERT_EQ(ls.vl.buf.size(), 1100u);
-  EXPECT_EQ(r.g[1099].vl[0], 1099);
-  EXPECT_EQ(name[1099], "K99");
 }
 
 TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
@@ -310,65 +279,21 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
 
 // ================= Mol2 =================
 
-TEST(Mol2Load, StartOfFileAndOptionalLines) {
+// The golden Mol2 edge case holds the comment header, right-aligned counts, the
+// unnamed molecules and every bond type; these are the layouts it does not.
+TEST(Mol2Load, LayoutsBetweenAndAfterMolecules) {
   test_support::SettingsGuard guard;
-  const std::string mol = mol2_molecule("eth", {"C.3", "C.3", "O.3"}, {{1, 2, "1"}, {2, 3, "1"}});
-  const std::vector<std::string> starts = {
-      "", "# one\n# two\n# three\n# four\n# five\n# six\n# seven\n",
-      "a comment\n\n@<TRIPOS>MOLECULX not a header\n"};
-  for (const std::string& head : starts) {
-    Loaded r = load("m.mol2", head + mol);
-    EXPECT_EQ(r.out, "total compounds = 1\n");
-    EXPECT_EQ(r.dict, kMol2Edges + "V C.3\nV O.3\n");
-    EXPECT_EQ(name, std::vector<std::string>{"eth"});
-    expect_bonds(r.g[0], 3, {{0, 1, 2}, {1, 2, 2}});
-  }
-  // Three or five optional lines between the counts line and the atoms.
-  std::string three = "@<TRIPOS>MOLECULE\nthree\n 2 1 0 0 0\nSMALL\nNO_CHARGES\n\n" +
-                      mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "am"}});
-  std::string five = "@<TRIPOS>MOLECULE\nfive\n 2 1 0 0 0\nSMALL\nUSER\n****\nc1\nc2\n" +
-                     mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "2"}});
-  Loaded r = load("m.mol2", three + five);
-  EXPECT_EQ(name, (std::vector<std::string>{"three", "five"}));
+  // Text before the first header (a near-header included); three or five optional
+  // lines between the counts line and the atoms.
+  const std::string three = "@<TRIPOS>MOLECULE\nthree\n 2 1 0 0 0\nSMALL\nNO_CHARGES\n\n" +
+                            mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "am"}});
+  const std::string five = "@<TRIPOS>MOLECULE\n  named *\n 2 1 0 0 0\nSMALL\nUSER\n****\nc1\nc2\n" +
+                           mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "2"}});
+  Loaded r = load("m.mol2", "a comment\n\n@<TRIPOS>MOLECULX not a header\n" + three + five);
+  EXPECT_EQ(name, (std::vector<std::string>{"three", "  named *"}));
+  EXPECT_EQ(r.dict, kMol2Edges + "V N.am\nV C.2\n");
   expect_bonds(r.g[0], 2, {{0, 1, 1}});
   expect_bonds(r.g[1], 2, {{0, 1, 3}});
-  // Nothing but blank lines: no molecule, and no error.
-  r = load("m.mol2", "\n  \n\r\n");
-  EXPECT_EQ(r.out, "total compounds = 0\n");
-  EXPECT_EQ(r.dict, kMol2Edges);
-  EXPECT_TRUE(r.g.empty());
-}
-
-TEST(Mol2Load, AtomTypesBondTypesAndLabelOptions) {
-  test_support::SettingsGuard guard;
-  const std::string text =
-      mol2_molecule("types", {"C.ar", "C.ar", "C.3", "Cl", "N.pl3"},
-                    {{1, 2, "ar"}, {2, 3, "1"}, {3, 4, "du"}, {4, 5, "nc"}, {1, 5, "3"}});
-  Loaded r = load("t.mol2", text);
-  EXPECT_EQ(r.dict, kMol2Edges + "V C.ar\nV C.3\nV Cl\nV N.pl3\n");
-  EXPECT_EQ(ls.vl.buf, (std::vector<std::string>{"C.3", "C.ar", "Cl", "N.pl3"}));
-  // "ar" is label 4 ("~"); "du" and "nc" bonds are left out.
-  expect_bonds(r.g[0], 5, {{0, 1, 4}, {1, 2, 2}, {0, 4, 0}});
-  EXPECT_EQ(r.g[0].vl, (std::vector<int>{1, 1, 0, 2, 3}));
-  r = load("t.mol2", text, {1, 0});
-  EXPECT_EQ(r.dict, kMol2Edges + "V C\nV Cl\nV N\n");
-  EXPECT_EQ(r.g[0].vl, (std::vector<int>{0, 0, 0, 1, 2}));
-  r = load("t.mol2", text, {0, 1});
-  expect_bonds(r.g[0], 5, {{0, 1, 2}, {1, 2, 2}, {0, 4, 2}});
-}
-
-TEST(Mol2Load, CountsLineSeparatorsAndSections) {
-  test_support::SettingsGuard guard;
-  const std::string atoms = mol2_atoms_and_bonds({"C.3", "O.2"}, {{1, 2, "2"}, {2, 1, "du"}});
-  // Right-aligned counts give no bond count: the bond lines are used.
-  Loaded r = load("c.mol2", "@<TRIPOS>MOLECULE\nright\n    2    2\nSMALL\nUSER\n" + atoms);
-  expect_bonds(r.g[0], 2, {{0, 1, 3}});
-  // Tab-separated fields, as this program's own fragment files have.
-  r = load("c.mol2",
-           "@<TRIPOS>MOLECULE\ntabs\n2\t1\t0\nSMALL\nUSER\n@<TRIPOS>ATOM\n1\tC1\t0\t0\t0\tC.3\n"
-           "2\tO1\t0\t0\t0\tO.3\t1\tUNL\n@<TRIPOS>BOND\n1\t1\t2\t1\n");
-  expect_bonds(r.g[0], 2, {{0, 1, 2}});
-  EXPECT_EQ(r.dict, kMol2Edges + "V C.3\nV O.3\n");
   // Sections between the atoms and the bonds are skipped; molecules without a
   // bond section have no bonds, in the middle and at the end of the file.
   const std::string charged =
@@ -379,30 +304,20 @@ TEST(Mol2Load, CountsLineSeparatorsAndSections) {
   const std::string lone =
       "@<TRIPOS>MOLECULE\nlone\n 1 0 0 0 0\nSMALL\nUSER\n@<TRIPOS>ATOM\n1 Na 0 0 0 Na 1 UNL1 1.0\n";
   r = load("c.mol2", charged + lone + charged + lone);
-  EXPECT_EQ(r.out, "total compounds = 4\n");
   EXPECT_EQ(name, (std::vector<std::string>{"charged", "lone", "charged", "lone"}));
-  expect_bonds(r.g[0], 2, {{0, 1, 2}});
-  expect_bonds(r.g[1], 1, {});
   expect_bonds(r.g[2], 2, {{0, 1, 2}});
   expect_bonds(r.g[3], 1, {});
-}
-
-TEST(Mol2Load, NamesAndEndsOfFile) {
-  test_support::SettingsGuard guard;
-  const std::string a = mol2_molecule("*****", {"C.3", "O.3"}, {{1, 2, "1"}});
-  const std::string b = mol2_molecule("  named *", {"C.3"}, {});
-  const std::string c = mol2_molecule("", {"C.3", "O.3"}, {{1, 2, "1"}});
-  Loaded r = load("n.mol2", a + b + c);
-  EXPECT_EQ(name, (std::vector<std::string>{"1", "  named *", "3"}));
-  // Bond lines ended by one empty line, then a last molecule whose bonds run to
-  // the end of the file without a newline.
-  std::string last = c.substr(0, c.size() - 1);
-  r = load("n.mol2", a + "\n" + b + last);
-  EXPECT_EQ(r.g.size(), 3u);
-  expect_bonds(r.g[2], 2, {{0, 1, 2}});
-  // A header line that ends the file is no molecule.
-  r = load("n.mol2", a + "@<TRIPOS>MOLECULE\n");
-  EXPECT_EQ(r.g.size(), 1u);
+  // Bond lines ended by one empty line; a last molecule whose bonds run to the end
+  // of the file without a newline; a header line that ends the file is no molecule.
+  const std::string c = mol2_molecule("c", {"C.3", "O.3"}, {{1, 2, "1"}});
+  r = load("n.mol2", c + "\n" + c.substr(0, c.size() - 1));
+  ASSERT_EQ(r.g.size(), 2u);
+  expect_bonds(r.g[1], 2, {{0, 1, 2}});
+  EXPECT_EQ(load("n.mol2", c + "@<TRIPOS>MOLECULE\n").g.size(), 1u);
+  // Nothing but blank lines: no molecule, and no error.
+  r = load("m.mol2", "\n  \n\r\n");
+  EXPECT_EQ(r.out, "total compounds = 0\n");
+  EXPECT_TRUE(r.g.empty());
 }
 
 TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,27 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifdef SARVIK_FUZZ_REPLAY
-// Runs every file named on the command line, or every file of the folders named
-// there, through the harness.
+// Runs every file of the folder named on the command line through the harness.
 int main(int argc, char** argv) {
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
+  if (argc != 2 || std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
   int runs = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::vector<std::filesystem::path> files;
-    if (std::filesystem::is_directory(argv[i])) {
-      for (const auto& e : std::filesystem::directory_iterator(argv[i])) files.push_back(e.path());
-    } else {
-      files.emplace_back(argv[i]);
-    }
-    for (const auto& p : files) {
-      std::FILE* f = std::fopen(p.c_str(), "rb");
-      if (!f) return 1;
-      std::vector<std::uint8_t> bytes;
-      for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
-      std::fclose(f);
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-      ++runs;
-    }
+  for (const auto& e : std::filesystem::directory_iterator(argv[1])) {
+    std::ifstream in(e.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ++runs;
   }
   std::filesystem::remove_all(work_dir());
   std::fprintf(stderr, "replayed %d inputs\n", runs);

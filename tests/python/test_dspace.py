@@ -102,7 +102,6 @@ def check_space(source, ext, opts):
         outside += sum(c for m, c in pairs if ab_forms[m - 1] not in a_ids)
         assert got[i] == want, (source, opts, i)
     assert said.endswith("occurrences outside the descriptor space = %d\n" % outside), said
-    print("ok: %s %s: %d compounds, %d occurrences outside" % (source, " ".join(opts), len(got), outside))
 
 
 def check_own_space(source, opts):
@@ -112,7 +111,6 @@ def check_own_space(source, opts):
     run(*opts, "-fmin", "3", source)
     run(*opts, "-dspace", stem + "_frag" + ext, "-ofile", "own", source)
     assert open(os.path.join(WORK, "own.out")).read() == open(os.path.join(WORK, stem + ".out")).read()
-    print("ok: %s %s in its own space (-fmin 3) gives its own descriptor file" % (source, " ".join(opts)))
 
 
 def check_refusals():
@@ -145,7 +143,6 @@ def check_refusals():
     # The space is no output: a stem that would overwrite it is refused.
     out = run("-lmax", "3", "-dspace", "a.out", "-ofile", "a", "b.sdf", status=1)
     assert "it is the input file 'a.out'" in out, out
-    print("ok: refusals")
 
 
 check_space("cdk2.sdf", ".sdf", [])
