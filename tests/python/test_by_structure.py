@@ -1,7 +1,13 @@
 #!/usr/bin/python3
-"""Counting new compounds in an earlier run's descriptor space (-dspace).
+"""Runs compared by the structure of their fragments, not by ids.
 
-A real compound file is split into parts A and B. A is run as usual; B is run with
+Renumbering the atoms of every compound changes the order in which fragments are
+met, and with it every growth sequence the enumeration looks fragments up by, but
+no descriptor: the same fragment records with the same counts per compound, the
+same progress lines. Long enough to reach the individualisation search.
+
+Counting new compounds in an earlier run's descriptor space (-dspace): a real
+compound file is split into parts A and B. A is run as usual; B is run with
 -dspace on A's fragment file. Every count of B's descriptor file is checked
 against a run over A and B together: each of its descriptors is matched to A's by
 structure (an own canonical string of labelled trees, not Sarvik's ids or forms),
@@ -9,11 +15,12 @@ and B's lines there, kept to A's descriptors, must equal B's lines in A's space,
 pair for pair and in order. Then a collection counted in its own space must give
 its own descriptor file byte for byte, and the refusals must hold.
 
-Usage: test_dspace.py SARVIK DATA_DIR   (standard library only)
+Usage: test_by_structure.py SARVIK DATA_DIR   (standard library only)
 """
 import csv
 import io
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -76,6 +83,36 @@ def lines(path):
     """Descriptor file: per compound, its (descriptor id, count) pairs in order."""
     rows = csv.reader(io.StringIO(open(os.path.join(WORK, path)).read()))
     return [[(int(r[k]), int(r[k + 1])) for k in range(2, len(r), 2)] for r in rows]
+
+
+def check_renumbering():
+    rng = random.Random(20261207)
+    shuffled = []
+    for rec in open(os.path.join(DATA, "cdk2.sdf")).read().split("$$$$\n")[:-1]:
+        l = rec.split("\n")
+        na, nb = int(l[3][0:3]), int(l[3][3:6])
+        to = list(range(na))  # old atom index -> new
+        rng.shuffle(to)
+        atoms = [None] * na
+        for i in range(na):
+            atoms[to[i]] = l[4 + i]
+        bonds = []
+        for b in l[4 + na:4 + na + nb]:
+            x, y = to[int(b[0:3]) - 1] + 1, to[int(b[3:6]) - 1] + 1
+            if rng.random() < 0.5:
+                x, y = y, x
+            bonds.append("%3d%3d" % (x, y) + b[6:])
+        rng.shuffle(bonds)
+        shuffled.append("\n".join(l[:4] + atoms + bonds + l[4 + na + nb:]) + "$$$$\n")
+    open(os.path.join(WORK, "r.sdf"), "w").write("".join(shuffled))
+    shutil.copy(os.path.join(DATA, "cdk2.sdf"), os.path.join(WORK, "o.sdf"))
+    said = [run("-lmax", "8", stem + ".sdf") for stem in ("o", "r")]
+    assert said[0] == said[1]
+    held = []
+    for stem in ("o", "r"):  # per compound: (fragment record without its title, count)
+        bodies = [r.split("\n", 1)[1] for r in open(os.path.join(WORK, stem + "_frag.sdf")).read().split("$$$$\n")[:-1]]
+        held.append([sorted((bodies[d - 1], c) for d, c in pairs) for pairs in lines(stem + ".out")])
+    assert len(held[0]) == 47 and held[0] == held[1]
 
 
 def split(source, ext, first):
@@ -145,6 +182,7 @@ def check_refusals():
     assert "it is the input file 'a.out'" in out, out
 
 
+check_renumbering()
 check_space("cdk2.sdf", ".sdf", [])
 check_space("cdk2.mol2", ".mol2", [])
 check_space("cdk2_heavy.sdf", ".sdf", ["-ds", "TF", "-lmax", "8"])
