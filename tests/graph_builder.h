@@ -16,7 +16,7 @@ using Bonds = std::vector<std::array<int, 3>>;
 
 // A graph as edge-list packing leaves it: vertex perm[i] (i when perm is empty)
 // carries vl[i] and the bonds of vertex i; adjacency sorted by neighbour, both
-// directions; vid[k] = k; p holds vs zeros.
+// directions; vid[k] = k.
 inline Graph make_graph(const std::vector<int>& vl, const Bonds& bonds,
                         const std::vector<int>& perm = {}) {
   const int n = static_cast<int>(vl.size());
@@ -41,7 +41,6 @@ inline Graph make_graph(const std::vector<int>& vl, const Bonds& bonds,
     g.v.push_back(static_cast<int>(g.e.size()));
     g.vid.push_back(i);
   }
-  g.p.assign(n, 0);
   return g;
 }
 

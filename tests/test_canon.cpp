@@ -1,5 +1,5 @@
-// Canonical labelling on small hand-checked graphs: key bytes, the tie order of
-// the vertex sort, search results, and the individualisation search on trees.
+// Canonical labelling on small hand-checked graphs: key bytes, search results,
+// and the individualisation search on trees.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,13 +12,6 @@
 using test_support::make_graph;
 
 namespace {
-
-// An AdjMat filled from g the way a canonicalisation starts, before any sort.
-AdjMat matrix_of(const Graph& g) {
-  AdjMat m = cl_alloc_adjmat(g.vs);
-  cl_graph_to_adjmat(g, m);
-  return m;
-}
 
 // The key over explicit bytes, bytes read as signed.
 unsigned key_of_bytes(const std::vector<unsigned char>& bytes) {
@@ -39,7 +32,6 @@ std::vector<unsigned char> le_bytes(const std::vector<int>& ints) {
 
 Graph single_bond() {
   Graph g = make_graph({0, 0}, {{0, 1, 0}});
-  g.ps = 1;
   return g;
 }
 
@@ -63,20 +55,6 @@ TEST(CanonKey, SingleBondAndSignedBytes) {
   EXPECT_NE(graph_hash_key(g), unsigned_bytes);
 }
 
-TEST(CanonRefine, EqualVerticesKeepSelectionSortOrder) {
-  // Leaves 0 and 1 around the middle 2: the first scan swaps the middle into
-  // place 0 and vertex 0 into place 2, and equal vertices are never swapped back.
-  AdjMat m = matrix_of(make_graph({0, 0, 0}, {{0, 2, 0}, {1, 2, 0}}));
-  sort_adjmat_vertices(m);
-  EXPECT_EQ(m.p, (std::vector<int>{2, 1, 0}));
-  EXPECT_EQ(m.q, (std::vector<int>{2, 1, 0}));
-  // The same graph sorted from another working order keeps that order's ties.
-  AdjMat n = matrix_of(make_graph({0, 0, 0}, {{0, 2, 0}, {1, 2, 0}}));
-  n.sorted_v = {1, 0, 2};
-  sort_adjmat_vertices(n);
-  EXPECT_EQ(n.p, (std::vector<int>{2, 0, 1}));
-}
-
 TEST(CanonSearch, HandCheckedOrders) {
   test_support::SettingsGuard guard;
 
@@ -84,8 +62,6 @@ TEST(CanonSearch, HandCheckedOrders) {
   Graph bond = make_graph({0, 0}, {{0, 1, 0}});
   cl_canonicalize_graph(bond);
   EXPECT_EQ(bond.vid, (std::vector<int>{0, 1}));
-  EXPECT_EQ(bond.ps, 1);
-  EXPECT_EQ(bond.p, (std::vector<int>{0, 0}));
   EXPECT_EQ(bond.key, 381298450u);
 
   // Three bonds of equal labels: inner, inner, the end on the first inner, the
@@ -95,8 +71,6 @@ TEST(CanonSearch, HandCheckedOrders) {
   EXPECT_EQ(path.vid, (std::vector<int>{1, 2, 0, 3}));
   EXPECT_EQ(path.v, (std::vector<int>{0, 2, 4, 5, 6}));
   EXPECT_EQ(path.e, (std::vector<int>{1, 2, 0, 3, 0, 1}));
-  EXPECT_EQ(path.ps, 2);
-  EXPECT_EQ(path.p, (std::vector<int>{0, 0, 1, 1}));
   Graph path2 = make_graph({0, 0, 0, 0}, {{3, 1, 0}, {1, 0, 0}, {0, 2, 0}});
   cl_canonicalize_graph(path2);
   EXPECT_EQ(path2.vid, (std::vector<int>{0, 1, 2, 3}));
@@ -108,8 +82,6 @@ TEST(CanonSearch, HandCheckedOrders) {
   cl_canonicalize_graph(chain);
   EXPECT_EQ(chain.vid, (std::vector<int>{1, 2, 0}));
   EXPECT_EQ(chain.vl, (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(chain.ps, 3);
-  EXPECT_EQ(chain.p, (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(chain.e, (std::vector<int>{1, 2, 0, 0}));
 
   // Four equal leaves split by edge labels: those bonded with 0 come first.
@@ -118,7 +90,6 @@ TEST(CanonSearch, HandCheckedOrders) {
   EXPECT_EQ(star.vid[0], 0);
   EXPECT_EQ(star.e, (std::vector<int>{1, 2, 3, 4, 0, 0, 0, 0}));
   EXPECT_EQ(star.el, (std::vector<int>{0, 0, 1, 1, 0, 0, 1, 1}));
-  EXPECT_EQ(star.ps, 3);
   EXPECT_EQ(star.vid, (std::vector<int>{0, 2, 4, 3, 1}));
 }
 

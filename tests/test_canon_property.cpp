@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "canon/cl_freq.h"
+#include "canon/cl_freq_detail.h"
 #include "driver/generate_all_trees_freq.h"
 #include "test_support.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "canon/cl_freq.h"
+#include "canon/cl_freq_detail.h"
 #include "enumerate/enumerate_detail.h"
 #include "enumerate/tree_freq.h"
 #include "test_support.h"
@@ -27,9 +28,7 @@ Graph make_compound(int nv, const std::vector<Bond>& bonds, std::vector<int> vl 
   for (std::size_t i = 0; i < bonds.size(); ++i)
     b.push_back({bonds[i].first, bonds[i].second, bl.empty() ? 0 : bl[i]});
   vl.resize(nv, 0);
-  Graph g = test_support::make_graph(vl, b);
-  g.p.clear();  // compounds keep no part array
-  return g;
+  return test_support::make_graph(vl, b);
 }
 
 std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork* shared = nullptr) {

@@ -92,11 +92,9 @@ inline RunResult run_sarvik(const std::vector<std::string>& args, const std::str
 }
 
 // The fields that make a canonical graph the fragment it is, and with them the
-// order and partition the labelling leaves.
+// order the labelling leaves.
 inline auto form_of(const Graph& g) { return std::tie(g.vs, g.es, g.v, g.e, g.el, g.vl, g.key); }
-inline auto fields_of(const Graph& g) {
-  return std::tuple_cat(form_of(g), std::tie(g.vid, g.p, g.ps));
-}
+inline auto fields_of(const Graph& g) { return std::tuple_cat(form_of(g), std::tie(g.vid)); }
 
 // Restores every run-wide setting and frees the canonical work area on both ends
 // of a test, so tests do not see each other's state.

@@ -25,8 +25,8 @@ std::unique_ptr<AdjMat> Work_Matrix;
 std::unique_ptr<AdjMat> Work_Matrix_Min;
 int Work_Matrix_Size = 0;
 
-// Saved state of the individualisation search: 3 * vs ints per level, taken as a
-// stack so that no level allocates once the stack has grown.
+// Saved state of the individualisation search: the vs vertex parts of each
+// level, taken as a stack so that no level allocates once the stack has grown.
 std::vector<int> Saved_State;
 std::size_t Saved_Top = 0;
 
@@ -47,7 +47,7 @@ std::vector<unsigned char> Tree_Seen;
 // Ensures room for one more level of saved state and returns its offset.
 std::size_t push_saved_state(int vs) {
   std::size_t base = Saved_Top;
-  Saved_Top += 3 * static_cast<std::size_t>(vs);
+  Saved_Top += static_cast<std::size_t>(vs);
   if (Saved_State.size() < Saved_Top) Saved_State.resize(Saved_Top);
   return base;
 }
@@ -89,8 +89,8 @@ AdjMat cl_alloc_adjmat(int vs) {
 
 namespace {
 
-// Everything cl_copy_adjmat2 copies except the matrix and the neighbour lists:
-// the copies of the search, where both matrices hold one fragment's matrix and
+// Everything of src but the matrix and the neighbour lists, into dst: the
+// copies of the search, where both matrices hold one fragment's matrix and
 // neighbour lists, which no step of a search changes.
 void copy_order_state(const AdjMat& src, AdjMat& dst) {
   CL_ASSERT(dst.vs == src.vs, "dst->vs == src->vs");
@@ -117,26 +117,6 @@ void copy_order_state(const AdjMat& src, AdjMat& dst) {
 }
 
 }  // namespace
-
-void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst) {
-  copy_order_state(src, dst);
-  const int vs = src.vs;
-  for (int i = 0; i < vs; ++i) {
-    for (int j = i; j < vs; ++j) {
-      const int x = adj(src, i, j);
-      dst.buf[i * dst.stride + j] = x;
-      dst.buf[j * dst.stride + i] = x;
-    }
-  }
-  for (int i = 0; i < vs; ++i) {
-    const Vertex& s = src.v[i];
-    const Vertex& d = dst.v[i];
-    for (int k = 0; k < s.d; ++k) {
-      const Neighbor& sn = src.nbr[s.n + k];
-      dst.nbr[d.n + k] = Neighbor{sn.e, src.v[sn.v].rank};
-    }
-  }
-}
 
 void copy_adjmat_perm(const AdjMat& src, AdjMat& dst) {
   CL_ASSERT(src.vs == dst.vs, "src_vs == dst_vs");
@@ -192,12 +172,10 @@ void fill_matrix(AdjMat& m) {
 // The part count and each position's label, identity and part, in the current
 // order: what both ways of writing a graph back share.
 void write_vertex_fields(const AdjMat& m, Graph& g) {
-  g.ps = m.parts;
   for (int a = 0; a < m.vs; ++a) {
     const Vertex& x = m.v[m.p[a]];
     g.vl[a] = x.l;
     g.vid[a] = x.id;
-    g.p[a] = x.npart;
   }
 }
 
@@ -232,19 +210,6 @@ void write_graph_from_lists(const AdjMat& m, Graph& g) {
 
 }  // namespace
 
-void cl_graph_to_adjmat(const Graph& g, AdjMat& m) {
-  for (int i = 0; i < g.vs; ++i) m.p[i] = m.q[i] = i;
-  fill_vertices(g, m);
-  fill_matrix(m);
-}
-
-void setup_neighbors(AdjMat& m, const Graph& g) {
-  for (int i = 0; i < g.vs; ++i) {
-    Neighbor* list = m.nbr.data() + m.v[i].n;
-    for (int k = g.v[i]; k < g.v[i + 1]; ++k) list[k - g.v[i]] = Neighbor{g.el[k] + 1, g.e[k]};
-  }
-}
-
 void cl_adjmat_to_graph(const AdjMat& m, Graph& g) {
   const int vs = m.vs;
   int es = 0;
@@ -267,37 +232,6 @@ void cl_adjmat_to_graph(const AdjMat& m, Graph& g) {
     }
     g.v[a + 1] = k;
   }
-}
-
-// Affects output: (e ascending, then neighbour part ascending).
-int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y) {
-  if (x.e != y.e) return x.e - y.e;
-  return m.v[x.v].part - m.v[y.v].part;
-}
-
-int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y) {
-  CL_ASSERT(x.d == y.d, "x->d == y->d");
-  const long long* a = m.nkey.data() + x.n;
-  const long long* b = m.nkey.data() + y.n;
-  for (int k = 0; k < x.d; ++k) {
-    if (a[k] == b[k]) continue;
-    // The difference compare_neighbors gives: edge values, else parts.
-    const int ea = static_cast<int>(a[k] >> 32);
-    const int eb = static_cast<int>(b[k] >> 32);
-    if (ea != eb) return ea - eb;
-    return static_cast<int>(static_cast<unsigned>(a[k])) -
-           static_cast<int>(static_cast<unsigned>(b[k]));
-  }
-  return 0;
-}
-
-// Affects output: part ascending, degree descending, label ascending, then the
-// sorted neighbour lists.
-int compare_vertices(const AdjMat& m, const Vertex& x, const Vertex& y) {
-  if (x.part != y.part) return x.part - y.part;
-  if (x.d != y.d) return y.d - x.d;
-  if (x.l != y.l) return x.l - y.l;
-  return compare_all_neighbors(m, x, y);
 }
 
 namespace {
@@ -325,31 +259,21 @@ void sort_neighbor_keys(AdjMat& m, int x) {
   }
 }
 
-// compare_vertices(x, y) < 0 for vertex indices x and y whose neighbour keys are
-// those of the current parts. Affects output.
-inline bool goes_before(const AdjMat& m, int x, int y) {
+// The order of the vertex sort, for vertex indices x and y whose neighbour keys
+// are those of the current parts: -1, 0 or 1. Affects output: part ascending,
+// degree descending, label ascending, then the sorted neighbour keys ascending
+// (edge value, then neighbour part).
+inline int compare_vertices(const AdjMat& m, int x, int y) {
   const Vertex& a = m.v[x];
   const Vertex& b = m.v[y];
-  if (a.part != b.part) return a.part < b.part;
-  if (a.d != b.d) return a.d > b.d;
-  if (a.l != b.l) return a.l < b.l;
+  if (a.part != b.part) return a.part < b.part ? -1 : 1;
+  if (a.d != b.d) return a.d > b.d ? -1 : 1;
+  if (a.l != b.l) return a.l < b.l ? -1 : 1;
   const long long* ka = m.nkey.data() + a.n;
   const long long* kb = m.nkey.data() + b.n;
   for (int i = 0; i < a.d; ++i)
-    if (ka[i] != kb[i]) return ka[i] < kb[i];
-  return false;
-}
-
-// compare_vertices(x, y) == 0, under the same condition.
-inline bool same_vertex_class(const AdjMat& m, int x, int y) {
-  const Vertex& a = m.v[x];
-  const Vertex& b = m.v[y];
-  if (a.part != b.part || a.d != b.d || a.l != b.l) return false;
-  const long long* ka = m.nkey.data() + a.n;
-  const long long* kb = m.nkey.data() + b.n;
-  for (int i = 0; i < a.d; ++i)
-    if (ka[i] != kb[i]) return false;
-  return true;
+    if (ka[i] != kb[i]) return ka[i] < kb[i] ? -1 : 1;
+  return 0;
 }
 
 // The selection sort of sorted_v over positions [from, to): a candidate is
@@ -359,7 +283,7 @@ void select_sort(AdjMat& m, int from, int to) {
   for (int k = from; k < to - 1; ++k) {
     int c = k;
     for (int j = k + 1; j < to; ++j)
-      if (goes_before(m, sv[j], sv[c])) c = j;
+      if (compare_vertices(m, sv[j], sv[c]) < 0) c = j;
     if (c != k) std::swap(sv[k], sv[c]);
   }
 }
@@ -408,57 +332,40 @@ void adopt_new_parts(AdjMat& m) {
   for (int i = 0; i < m.vs; ++i) v[i].part = v[i].npart;
 }
 
-// One refinement pass over the order p, right after a sort under the same parts
-// (so the neighbour keys are current); adopts the new parts.
-void refine_pass(AdjMat& m) {
+// One refinement pass, run by run: a run is a stretch of sorted_v whose vertices
+// share a part (every sort and every pass leaves sorted_v in part order). With
+// `sorted` each run is sorted already and its neighbour keys are current, as
+// right after sort_adjmat_vertices; otherwise each run of more than one vertex
+// is sorted first (no scan of the sort leaves the run of its part). A run is
+// split wherever compare_vertices changes; a run of one vertex is its own new
+// part and needs no keys. Adopts the new parts.
+void refine_pass(AdjMat& m, bool sorted) {
   const int vs = m.vs;
-  Vertex* v = m.v.data();
-  int rep = m.p[0];
-  v[rep].npart = 0;
-  m.npart[0] = 0;
-  for (int i = 1; i < vs; ++i) {
-    const int w = m.p[i];
-    if (!same_vertex_class(m, rep, w)) {
-      v[w].npart = v[rep].npart + 1;
-      m.npart[v[w].npart] = i;
-      rep = w;
-    } else {
-      v[w].npart = v[rep].npart;
-    }
-  }
-  m.npart[v[rep].npart + 1] = vs;
-  m.nparts = v[rep].npart + 1;
-  adopt_new_parts(m);
-}
-
-// A sort followed by a refinement pass, for an order whose parts are the runs
-// m.part describes (as every pass leaves them). No scan of the sort leaves the
-// run of its part, and a pass starts a new part at every run boundary, so both
-// go run by run; a run of one vertex is its own new part and needs no keys.
-void refine_step(AdjMat& m) {
   Vertex* v = m.v.data();
   int* sv = m.sorted_v.data();
   int np = 0;
-  for (int k = 0; k < m.parts; ++k) {
-    const int s = m.part[k];
-    const int t = m.part[k + 1];
+  for (int s = 0, t = 0; s < vs; s = t) {
+    t = s + 1;
+    while (t < vs && v[sv[t]].part == v[sv[s]].part) ++t;
     m.npart[np] = s;
     if (t - s == 1) {
       v[sv[s]].npart = np++;
       continue;
     }
-    for (int i = s; i < t; ++i) sort_neighbor_keys(m, sv[i]);
-    select_sort(m, s, t);
-    for (int i = s; i < t; ++i) {
-      const int r = v[sv[i]].rank;
-      m.p[i] = r;
-      m.q[r] = i;
+    if (!sorted) {
+      for (int i = s; i < t; ++i) sort_neighbor_keys(m, sv[i]);
+      select_sort(m, s, t);
+      for (int i = s; i < t; ++i) {
+        const int r = v[sv[i]].rank;
+        m.p[i] = r;
+        m.q[r] = i;
+      }
     }
     int rep = sv[s];
     v[rep].npart = np++;
     for (int i = s + 1; i < t; ++i) {
       const int w = sv[i];
-      if (!same_vertex_class(m, rep, w)) {
+      if (compare_vertices(m, rep, w) != 0) {
         v[w].npart = np;
         m.npart[np++] = i;
         rep = w;
@@ -467,58 +374,41 @@ void refine_step(AdjMat& m) {
       }
     }
   }
-  m.npart[np] = m.vs;
+  m.npart[np] = vs;
   m.nparts = np;
   adopt_new_parts(m);
 }
 
-// Refinement passes until one does not raise the number of parts. When the
-// first sort is done already (sorting an order that is sorted under unchanged
-// parts moves nothing) it is skipped. A pass that leaves the partition discrete
-// ends the loop: one more pass would move no vertex and give every vertex the
-// part and the npart it has.
-void refine_loop(AdjMat& m, bool sorted) {
-  if (!sorted) sort_adjmat_vertices(m);
+// Refinement passes, right after a sort, until one does not raise the number
+// of parts. A pass that leaves the partition discrete ends the loop: one more
+// pass would move no vertex and give every vertex the part and the npart it has.
+void refine_presorted(AdjMat& m) {
   int prev = m.parts;
-  refine_pass(m);
+  refine_pass(m, true);
   while (m.parts > prev && m.parts < m.vs) {
     prev = m.parts;
-    refine_step(m);
+    refine_pass(m, false);
   }
 }
 
-void refine_presorted(AdjMat& m) { refine_loop(m, true); }
+// The first part from `from` on with more than one vertex, or -1. Affects
+// output: the individualisation search starts there.
+int first_multi_part(const AdjMat& m, int from) {
+  for (int k = from; k < m.parts; ++k)
+    if (m.part[k + 1] - m.part[k] > 1) return k;
+  return -1;
+}
 
 }  // namespace
 
-void refine_partitions(AdjMat& m) { refine_loop(m, false); }
-
-int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y) {
-  CL_ASSERT(a.vs == b.vs, "a->vs == b->vs");
-  const int from = a.part[x];
-  const int to = a.part[y + 1];
-  const int* ap = a.p.data();
-  const int* bp = b.p.data();
-  for (int r = from; r < to; ++r) {
-    const int* arow = a.buf.data() + ap[r] * a.stride;
-    const int* brow = b.buf.data() + bp[r] * b.stride;
-    for (int c = 0; c < r; ++c) {
-      const int d = arow[ap[c]] - brow[bp[c]];
-      if (d != 0) return d;
-    }
-  }
-  return 0;
-}
-
-int compare_adjmat_parts(const AdjMat& a, const AdjMat& b, int part) {
-  return compare_adjmat_parts_from_to(a, b, part, part);
-}
-
 namespace {
 
-// compare_adjmat_parts_from_to(m, best, x, y) inside a search, where best holds
-// m's matrix: both orders are read from m's matrix. Rows up to the first
-// position where the orders differ are equal and skipped.
+// The matrices of m's order and best's order, compared over the strict lower
+// triangle of the rows at positions m.part[x] .. m.part[y + 1] - 1 (parts from
+// m's partition), row by row: the first differing entry's difference m - best,
+// 0 when equal. Inside a search best holds m's matrix, so both orders are read
+// from m's matrix; rows up to the first position where the orders differ are
+// equal and skipped. Affects output: the search keeps the greatest.
 int compare_orders(const AdjMat& m, const AdjMat& best, int x, int y) {
   CL_ASSERT(m.vs == best.vs, "a->vs == b->vs");
   const int to = m.part[y + 1];
@@ -589,10 +479,8 @@ void get_min_adjmat(AdjMat& m, int part, AdjMat& best) {
   } while (perm_next_adjmat(m, part));
 }
 
-void fix_vertex(AdjMat& m, int rank, int* p, int* q, int* vp) {
+void fix_vertex(AdjMat& m, int rank, int* vp) {
   const int vs = m.vs;
-  std::copy_n(m.p.begin(), vs, p);
-  std::copy_n(m.q.begin(), vs, q);
   for (int i = 0; i < vs; ++i) vp[i] = m.v[i].part;
   bool hit = false;
   for (int k = m.part[m.v[rank].part]; k < vs; ++k) {
@@ -607,7 +495,7 @@ void fix_vertex(AdjMat& m, int rank, int* p, int* q, int* vp) {
   refine_presorted(m);
 }
 
-void release_vertex(AdjMat& m, int /*rank*/, int* /*p*/, int* /*q*/, int* vp) {
+void release_vertex(AdjMat& m, const int* vp) {
   // p and q are not restored: the sort recomputes them from sorted_v, which may
   // leave equal vertices in another order than before. Affects output.
   for (int i = 0; i < m.vs; ++i) m.v[i].part = vp[i];
@@ -627,13 +515,7 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
     return;
   }
   CL_ASSERT(m.part[part + 1] - m.part[part] > 1, "m_part[part + 1] - m_part[part] > 1");
-  int pindex = -1;
-  for (int k = 0; k < m.parts; ++k) {
-    if (m.part[k + 1] - m.part[k] > 1) {
-      pindex = k;
-      break;
-    }
-  }
+  const int pindex = first_multi_part(m, 0);
   CL_ASSERT(pindex != -1, "pindex != -1");
   CL_ASSERT(pindex == part, "pindex == part");
   const std::size_t base = push_saved_state(vs);
@@ -642,21 +524,14 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
   // the branches after the first cannot change best (see search_refined).
   for (int i = m.part[part]; i < m.part[part + 1]; ++i) {
     const int rank = m.p[i];
-    int* saved = Saved_State.data() + base;
-    fix_vertex(m, rank, saved, saved + vs, saved + 2 * vs);
+    fix_vertex(m, rank, Saved_State.data() + base);
     CL_ASSERT(m.parts <= vs, "m->parts <= m_vs");
     if (compare_orders(m, best, 0, part) >= 0) {
-      int next = vs - 1;
-      for (int k = part + 1; k < m.parts; ++k) {
-        if (m.part[k + 1] - m.part[k] > 1) {
-          next = k;
-          break;
-        }
-      }
+      const int multi = first_multi_part(m, part + 1);
+      const int next = multi == -1 ? vs - 1 : multi;
       get_min_adjmat_by_stabilizer(m, next, part, best);
     }
-    saved = Saved_State.data() + base;
-    release_vertex(m, rank, saved, saved + vs, saved + 2 * vs);
+    release_vertex(m, Saved_State.data() + base);
     if (First_Branch_Only) break;
   }
   Saved_Top = base;
@@ -740,13 +615,7 @@ bool search_refined(AdjMat& m, AdjMat& best) {
     std::copy_n(m.p.begin(), m.vs, m.o.begin());
     get_min_adjmat(m, 0, best);
   } else {
-    int part = -1;
-    for (int k = 0; k < m.parts; ++k) {
-      if (m.part[k + 1] - m.part[k] > 1) {
-        part = k;
-        break;
-      }
-    }
+    const int part = first_multi_part(m, 0);
     CL_ASSERT(part != -1, "part != -1");
     Best_Has_Leaf = false;
     Saved_Top = 0;
@@ -760,11 +629,6 @@ bool search_refined(AdjMat& m, AdjMat& best) {
 
 }  // namespace
 
-void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best) {
-  refine_partitions(m);
-  search_refined(m, best);
-}
-
 void cl_free_work_area() {
   Work_Matrix.reset();
   Work_Matrix_Min.reset();
@@ -777,13 +641,13 @@ void cl_free_work_area() {
 
 bool cl_canonicalize_graph(Graph& g) {
   const int vs = g.vs;
-  SARVIK_ASSERT(vs > 0 && static_cast<int>(g.p.size()) >= vs, kModule);
+  SARVIK_ASSERT(vs > 0, kModule);
   if (Work_Matrix_Size < vs) cl_free_work_area();
   if (!Work_Matrix) {
     Work_Matrix_Size = vs;
     Work_Matrix = std::make_unique<AdjMat>(cl_alloc_adjmat(vs));
     Work_Matrix_Min = std::make_unique<AdjMat>(cl_alloc_adjmat(vs));
-    Saved_State.reserve(3 * static_cast<std::size_t>(vs) * vs);
+    Saved_State.reserve(static_cast<std::size_t>(vs) * vs);
   }
   AdjMat& m = *Work_Matrix;
   m.vs = vs;
@@ -815,10 +679,6 @@ bool cl_canonicalize_graph_unpruned(Graph& g) {
   const bool numbering_free = cl_canonicalize_graph(g);
   Prune_Allowed = true;
   return numbering_free;
-}
-
-std::size_t graph_sizeof(int es, int vs) {
-  return sizeof(Graph) + (3 * static_cast<std::size_t>(es) + 5 * static_cast<std::size_t>(vs) + 1) * sizeof(int);
 }
 
 namespace {

@@ -3,13 +3,11 @@
 // so it is not re-entrant.
 #pragma once
 
-#include <cstddef>
-
 #include "driver/generate_all_trees_freq.h"
 
-// Renumbers g's vertices into canonical order and rewrites vid, vl, p, v, e, el in
-// that order, sets ps and key. g must come from the edge-list packing (sorted,
-// symmetric adjacency) and p must hold vs entries. Uses the module work area.
+// Renumbers g's vertices into canonical order and rewrites vid, vl, v, e, el in
+// that order, sets key. g must come from the edge-list packing (sorted,
+// symmetric adjacency). Uses the module work area.
 // Returns true when v, e, el, vl and key are the same for every numbering of g's
 // vertices, which holds unless the individualisation search ran (parts of five
 // or more equivalent vertices); callers may then let one occurrence of a
@@ -25,13 +23,6 @@ bool cl_canonicalize_graph_unpruned(Graph& g);
 // Releases the work area; the next canonicalisation lays it out anew.
 void cl_free_work_area();
 
-// Bytes of a Graph record plus 3*es + 5*vs + 1 ints.
-std::size_t graph_sizeof(int es, int vs);
-
 // Key of a canonical graph over the bytes of e, v (vs + 1), el, vl, each int
 // little-endian, bytes read as signed chars. Affects output (home slots).
 unsigned graph_hash_key(const Graph& g);
-
-// Total order of canonical graphs: es, vs, wrapped key difference (as +-1), then
-// v/vl pairs, then e/el pairs. 0 means the same fragment. vid, p, ps are ignored.
-int graph_compare(const Graph& a, const Graph& b);

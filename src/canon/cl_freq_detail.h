@@ -58,65 +58,43 @@ inline int adj(const AdjMat& m, int a, int b) { return m.buf[a * m.stride + b]; 
 void cl_setup_adjmat(AdjMat& m, int vs);
 AdjMat cl_alloc_adjmat(int vs);
 
-// Copies src into dst laid out for at least src.vs vertices with dst.vs equal
-// to src.vs. sorted_v and neighbours are mapped to dst's own records by rank; dst
-// keeps its own row stride and neighbour-list places.
-void cl_copy_adjmat2(const AdjMat& src, AdjMat& dst);
 // p and q only.
 void copy_adjmat_perm(const AdjMat& src, AdjMat& dst);
 // Every vertex's part and part[0..vs]; not the count parts.
 void copy_adjmat_partitioning(const AdjMat& src, AdjMat& dst);
 
-// Fills m (laid out, vs = g.vs, sorted_v/ranks/p/q/stride/parts reset by the
-// caller) from g: matrix, vertex id/d/l, part 0, neighbour lists in g's order.
-// Canonicalisation fills the matrix only when a search or a graph whose lists
-// are not strictly ascending needs it, and then writes g back from the lists.
-void cl_graph_to_adjmat(const Graph& g, AdjMat& m);
-void setup_neighbors(AdjMat& m, const Graph& g);
-// Writes m back into g in the order p: vl, vid, p (npart), ps (parts), v, e, el.
-// Stops with an assertion when the matrix does not hold g.es entries.
+// Writes m back into g in the order p: vl, vid, v, e, el. Stops with an
+// assertion when the matrix does not hold g.es entries.
 void cl_adjmat_to_graph(const AdjMat& m, Graph& g);
 
-// Sort comparators; see sort_adjmat_vertices for the order. Affects output.
-// compare_all_neighbors compares the neighbour keys left by the last sort.
-int compare_neighbors(const AdjMat& m, const Neighbor& x, const Neighbor& y);
-int compare_all_neighbors(const AdjMat& m, const Vertex& x, const Vertex& y);
-int compare_vertices(const AdjMat& m, const Vertex& x, const Vertex& y);
-
 // Sorts each vertex's neighbour keys (e, neighbour part) into nkey, then
-// sorted_v by compare_vertices starting from its current order, then sets p and
+// sorted_v by the vertex order (part ascending, degree descending, label
+// ascending, then the sorted keys) starting from its current order, then sets p and
 // q from it. The vertex sort is a selection sort that replaces a candidate only
 // by a strictly smaller entry. Affects output: the order of equal vertices is
 // the search's start. When sorted_v is already in part order, only the keys of
 // vertices sharing their part with another are sorted (no comparison reaches
 // the others' keys).
 void sort_adjmat_vertices(AdjMat& m);
-// Splits the parts of m until a pass does not raise their number.
-void refine_partitions(AdjMat& m);
-
-// Refines m and leaves the canonical order in m.p / m.q, using best as the
-// search's best matrix (laid out for at least m.vs vertices). The search copies
-// m's order, partition and vertex records into best and back, not the matrix
-// or the neighbour lists: no step of a search changes them, and the searches
-// read best's rows from m's matrix in best's order.
-void cl_canonicalize_adjmat(AdjMat& m, AdjMat& best);
-// Exhaustive search over every order of the parts from `part` on; best holds
-// an order of m's own matrix (see above).
+// Exhaustive search over every order of the parts from `part` on. best holds
+// an order of m's own matrix: the searches copy m's order, partition and vertex
+// records into best and back, never the matrix or the neighbour lists (no step
+// of a search changes them), and read best's rows from m's matrix.
 void get_min_adjmat(AdjMat& m, int part, AdjMat& best);
 // Steps the order of one part; 1 while orders remain, 0 when back at o.
 int perm_next_adjmat(AdjMat& m, int part);
 // Individualisation search in `part`; p_part is the part individualised in by
 // the level above. Saved state comes from a grow-only module stack.
 void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best);
-// Individualise vertex `rank` (saving p, q and every part into p, q, vp) and
-// undo it (parts from vp, order recomputed by the sort).
-void fix_vertex(AdjMat& m, int rank, int* p, int* q, int* vp);
-void release_vertex(AdjMat& m, int rank, int* p, int* q, int* vp);
-
-// Strict lower triangle, rows of the positions of part `part` (resp. parts x..y)
-// taken from a's partition; the first differing entry's difference a - b.
-int compare_adjmat_parts(const AdjMat& a, const AdjMat& b, int part);
-int compare_adjmat_parts_from_to(const AdjMat& a, const AdjMat& b, int x, int y);
+// Individualise vertex `rank` (saving every vertex's part into vp) and undo it
+// (parts from vp, order recomputed by the sort).
+void fix_vertex(AdjMat& m, int rank, int* vp);
+void release_vertex(AdjMat& m, const int* vp);
 
 // Next lexicographic permutation of a[0..n-1]; 0 (a unchanged) when descending.
 int next_perm(int* a, int n);
+
+// Total order of canonical graphs: es, vs, wrapped key difference (as +-1), then
+// v/vl pairs, then e/el pairs. 0 means the same fragment; vid is ignored. The
+// table compares packed forms instead (the same equality); tests compare graphs.
+int graph_compare(const Graph& a, const Graph& b);

@@ -16,10 +16,8 @@
 struct Graph {
   int es = 0;        // adjacency entries: twice the number of bonds
   int vs = 0;        // vertices
-  int ps = 0;        // parts left by canonical labelling (fragments only)
   unsigned key = 0;  // hash key of the canonical form (fragments only)
   std::vector<int> e;    // es neighbour indices
-  std::vector<int> p;    // vs part indices (fragments only; empty for compounds)
   std::vector<int> v;    // vs + 1 offsets
   std::vector<int> vid;  // vs vertex identities (i in a compound graph)
   std::vector<int> el;   // es edge label integers, parallel to e
@@ -36,15 +34,6 @@ struct PtrArray {
 struct LabelSet {
   PtrArray el;  // edge (bond) labels
   PtrArray vl;  // vertex (atom) labels
-};
-
-// One slot of the fragment hash table. A free slot is all-zero bytes, so a table
-// allocated zero-filled costs nothing for the pages that are never probed. The
-// slot is kept small (the table is probed at random); the compound count of a
-// fragment lives beside its graph while the fragment's length is being swept.
-struct graph_hashtbl {
-  int id;  // fragment id, 1 and up once occupied (never freed again); 0 while free
-  int g;   // 1 + index of the slot's live graph in its table, 0 when none
 };
 
 // One entry of a compound's occurrence list.
@@ -65,7 +54,6 @@ struct CSRcount {
 
 // Compiled-in limits.
 inline constexpr int HASHTBL_SIZE = 6100000;
-inline constexpr int MAX_ATM_TYPES = 1000;
 inline constexpr int CSR_LEN = 100;
 
 // Run-wide settings, set by the command line and by loading, read everywhere.

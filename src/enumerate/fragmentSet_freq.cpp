@@ -41,7 +41,6 @@ void create_graph_from_set(const Edge* s, int n, const Graph& G, FragWork& fw, G
   g.es = es;
   g.vid.resize(vs);
   g.vl.resize(vs);
-  g.p.resize(vs);
   g.v.resize(vs + 1);
   g.e.resize(es);
   g.el.resize(es);

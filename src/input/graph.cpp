@@ -5,20 +5,6 @@
 
 #include "input/input.h"
 
-void free_graph_all(Graph& g) {
-  g.es = 0;
-  g.vs = 0;
-  g.e = {};
-  g.el = {};
-  g.v = {};
-  g.vl = {};
-  g.vid = {};
-}
-
-void free_graph_cl(Graph& g) { g = Graph{}; }
-
-void free_graph_hashtbl(Graph& g) { g = Graph{}; }
-
 int graph_lookup_vid(int id, const Graph& g) {
   for (int i = 0; i < g.vs; ++i)
     if (g.vid[i] == id) return i;

@@ -20,18 +20,7 @@ void install_memory_handler();
 // <reason>\n" on standard output.
 std::string read_whole_file(const std::string& path);
 
-// Splits one line at runs of spaces (only the space separates; tabs and carriage
-// returns belong to tokens) after cutting it at its first newline. A line shorter
-// than 2 characters, or holding only spaces, gives count 0 and the one token "nil".
-void split_line_all_char(const char* str, int* count, std::vector<std::string>& array);
-
 // ---- graph record ----
-
-// Release a graph's arrays. free_graph_all leaves p alone (compounds have none);
-// free_graph_cl and free_graph_hashtbl release every array.
-void free_graph_all(Graph& g);
-void free_graph_cl(Graph& g);
-void free_graph_hashtbl(Graph& g);
 
 // Index of the first vertex whose vid is id; ends the run with
 // "graph lookup vid : can't find a vid in a graph <id>\n" when there is none.
@@ -49,8 +38,6 @@ void ptr_array_add(const std::string& key, PtrArray& a, PtrCompare compar);
 int ptr_array_index(const std::string& key, const PtrArray& a, PtrCompare compar);
 const std::string* ptr_array_search(const std::string& key, const PtrArray& a,
                                     PtrCompare compar);
-int ptr_array_lindex(const std::string& key, const PtrArray& a, PtrCompare compar);
-const std::string& ptr_array_at(const PtrArray& a, int pos);
 
 LabelSet graph_init_labelset();
 void graph_register_vertex_label_to_set(const std::string& str, LabelSet& ls);

@@ -59,17 +59,6 @@ const std::string* ptr_array_search(const std::string& key, const PtrArray& a,
   return i < 0 ? nullptr : &a.buf[i];
 }
 
-int ptr_array_lindex(const std::string& key, const PtrArray& a, PtrCompare compar) {
-  for (std::size_t i = 0; i < a.buf.size(); ++i)
-    if (compar(a.buf[i], key) == 0) return static_cast<int>(i);
-  return -1;
-}
-
-const std::string& ptr_array_at(const PtrArray& a, int pos) {
-  if (static_cast<unsigned>(pos) >= a.buf.size()) error("index out of bound\n");
-  return a.buf[pos];
-}
-
 LabelSet graph_init_labelset() {
   LabelSet s;
   s.el.buf.reserve(128);

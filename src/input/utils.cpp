@@ -52,28 +52,3 @@ std::string read_whole_file(const std::string& path) {
   text.resize(used);
   return text;
 }
-
-void split_line_all_char(const char* str, int* count, std::vector<std::string>& array) {
-  array.clear();
-  *count = 0;
-  if (std::strlen(str) < 2) {
-    array.emplace_back("nil");
-    return;
-  }
-  const char* end = std::strchr(str, '\n');
-  if (end == nullptr) end = str + std::strlen(str);
-  const char* s = str;
-  while (s < end) {
-    while (s < end && *s == ' ') ++s;
-    if (s == end) break;
-    const char* t = s;
-    while (t < end && *t != ' ') ++t;
-    array.emplace_back(s, t);
-    s = t;
-  }
-  if (array.empty()) {
-    array.emplace_back("nil");
-    return;
-  }
-  *count = static_cast<int>(array.size());
-}

@@ -33,12 +33,6 @@ int append_entry(int id, int compid) {
   return at;
 }
 
-// Copies the first n entries of src (fewer when src is shorter) into dst.
-void copy_prefix(std::vector<int>& dst, const std::vector<int>& src, int n) {
-  const std::size_t len = std::min<std::size_t>(src.size(), static_cast<std::size_t>(n));
-  dst.assign(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(len));
-}
-
 // ---- packed canonical forms ----
 // A packed form holds vs, es, v[0..vs-1], vl[0..vs-1], e[0..es-1], el[0..es-1]:
 // exactly what decides graph_compare's equality once the key is equal (v[vs] is
@@ -251,25 +245,6 @@ unsigned generate_hash(const Graph& G, int size) {
   return G.key % static_cast<unsigned>(size);
 }
 
-Graph copy_graph(const Graph& g2) {
-  SARVIK_ASSERT(static_cast<int>(g2.e.size()) >= g2.es, kModule);
-  SARVIK_ASSERT(static_cast<int>(g2.el.size()) >= g2.es, kModule);
-  SARVIK_ASSERT(static_cast<int>(g2.v.size()) >= g2.vs + 1, kModule);
-  SARVIK_ASSERT(static_cast<int>(g2.vl.size()) >= g2.vs, kModule);
-  Graph g;
-  g.vs = g2.vs;
-  g.es = g2.es;
-  g.ps = g2.ps;
-  g.key = g2.key;
-  copy_prefix(g.vid, g2.vid, g2.vs);
-  copy_prefix(g.v, g2.v, g2.vs + 1);
-  copy_prefix(g.vl, g2.vl, g2.vs);
-  copy_prefix(g.p, g2.p, g2.vs);
-  copy_prefix(g.e, g2.e, g2.es);
-  copy_prefix(g.el, g2.el, g2.es);
-  return g;
-}
-
 namespace {
 
 // Records one more occurrence of live fragment f in compound compid.
@@ -367,17 +342,6 @@ int find(const std::vector<CSR>& array, int size, int offset, int key) {
   for (int j = offset; j < size; ++j)
     if (array[j].id == key) return j;
   return -1;
-}
-
-void store_id(int id, int compid) {
-  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
-  const CSRcount& cc = csrcount[compid];
-  SARVIK_ASSERT(cc.offset <= cc.size, kModule);
-  const int j = find(csr[compid], cc.size, cc.offset, id);
-  if (j >= 0)
-    csr_count_one(compid, j, csr[compid][j]);
-  else
-    append_entry(id, compid);
 }
 
 void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {

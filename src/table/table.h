@@ -59,9 +59,6 @@ FragmentTable initialize_hash(int size = HASHTBL_SIZE);
 // Home slot of a fragment: its key modulo the table size, unsigned.
 unsigned generate_hash(const Graph& G, int size);
 
-// A new graph equal to g2 (all arrays and vs, es, ps, key).
-Graph copy_graph(const Graph& g2);
-
 // Enters one occurrence of canonical fragment G found in compound compid; count is
 // the run's fragment id counter. Returns the fragment's live index: its place
 // among the fragments of the current length, valid until the next sweep. Ends
@@ -79,10 +76,6 @@ int table_find(FragmentTable& t, const Graph& G);
 
 // Index of the first entry j, offset <= j < size, of array with id key, or -1.
 int find(const std::vector<CSR>& array, int size, int offset, int key);
-
-// Records one occurrence of fragment id in compound compid (frequency 1 for a new
-// entry, +1 for an entry of the current length).
-void store_id(int id, int compid);
 
 // After a length: every fragment of this length, in ascending slot order, whose
 // count reaches freqt gets descriptor id ++k (map[id] = k) and is written to fp
