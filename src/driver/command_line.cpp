@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "driver/driver_detail.h"
 #include "driver/generate_all_trees_freq.h"
+#include "input/input.h"
 
 namespace {
 
@@ -25,18 +27,6 @@ constexpr const char* kPathSeparators = "/";
   std::exit(kUsageStatus);
 }
 
-// The leading decimal number of a value that starts with a digit, or -1 when the
-// value does not start with a digit or its number does not fit an int.
-int leading_number(const char* s) {
-  if (!std::isdigit(static_cast<unsigned char>(s[0]))) return -1;
-  long long n = 0;
-  for (const char* c = s; std::isdigit(static_cast<unsigned char>(*c)); ++c) {
-    n = n * 10 + (*c - '0');
-    if (n > INT_MAX) return -1;
-  }
-  return static_cast<int>(n);
-}
-
 bool ends_in_mol2(const std::string& component) {
   const std::size_t dot = component.rfind('.');
   std::string ext = component.substr(dot + 1);
@@ -50,9 +40,10 @@ int get_argument(const char* str) {
   static const char* const kOptions[] = {"-ds",          "-lmin",        "-lmax",
                                          "-fmin",        "-ofile",       "-help",
                                          "-NoAtmLabels", "-NoBndLabels", "-dspace"};
-  for (int i = 0; i < 9; ++i)
+  static_assert(sizeof kOptions / sizeof kOptions[0] == kOptDspace);
+  for (int i = 0; i < kOptDspace; ++i)
     if (std::strcmp(str, kOptions[i]) == 0) return i + 1;
-  return 0;
+  return kOptUnknown;
 }
 
 void print_help() {
@@ -135,7 +126,7 @@ bool is_help(const char* a) {
 }
 
 // Whether option code c takes the next argument as its value.
-bool takes_value(int c) { return (c >= 1 && c <= 5) || c == 9; }
+bool takes_value(int c) { return (c >= kOptDs && c <= kOptOfile) || c == kOptDspace; }
 
 [[noreturn]] void usage_error(const std::string& what) {
   const std::string line = "Error: " + what + "\n";
@@ -144,10 +135,11 @@ bool takes_value(int c) { return (c >= 1 && c <= 5) || c == 9; }
 
 // A whole decimal number that fits an int, or -1.
 int whole_number(const char* s) {
-  if (*s == '\0') return -1;
-  for (const char* c = s; *c; ++c)
-    if (!std::isdigit(static_cast<unsigned char>(*c))) return -1;
-  return leading_number(s);
+  const std::string_view text(s);
+  std::size_t digits = 0;
+  const long long n = leading_digits(text, &digits);
+  if (digits == 0 || digits != text.size() || n > INT_MAX) return -1;
+  return static_cast<int>(n);
 }
 
 }  // namespace
@@ -175,45 +167,45 @@ void initialize_var(int argc, char** argv) {
   while (i < argc - 1) {
     const int code = get_argument(argv[i]);
     switch (code) {
-      case 0:
+      case kOptUnknown:
         if (argv[i][0] == '-') usage_error("unknown option '" + std::string(argv[i]) + "'");
         usage_error("extra argument '" + std::string(argv[i]) +
                     "': the input file is the last argument, after the options");
-      case 1:
+      case kOptDs:
         ++i;
         if (std::strcmp(argv[i], "QZ") != 0 && std::strcmp(argv[i], "TF") != 0 &&
             std::strcmp(argv[i], "PF") != 0)
           usage_exit("\nError: Invalid value for ds\n");
         option = argv[i];
         break;
-      case 2:
-      case 3:
-      case 4: {
+      case kOptLmin:
+      case kOptLmax:
+      case kOptFmin: {
         ++i;
         const int n = whole_number(argv[i]);
         // Lengths count bonds, so a length of 0 is refused like a non-number;
         // a minimum frequency of 0 simply accepts every fragment.
-        if (n < 0 || (code != 4 && n == 0)) {
-          usage_exit(code == 2   ? "\nError: Invalid value for lmin\n"
-                     : code == 3 ? "\nError: Invalid value for lmax\n"
-                                 : "\nError: Invalid value for fmin\n");
+        if (n < 0 || (code != kOptFmin && n == 0)) {
+          usage_exit(code == kOptLmin   ? "\nError: Invalid value for lmin\n"
+                     : code == kOptLmax ? "\nError: Invalid value for lmax\n"
+                                        : "\nError: Invalid value for fmin\n");
         }
-        (code == 2 ? mint : code == 3 ? maxt : freqt) = n;
-        fmin_given = fmin_given || code == 4;
+        (code == kOptLmin ? mint : code == kOptLmax ? maxt : freqt) = n;
+        fmin_given = fmin_given || code == kOptFmin;
         break;
       }
-      case 5:
+      case kOptOfile:
         ++i;
         outfile = argv[i];
         stem_fixed = true;
         break;
-      case 7:
+      case kOptNoAtmLabels:
         NoAtmLabels = 1;
         break;
-      case 8:
+      case kOptNoBndLabels:
         NoBndLabels = 1;
         break;
-      case 9:
+      case kOptDspace:
         ++i;
         dspace_file = argv[i];
         break;
@@ -231,7 +223,7 @@ void initialize_var(int argc, char** argv) {
     usage_error("-fmin has no meaning with -dspace: every fragment of the descriptor space "
                 "is counted");
 
-  opt = option == "TF" ? 2 : option == "PF" ? 3 : 1;
+  opt = option == "TF" ? kFragmentsTrees : option == "PF" ? kFragmentsPaths : kFragmentsAll;
   filestub = argv[argc - 1];
 
   // Only the last path component is examined for its extension; the stem keeps the
@@ -249,7 +241,7 @@ void initialize_var(int argc, char** argv) {
     std::exit(kUsageStatus);
   }
   if (!stem_fixed) outfile = filestub.substr(0, dot);
-  filetype = ends_in_mol2(filestub.substr(start)) ? 1 : 0;
+  filetype = ends_in_mol2(filestub.substr(start)) ? kInputMol2 : kInputSd;
 
 #ifdef _WIN32
   std::printf("mint = %d,maxt = %d,freqt = %d,option = %s,opt = %d,outfile = %s,filestub = %s\n",

@@ -3,8 +3,20 @@
 
 #include <cstdio>
 
-// Option code of one argument: 1 -ds, 2 -lmin, 3 -lmax, 4 -fmin, 5 -ofile,
-// 6 -help, 7 -NoAtmLabels, 8 -NoBndLabels, 9 -dspace, 0 anything else.
+// Option codes of the command line's arguments.
+enum OptionCode : int {
+  kOptUnknown = 0,  // anything else
+  kOptDs = 1,
+  kOptLmin = 2,
+  kOptLmax = 3,
+  kOptFmin = 4,
+  kOptOfile = 5,
+  kOptHelp = 6,
+  kOptNoAtmLabels = 7,
+  kOptNoBndLabels = 8,
+  kOptDspace = 9,
+};
+// Option code of one argument.
 int get_argument(const char* str);
 
 // Writes the usage text on standard output.

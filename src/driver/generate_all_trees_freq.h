@@ -56,15 +56,23 @@ struct CSRcount {
 inline constexpr int HASHTBL_SIZE = 6100000;
 inline constexpr int CSR_LEN = 100;
 
+// Values of opt: the fragment type.
+inline constexpr int kFragmentsAll = 1;    // "QZ": every connected acyclic fragment
+inline constexpr int kFragmentsTrees = 2;  // "TF": fragments that branch somewhere
+inline constexpr int kFragmentsPaths = 3;  // "PF": fragments that never branch
+// Values of filetype: the input format, which is also the fragment file's.
+inline constexpr int kInputSd = 0;
+inline constexpr int kInputMol2 = 1;
+
 // Run-wide settings, set by the command line and by loading, read everywhere.
 extern std::string option;  // "QZ", "TF" or "PF"
-extern int opt;             // 1 QZ, 2 TF, 3 PF
+extern int opt;             // kFragmentsAll, kFragmentsTrees or kFragmentsPaths
 extern int mint;            // smallest fragment length in bonds
 extern int maxt;            // largest fragment length in bonds
 extern int freqt;           // minimum number of compounds of a descriptor
 extern int NoAtmLabels;     // 1: keep only the element part of atom types
 extern int NoBndLabels;     // 1: every bond gets one type
-extern int filetype;        // 0 SD, 1 Mol2
+extern int filetype;        // kInputSd or kInputMol2
 extern std::string filestub;  // input path as given, extension included
 extern std::string outfile;   // output stem
 extern int threshold;         // fragment length of the current sweep step

@@ -7,13 +7,13 @@
 #include "driver/generate_all_trees_freq.h"
 
 std::string option = "QZ";
-int opt = 1;
+int opt = kFragmentsAll;
 int mint = 1;
 int maxt = 7;
 int freqt = 1;
 int NoAtmLabels = 0;
 int NoBndLabels = 0;
-int filetype = 0;
+int filetype = kInputSd;
 std::string filestub;
 std::string outfile;
 int threshold = 0;
@@ -37,13 +37,13 @@ std::uint64_t csr_occurrences(int compid, int entry) {
 
 void reset_run_settings() {
   option = "QZ";
-  opt = 1;
+  opt = kFragmentsAll;
   mint = 1;
   maxt = 7;
   freqt = 1;
   NoAtmLabels = 0;
   NoBndLabels = 0;
-  filetype = 0;
+  filetype = kInputSd;
   filestub.clear();
   outfile.clear();
   threshold = 0;
@@ -84,7 +84,7 @@ void assert_fail(const char* expr, const char* module, int line) {
 
 // SD runs write SD records, Mol2 runs Mol2 molecules; the suffix says which, so
 // that readers that go by the extension read them.
-std::string rules_file_name() { return outfile + (filetype == 1 ? "_frag.mol2" : "_frag.sdf"); }
+std::string rules_file_name() { return outfile + (filetype == kInputMol2 ? "_frag.mol2" : "_frag.sdf"); }
 
 std::string output_file_name() { return outfile + ".out"; }
 

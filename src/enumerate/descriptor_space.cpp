@@ -58,11 +58,11 @@ void descriptor_space_add(DescriptorSpace& space, int position, const Graph& g,
                " to " + std::to_string(maxt) +
                " of -lmin and -lmax: give the lengths of the run that made the space");
   const bool branched = fragment_is_branched(g);
-  if (opt == 2 && !branched) refuse(r, title, "is a path, but -ds TF keeps only branched fragments");
-  if (opt == 3 && branched) refuse(r, title, "is branched, but -ds PF keeps only paths");
+  if (opt == kFragmentsTrees && !branched) refuse(r, title, "is a path, but -ds TF keeps only branched fragments");
+  if (opt == kFragmentsPaths && branched) refuse(r, title, "is branched, but -ds PF keeps only paths");
   for (int i = 0; i < g.vs; ++i) {
     const std::string& type = ls.vl.buf[static_cast<std::size_t>(g.vl[i])];
-    if (no_atm_labels == 1 && filetype == 1 && type.find('.') != std::string::npos)
+    if (no_atm_labels == 1 && filetype == kInputMol2 && type.find('.') != std::string::npos)
       refuse(r, title, "has the atom type '" + type + "', but -NoAtmLabels keeps only elements");
   }
   for (int a = 0; a < g.es; ++a)

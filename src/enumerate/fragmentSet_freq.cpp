@@ -103,11 +103,11 @@ bool fragment_is_branched(const Graph& g) {
 
 bool fragment_passes(const Graph& g, int opt) {
   switch (opt) {
-    case 1:
+    case kFragmentsAll:
       return true;
-    case 2:
+    case kFragmentsTrees:
       return fragment_is_branched(g);
-    case 3:
+    case kFragmentsPaths:
       return !fragment_is_branched(g);
     default:
       error("Option not valid\n");

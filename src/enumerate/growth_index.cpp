@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kModule = "tree_freq";
+constexpr const char* kModule = "growth_index";
 
 inline std::size_t home_of(std::uint64_t hash, int shift) {
   return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift);

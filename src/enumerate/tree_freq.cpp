@@ -173,14 +173,14 @@ struct FragmentVisitor {
 
   // Whether the tree in tree_parent (n bonds) is of type opt.
   bool tree_passes(int n) {
-    if (opt == 1) return true;
+    if (opt == kFragmentsAll) return true;
     tree_degree.assign(static_cast<std::size_t>(n) + 1, 0);
     bool branched = false;
     for (int j = 1; j <= n; ++j) {
       ++tree_degree[j];
       branched = branched || ++tree_degree[tree_parent[j]] >= 3;
     }
-    return opt == 2 ? branched : !branched;
+    return opt == kFragmentsTrees ? branched : !branched;
   }
 
   // The tree class of set s of n bonds, its tree left in tree_label, tree_parent
@@ -334,7 +334,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                       growth_path.data()};
   vis.space = space;
   // Path fragments (opt 3) need no branched set: the search leaves them out.
-  enumerate_bond_sets(G, threshold, enum_work, vis, opt == 3);
+  enumerate_bond_sets(G, threshold, enum_work, vis, opt == kFragmentsPaths);
 }
 
 void enumerate_free_work_area() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/generate_all_trees_freq.h"
@@ -19,6 +20,12 @@ void install_memory_handler();
 // "can't open a file '<path>': <reason>\n" or "can't read the file '<path>':
 // <reason>\n" on standard output.
 std::string read_whole_file(const std::string& path);
+
+// The number the decimal digits at the start of s spell (no sign; 0 when s does
+// not start with a digit), saturated at INT_MAX + 1 so that a caller can tell a
+// number that does not fit an int; sets *digits to how many digits there are.
+// The one integer parser of the program's input and command line.
+long long leading_digits(std::string_view s, std::size_t* digits = nullptr);
 
 // ---- graph record ----
 

@@ -52,13 +52,42 @@ void dictionary_begin(DictionaryBuilder& d, const char* edge_block);
 // follow first appearance in the input, as the dictionary text always had them.
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
 
-// One bond as read: 0-based atom numbers and the edge label integer.
 // Builds g's adjacency from bonds: both directions of every bond, atom numbers
 // passed through graph_lookup_vid, then sort, duplicate check and packing.
 // g.vs, g.vid and g.vl must be set; g.es, g.e, g.el and g.v are (re)sized here.
 // edges is scratch reused from compound to compound.
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
                             std::vector<EdgeEntry>& edges);
+
+// Largest compound either reader takes: atoms, and bonds (999 ends of bonds). A
+// larger one ends the run with "Graph <name> is too large : ...".
+inline constexpr int MAX_COMPOUND_ATOMS = 999;
+inline constexpr int MAX_COMPOUND_BONDS = 499;
+
+// How a reader's messages about a compound read: "<head><what><of><name>\n".
+struct ReaderWords {
+  const char* head;  // "read sdf file : "
+  const char* of;    // " of compound "
+};
+// Makes `place` the compound that fatal messages name and ends the run with
+// the reader's message about it.
+[[noreturn]] void refuse_compound(const ReaderWords& words, const std::string& what,
+                                  const CompoundPlace& place);
+// The 0-based atom of a bond's atom field of bond line `bond` (0-based) of compound
+// g (g.vs its atoms): `field` as written, `n` its value when `numeric`. Refuses a
+// field that is not a number from 1 to g.vs; one beyond the atoms gets the
+// lookup's own message. Leaves `place` the compound that messages name.
+int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
+              bool numeric, int n, int bond, const Graph& g);
+// Starts filling g as compound num (0-based) named nm with `atoms` atoms: records
+// the name, sets vs, vid (the identity) and the size of vl; ends the run when
+// the compound has more atoms or bonds than the limits. compound_place must name
+// the compound already.
+void begin_compound(Graph& g, int num, const std::string& nm, int atoms, int bonds);
+// Builds g from its bonds (a repeated bond has no one line to blame), makes the
+// compound inactive and hands g to take as compound num.
+void finish_compound(Graph& g, int num, const std::vector<EdgeEntry>& bonds,
+                     std::vector<EdgeEntry>& edges, const GraphSink& take);
 
 // Splits line at runs of spaces and tabs; the views point into line.
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);
@@ -68,6 +97,7 @@ bool is_blank(const std::string& line);
 bool is_blank_text(std::string_view text);
 // As atoi on the leading part of s (optional sign, then digits), saturated to
 // -INT_MAX .. INT_MAX so that no input overflows (also after subtracting 1).
+// The digits are read by leading_digits.
 int leading_int(std::string_view s);
 // True when s is a whole decimal number: digits, with only spaces around them
 // (no sign, no inner space, at least one digit).

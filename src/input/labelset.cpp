@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "input/input.h"
+#include "input/input_detail.h"
 
 int ptr_array_strcmp(const std::string& element, const std::string& key) {
   // Byte-wise order, as strcmp. Affects output: label integers are ranks.
@@ -93,12 +93,11 @@ int graph_index_edge_labelset(const std::string& str, const LabelSet& ls) {
 
 LabelSet graph_load_labelset(const std::string& text) {
   LabelSet set = graph_init_labelset();
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view line(text.data() + pos, end - pos);
-    pos = end + 1;
+  LineReader r;
+  line_reader_open(r, text);
+  std::string line;
+  // A carriage return the line reader drops would end the label anyway.
+  while (read_line(r, line)) {
     if (!line.empty() && line[0] == '#') continue;
     if (line.empty() || (line[0] != 'E' && line[0] != 'V')) error("invalid line at");
     // "%c %s": the type, optional white space, then the next run of
@@ -108,7 +107,7 @@ LabelSet graph_load_labelset(const std::string& text) {
     std::size_t t = s;
     while (t < line.size() && !std::isspace(static_cast<unsigned char>(line[t]))) ++t;
     if (t == s) error("wrong formatted line at");
-    const std::string label(line.substr(s, t - s));
+    const std::string label = line.substr(s, t - s);
     if (line[0] == 'E')
       graph_register_edge_label_to_set(label, set);
     else

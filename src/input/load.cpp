@@ -15,17 +15,17 @@ std::string snapshot(const std::string& path, int format) {
       static_cast<unsigned char>(text[1]) == 0x8b)
     error("the input file '" + path +
           "' is compressed (gzip); compressed input is not read: unpack it first, for "
-          "example with gunzip -c '" + path + "' > unpacked" + (format == 0 ? ".sdf" : ".mol2") +
+          "example with gunzip -c '" + path + "' > unpacked" + (format == kInputSd ? ".sdf" : ".mol2") +
           "\n");
   return text;
 }
 
 int first_pass(const std::string& input, std::string& dict) {
-  return filetype == 0 ? calculate_total_comps(input, dict) : calculate_total_comps_mol2(input, dict);
+  return filetype == kInputSd ? calculate_total_comps(input, dict) : calculate_total_comps_mol2(input, dict);
 }
 
 int filling_pass(const std::string& input, const GraphSink& take) {
-  return filetype == 0 ? read_sdf_file(input, take) : read_mol2_file(input, take);
+  return filetype == kInputSd ? read_sdf_file(input, take) : read_mol2_file(input, take);
 }
 
 // While alive, the readers read the descriptor space: messages name its file,
@@ -64,11 +64,11 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
       space_text = snapshot(dspace_file, filetype);
       // The space must come from a run over input of the same format.
       const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string::npos;
-      if (filetype == 0 && mol2_space)
+      if (filetype == kInputSd && mol2_space)
         error("descriptor space '" + dspace_file +
               "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
               "file of a run over SD input\n");
-      if (filetype == 1 && !mol2_space && !is_blank_text(space_text))
+      if (filetype == kInputMol2 && !mol2_space && !is_blank_text(space_text))
         error("descriptor space '" + dspace_file +
               "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
               "fragment file of a run over Mol2 input\n");

@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr ReaderWords kWords{"read mol2 file : ", " in molecule "};
+
 // One molecule's lines. Vectors keep their strings between molecules.
 struct Mol2Molecule {
   std::string name_line;
@@ -53,8 +55,7 @@ void mol2_place(const Mol2Molecule& m, int position, long long line) {
 
 [[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position,
                               long long line) {
-  mol2_place(m, position, line);
-  error("read mol2 file : " + what + " in molecule " + mol2_name(m, position) + "\n");
+  refuse_compound(kWords, what, CompoundPlace{true, position, mol2_name(m, position), line});
 }
 
 bool is_separator(char c) { return c == ' ' || c == '\t'; }
@@ -184,18 +185,11 @@ void scanner_open(Mol2Scanner& s, std::string_view input) {
 
 // The 0-based atom number of bond field `field` (1 or 2) of bond line k of
 // molecule g; refuses a field that is not a number from 1 to the atom count.
-int bond_atom(const Mol2Molecule& m, int position, int k, std::string_view field,
-              const Graph& g) {
-  if (!is_number_field(field) || leading_int(field) < 1)
-    mol2_refuse("atom number '" + std::string(field) + "' in bond line " +
-                    std::to_string(k + 1) + " is not a number from 1 to " +
-                    std::to_string(m.natoms),
-                m, position, m.bond_at[k]);
-  const int n = leading_int(field);
-  // Beyond the atoms: the lookup's own message.
-  mol2_place(m, position, m.bond_at[k]);
-  if (n > m.natoms) graph_lookup_vid(n - 1, g);
-  return n - 1;
+int mol2_bond_atom(const Mol2Molecule& m, int position, int k, std::string_view field,
+                   const Graph& g) {
+  const bool numeric = is_number_field(field);
+  return bond_atom(kWords, CompoundPlace{true, position, mol2_name(m, position), m.bond_at[k]},
+                   field, numeric, numeric ? leading_int(field) : 0, k, g);
 }
 
 }  // namespace
@@ -234,21 +228,13 @@ int read_mol2_file(std::string_view input, const GraphSink& take) {
   std::string label;
   int num = 0;
   while (mol2_next_molecule(s, m, num + 1)) {
-    SARVIK_ASSERT(num < static_cast<int>(name.size()), "mol2_reader");
-    const std::string nm = mol2_name(m, num + 1);
-    name[num] = nm;
-    g.vs = m.natoms;
-    // Without a bond count on the counts line the bond lines are the limit.
-    const int bond_lines = m.bond_given ? m.bond_count : m.nbonds;
     mol2_place(m, num + 1, m.name_at + 1);
-    if (g.vs > 999 || bond_lines > 499)
-      error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
-    g.vid.resize(g.vs);
-    g.vl.resize(g.vs);
+    // Without a bond count on the counts line the bond lines are the limit.
+    begin_compound(g, num, mol2_name(m, num + 1), m.natoms,
+                   m.bond_given ? m.bond_count : m.nbonds);
     for (int k = 0; k < g.vs; ++k) {
       split_fields(m.atoms[k], s.fields);
       label = vertex_label(s.fields[5]);
-      g.vid[k] = k;
       g.vl[k] = graph_index_vertex_labelset(label, ls);
     }
     bonds.clear();
@@ -271,15 +257,11 @@ int read_mol2_file(std::string_view input, const GraphSink& take) {
         edge = "*";
       else
         mol2_refuse("edge label not valid " + std::string(type), m, num + 1, m.bond_at[k]);
-      const int i = bond_atom(m, num + 1, k, s.fields[1], g);
-      const int j = bond_atom(m, num + 1, k, s.fields[2], g);
+      const int i = mol2_bond_atom(m, num + 1, k, s.fields[1], g);
+      const int j = mol2_bond_atom(m, num + 1, k, s.fields[2], g);
       bonds.push_back({i, j, graph_index_edge_labelset(edge, ls)});
     }
-    // A repeated bond: no one line to blame.
-    mol2_place(m, num + 1, 0);
-    build_graph_from_bonds(g, bonds, edges);
-    compound_place.active = false;
-    take(num, g);
+    finish_compound(g, num, bonds, edges, take);
     ++num;
   }
   return num;

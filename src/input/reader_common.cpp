@@ -67,6 +67,46 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
   pack_edges(edges.data(), g);
 }
 
+void refuse_compound(const ReaderWords& words, const std::string& what,
+                     const CompoundPlace& place) {
+  compound_place = place;
+  error(words.head + what + words.of + place.name + "\n");
+}
+
+int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
+              bool numeric, int n, int bond, const Graph& g) {
+  if (!numeric || n < 1)
+    refuse_compound(words,
+                    "atom number '" + std::string(field) + "' in bond line " +
+                        std::to_string(bond + 1) + " is not a number from 1 to " +
+                        std::to_string(g.vs),
+                    place);
+  // Beyond the atoms: the lookup's own message.
+  compound_place = place;
+  if (n > g.vs) graph_lookup_vid(n - 1, g);
+  return n - 1;
+}
+
+void begin_compound(Graph& g, int num, const std::string& nm, int atoms, int bonds) {
+  SARVIK_ASSERT(num < static_cast<int>(name.size()), "reader_common");
+  name[num] = nm;
+  g.vs = atoms;
+  if (atoms > MAX_COMPOUND_ATOMS || bonds > MAX_COMPOUND_BONDS)
+    error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
+  g.vid.resize(g.vs);
+  g.vl.resize(g.vs);
+  for (int k = 0; k < g.vs; ++k) g.vid[k] = k;
+}
+
+void finish_compound(Graph& g, int num, const std::vector<EdgeEntry>& bonds,
+                     std::vector<EdgeEntry>& edges, const GraphSink& take) {
+  // A repeated bond: no one line to blame.
+  compound_place.line = 0;
+  build_graph_from_bonds(g, bonds, edges);
+  compound_place.active = false;
+  take(num, g);
+}
+
 void split_fields(const std::string& line, std::vector<std::string_view>& fields) {
   fields.clear();
   const char* s = line.data();
@@ -93,6 +133,17 @@ bool is_blank_text(std::string_view text) {
   return true;
 }
 
+long long leading_digits(std::string_view s, std::size_t* digits) {
+  long long value = 0;
+  std::size_t k = 0;
+  for (; k < s.size() && s[k] >= '0' && s[k] <= '9'; ++k) {
+    value = value * 10 + (s[k] - '0');
+    if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (digits) *digits = k;
+  return value;
+}
+
 int leading_int(std::string_view s) {
   std::size_t k = 0;
   bool negative = false;
@@ -100,11 +151,7 @@ int leading_int(std::string_view s) {
     negative = s[k] == '-';
     ++k;
   }
-  long long value = 0;
-  for (; k < s.size() && s[k] >= '0' && s[k] <= '9'; ++k) {
-    value = value * 10 + (s[k] - '0');
-    if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
-  }
+  long long value = leading_digits(s.substr(k));
   if (negative) value = -value;
   if (value > INT_MAX) return INT_MAX;
   if (value < -INT_MAX) return -INT_MAX;

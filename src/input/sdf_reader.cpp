@@ -4,10 +4,23 @@
 // records.
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 #include "input/input_detail.h"
 
 namespace {
+
+// 1-based columns of the V2000 fields read, each three characters wide: the
+// counts line's atom and bond counts, a bond line's two atom numbers and bond
+// type, and an atom line's symbol.
+constexpr std::size_t kAtomCountColumn = 1;
+constexpr std::size_t kBondCountColumn = 4;
+constexpr std::size_t kFirstAtomColumn = 1;
+constexpr std::size_t kSecondAtomColumn = 4;
+constexpr std::size_t kBondTypeColumn = 7;
+constexpr std::size_t kSymbolColumn = 32;
+
+constexpr ReaderWords kWords{"read sdf file : ", " of compound "};
 
 // One record's lines. Vectors keep their strings between records so that
 // reading allocates only while lines grow.
@@ -38,8 +51,7 @@ void sd_place(const SdRecord& rec, int position, long long line) {
 
 [[noreturn]] void sd_refuse(const std::string& what, const SdRecord& rec, int position,
                             long long line) {
-  sd_place(rec, position, line);
-  error("read sdf file : " + what + " of compound " + sd_name(rec, position) + "\n");
+  refuse_compound(kWords, what, CompoundPlace{true, position, sd_name(rec, position), line});
 }
 
 // Input lines of a record's counts line, atom line k and bond line k (0-based).
@@ -62,15 +74,13 @@ std::string_view columns(const std::string& line, std::size_t first) {
 }
 
 int column_number(const std::string& line, std::size_t first) {
-  int value = 0;
-  for (char c : column_digits(line, first)) value = value * 10 + (c - '0');
-  return value;
+  return static_cast<int>(leading_digits(column_digits(line, first)));
 }
 
-// The non-white-space characters of columns 32 to 34, in order.
+// The non-white-space characters of the symbol's columns, in order.
 std::string atom_symbol(const std::string& line) {
   std::string symbol;
-  for (std::size_t c = 31; c < 34 && c < line.size(); ++c)
+  for (std::size_t c = kSymbolColumn - 1; c < kSymbolColumn + 2 && c < line.size(); ++c)
     if (!std::isspace(static_cast<unsigned char>(line[c]))) symbol += line[c];
   return symbol;
 }
@@ -93,6 +103,18 @@ bool ends_block_early(const std::string& line) {
 bool read_into(LineReader& r, std::vector<std::string>& lines, int k) {
   if (static_cast<int>(lines.size()) <= k) lines.resize(k + 1);
   return read_line(r, lines[k]);
+}
+
+// Reads the `count` lines of an atom or bond block into lines, counting them in
+// `read`; refuses a block cut short by the end of input (ends) or by a line that
+// cannot stand in a block (early).
+void read_block(LineReader& r, const SdRecord& rec, int position, std::vector<std::string>& lines,
+                int& read, int count, const char* ends, const char* early) {
+  for (int k = 0; k < count; ++k) {
+    if (!read_into(r, lines, k)) sd_refuse(ends, rec, position, r.line);
+    if (ends_block_early(lines[k])) sd_refuse(early, rec, position, r.line);
+    read = k + 1;
+  }
 }
 
 // Refuses the count (atom or bond) of the counts line at column `first`.
@@ -147,24 +169,15 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
     error("read sdf file : compound " + sd_name(rec, position) +
           " is a V3000 record; only V2000 records are read\n");
   }
-  if (!is_number_field(columns(rec.counts, 1))) counts_refused(rec, position, "atom", 1);
-  if (!is_number_field(columns(rec.counts, 4))) counts_refused(rec, position, "bond", 4);
-  const int atoms = column_number(rec.counts, 1);
-  const int bonds = column_number(rec.counts, 4);
-  for (int k = 0; k < atoms; ++k) {
-    if (!read_into(r, rec.atoms, k))
-      sd_refuse("file ends inside the atom block", rec, position, r.line);
-    if (ends_block_early(rec.atoms[k]))
-      sd_refuse("atom count larger than the atom lines", rec, position, r.line);
-    rec.natoms = k + 1;
-  }
-  for (int k = 0; k < bonds; ++k) {
-    if (!read_into(r, rec.bonds, k))
-      sd_refuse("file ends inside the bond block", rec, position, r.line);
-    if (ends_block_early(rec.bonds[k]))
-      sd_refuse("atom or bond count larger than the record's lines", rec, position, r.line);
-    rec.nbonds = k + 1;
-  }
+  for (const auto& [column, which] : {std::pair{kAtomCountColumn, "atom"},
+                                       std::pair{kBondCountColumn, "bond"}})
+    if (!is_number_field(columns(rec.counts, column)))
+      counts_refused(rec, position, which, column);
+  read_block(r, rec, position, rec.atoms, rec.natoms, column_number(rec.counts, kAtomCountColumn),
+             "file ends inside the atom block", "atom count larger than the atom lines");
+  read_block(r, rec, position, rec.bonds, rec.nbonds, column_number(rec.counts, kBondCountColumn),
+             "file ends inside the bond block",
+             "atom or bond count larger than the record's lines");
   while (read_line(r, rec.rest))
     if (is_record_end(rec.rest)) return true;
   return true;
@@ -172,18 +185,11 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
 
 // The 0-based atom number of the bond field at column `first` of bond line k
 // of compound g; refuses a field that is not a number from 1 to the atom count.
-int bond_atom(const SdRecord& rec, int position, int k, std::size_t first, const Graph& g) {
+int sd_bond_atom(const SdRecord& rec, int position, int k, std::size_t first, const Graph& g) {
   const std::string& line = rec.bonds[k];
-  const int n = column_number(line, first);
-  if (!is_number_field(columns(line, first)) || n < 1)
-    sd_refuse("atom number '" + std::string(columns(line, first)) + "' in bond line " +
-                  std::to_string(k + 1) + " is not a number from 1 to " +
-                  std::to_string(rec.natoms),
-              rec, position, bond_line(rec, k));
-  // Beyond the atoms: the lookup's own message.
-  sd_place(rec, position, bond_line(rec, k));
-  if (n > rec.natoms) graph_lookup_vid(n - 1, g);
-  return n - 1;
+  return bond_atom(kWords, CompoundPlace{true, position, sd_name(rec, position), bond_line(rec, k)},
+                   columns(line, first), is_number_field(columns(line, first)),
+                   column_number(line, first), k, g);
 }
 
 }  // namespace
@@ -219,40 +225,27 @@ int read_sdf_file(std::string_view input, const GraphSink& take) {
   static const char* const kBondLabel[5] = {"", "-", "=", "#", "~"};
   int num = 0;
   while (sd_next_record(r, rec, num + 1)) {
-    SARVIK_ASSERT(num < static_cast<int>(name.size()), "sdf_reader");
-    const std::string nm = sd_name(rec, num + 1);
-    name[num] = nm;
-    g.vs = rec.natoms;
-    g.es = 2 * rec.nbonds;
     sd_place(rec, num + 1, counts_line(rec));
-    if (g.vs > 999 || g.es > 999)
-      error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
-    g.vid.resize(g.vs);
-    g.vl.resize(g.vs);
-    for (int k = 0; k < g.vs; ++k) {
-      g.vid[k] = k;
+    begin_compound(g, num, sd_name(rec, num + 1), rec.natoms, rec.nbonds);
+    for (int k = 0; k < g.vs; ++k)
       g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), ls);
-    }
     bonds.clear();
-    for (int k = 0; k < g.es / 2; ++k) {
+    for (int k = 0; k < rec.nbonds; ++k) {
       const std::string& line = rec.bonds[k];
-      const int i = bond_atom(rec, num + 1, k, 1, g);
-      const int j = bond_atom(rec, num + 1, k, 4, g);
+      const int i = sd_bond_atom(rec, num + 1, k, kFirstAtomColumn, g);
+      const int j = sd_bond_atom(rec, num + 1, k, kSecondAtomColumn, g);
       int t = 1;
       if (NoBndLabels == 0) {
-        t = column_number(line, 7);
+        t = column_number(line, kBondTypeColumn);
         if (t < 1 || t > 4) {
           sd_place(rec, num + 1, bond_line(rec, k));
-          error("read sdf file : edge label not valid " + column_digits(line, 7) + "\n");
+          error("read sdf file : edge label not valid " + column_digits(line, kBondTypeColumn) +
+                "\n");
         }
       }
       bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
     }
-    // A repeated bond: no one line to blame.
-    sd_place(rec, num + 1, 0);
-    build_graph_from_bonds(g, bonds, edges);
-    compound_place.active = false;
-    take(num, g);
+    finish_compound(g, num, bonds, edges, take);
     ++num;
   }
   return num;

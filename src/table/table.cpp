@@ -1,18 +1,15 @@
 // The fragment hash table and the per-compound occurrence store.
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 
 #include "table/table.h"
-#include "table/text_buffer.h"
 
 namespace {
 
-constexpr const char* kModule = "generate_all_trees_freq";
+constexpr const char* kModule = "table";
 
 // Appends the entry (id, 1) to compound compid's list and returns its index. The
 // capacity bookkeeping doubles top (100, 200, 400, ...) when the list is full;
@@ -49,6 +46,17 @@ int width_of(const Graph& g) {
   return hi <= 0xFFu ? 1 : hi <= 0xFFFFu ? 2 : 4;
 }
 
+// Calls f with a value of the unsigned type `width` bytes wide (1, 2 or 4).
+template <class F>
+void with_width(int width, F&& f) {
+  if (width == 1)
+    f(std::uint8_t{});
+  else if (width == 2)
+    f(std::uint16_t{});
+  else
+    f(std::uint32_t{});
+}
+
 template <class T>
 void put_values(unsigned char*& dst, const int* src, int n) {
   for (int i = 0; i < n; ++i) {
@@ -80,12 +88,7 @@ void pack_as(const Graph& g, unsigned char* dst) {
 
 // Writes g's packed form at `width` bytes per element to dst.
 void pack(const Graph& g, int width, unsigned char* dst) {
-  if (width == 1)
-    pack_as<std::uint8_t>(g, dst);
-  else if (width == 2)
-    pack_as<std::uint16_t>(g, dst);
-  else
-    pack_as<std::uint32_t>(g, dst);
+  with_width(width, [&](auto t) { pack_as<decltype(t)>(g, dst); });
 }
 
 template <class T>
@@ -107,12 +110,7 @@ void unpack_as(const unsigned char* src, Graph& g) {
 
 // Fills g (vs, es, v, vl, e, el) from a packed form.
 void unpack(const unsigned char* src, int width, Graph& g) {
-  if (width == 1)
-    unpack_as<std::uint8_t>(src, g);
-  else if (width == 2)
-    unpack_as<std::uint16_t>(src, g);
-  else
-    unpack_as<std::uint32_t>(src, g);
+  with_width(width, [&](auto t) { unpack_as<decltype(t)>(src, g); });
 }
 
 int element_at(const unsigned char* src, int width) {
@@ -360,7 +358,7 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
       map[f.id] = k;
       unpack(t.packed.data() + static_cast<std::size_t>(f.at) * t.width, t.width, t.out);
       t.out.key = f.key;
-      if (filetype == 0)
+      if (filetype == kInputSd)
         dump_feature_sdf(t.out, f.id, ls, fp);
       else
         dump_feature_mol2(t.out, f.id, ls, fp);
@@ -385,50 +383,4 @@ int table_end_space_length(FragmentTable& t) {
   for (const FragmentTable::Live& f : t.live) met += f.count > 0;
   drop_live(t);
   return met;
-}
-
-void write_file(int total, FILE* fp) {
-  std::fputs("Descriptors generated : writing id and frequency files\n", stdout);
-  SARVIK_ASSERT(total >= 0 && total <= static_cast<int>(csrcount.size()) &&
-                    total <= static_cast<int>(csr.size()) &&
-                    total <= static_cast<int>(name.size()),
-                kModule);
-  const int mapsize = static_cast<int>(map.size());
-  const int* ids = map.data();
-  TextBuffer line;  // one compound's line, written with one call
-  for (int i = 0; i < total; ++i) {
-    const CSR* list = csr[i].data();
-    const int size = csrcount[i].size;
-    int n = 0;
-    for (int j = 0; j < size; ++j) {
-      SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
-      if (ids[list[j].id] != -1) ++n;
-    }
-    // The name as "%s" prints it: up to its first NUL byte; between double quotes,
-    // with each double quote in it doubled (as CSV readers expect).
-    const std::string_view title(name[i].c_str());
-    line.used = 0;
-    char* p = line.room(2 * title.size() + 16 + kIntChars +
-                        static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
-    *p++ = '"';
-    for (const char c : title) {
-      *p++ = c;
-      if (c == '"') *p++ = '"';
-    }
-    p = put_lit(p, "\",");
-    p = put_int(p, n);
-    // Affects output: pairs follow the list order (length, then first meeting).
-    for (int j = 0; j < size; ++j) {
-      const int d = ids[list[j].id];
-      if (d != -1) {
-        *p++ = ',';
-        p = put_int(p, d);
-        *p++ = ',';
-        p = put_uint64(p, csr_occurrences(i, j));
-      }
-    }
-    *p++ = '\n';
-    line.close(p);
-    line.write(fp);
-  }
 }

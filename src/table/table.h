@@ -91,10 +91,9 @@ void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids);
 // then drops them.
 int table_end_space_length(FragmentTable& t);
 
-// Writes the descriptor file for compounds 0 .. total-1 through map to fp (left
-// open: the caller checks and closes it).
+// Output writers (writers.cpp). The descriptor file for compounds 0 .. total-1
+// through map, to fp (left open: the caller checks and closes it).
 void write_file(int total, FILE* fp);
-
 // Fragment writers: one record for fragment graph g (v, vl, e, el, vs and es are
 // read) titled with fragment id `id`.
 void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp);

@@ -1,4 +1,5 @@
-// The fragment writers: one SD record or one Mol2 molecule per descriptor fragment.
+// The output writers: the descriptor file, one line per compound, and the
+// fragment writers, one SD record or one Mol2 molecule per descriptor fragment.
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr const char* kModule = "generate_all_trees_freq";
+constexpr const char* kModule = "writers";
 
 void check_record(const Graph& g, int id, FILE* fp) {
   SARVIK_ASSERT(fp != nullptr, kModule);
@@ -187,4 +188,50 @@ void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   *p++ = '\n';
   record.close(p);
   record.write(fp);
+}
+
+void write_file(int total, FILE* fp) {
+  std::fputs("Descriptors generated : writing id and frequency files\n", stdout);
+  SARVIK_ASSERT(total >= 0 && total <= static_cast<int>(csrcount.size()) &&
+                    total <= static_cast<int>(csr.size()) &&
+                    total <= static_cast<int>(name.size()),
+                kModule);
+  const int mapsize = static_cast<int>(map.size());
+  const int* ids = map.data();
+  TextBuffer line;  // one compound's line, written with one call
+  for (int i = 0; i < total; ++i) {
+    const CSR* list = csr[i].data();
+    const int size = csrcount[i].size;
+    int n = 0;
+    for (int j = 0; j < size; ++j) {
+      SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
+      if (ids[list[j].id] != -1) ++n;
+    }
+    // The name as "%s" prints it: up to its first NUL byte; between double quotes,
+    // with each double quote in it doubled (as CSV readers expect).
+    const std::string_view title(name[i].c_str());
+    line.used = 0;
+    char* p = line.room(2 * title.size() + 16 + kIntChars +
+                        static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
+    *p++ = '"';
+    for (const char c : title) {
+      *p++ = c;
+      if (c == '"') *p++ = '"';
+    }
+    p = put_lit(p, "\",");
+    p = put_int(p, n);
+    // Affects output: pairs follow the list order (length, then first meeting).
+    for (int j = 0; j < size; ++j) {
+      const int d = ids[list[j].id];
+      if (d != -1) {
+        *p++ = ',';
+        p = put_int(p, d);
+        *p++ = ',';
+        p = put_uint64(p, csr_occurrences(i, j));
+      }
+    }
+    *p++ = '\n';
+    line.close(p);
+    line.write(fp);
+  }
 }
