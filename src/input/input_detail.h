@@ -15,7 +15,7 @@
 // file with Windows line endings reads exactly like its Unix twin. Lines have
 // no length limit. The reader does not own the text.
 struct LineReader {
-  std::string_view text;
+  std::string_view text;  // LineReader{text} starts at its first line
   std::size_t pos = 0;
   long long line = 0;  // lines handed out so far: the number of the last one
 };
@@ -43,14 +43,24 @@ int read_mol2_file(std::string_view input, const GraphSink& take);
 // from it.
 struct DictionaryBuilder {
   std::unordered_set<std::string> seen;
-  std::string text;
+  std::string* text = nullptr;  // the caller's
 };
-// Starts the text with the comment line and the fixed edge block; empties
-// hashdict, which the first pass fills from its first entry.
-void dictionary_begin(DictionaryBuilder& d, const char* edge_block);
+// A builder of text: starts it with the comment line and the fixed edge block;
+// empties hashdict, which the first pass fills from its first entry.
+DictionaryBuilder dictionary_begin(std::string& text, const char* edge_block);
 // Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
 // follow first appearance in the input, as the dictionary text always had them.
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
+// Adds the vertex labels of a compound's atoms 0 .. atoms-1: label(k) gives atom
+// k's; refuse(k) is called for an empty one and must not return.
+template <class Label, class Refuse>
+void dictionary_add_atoms(DictionaryBuilder& d, int atoms, Label&& label, Refuse&& refuse) {
+  for (int k = 0; k < atoms; ++k) {
+    const std::string text = label(k);
+    if (text.empty()) refuse(k);
+    dictionary_add_vertex_label(d, text);
+  }
+}
 
 // Builds g's adjacency from bonds: both directions of every bond, atom numbers
 // passed through graph_lookup_vid, then sort, duplicate check and packing.
@@ -79,15 +89,20 @@ struct ReaderWords {
 // lookup's own message. Leaves `place` the compound that messages name.
 int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
               bool numeric, int n, int bond, const Graph& g);
-// Starts filling g as compound num (0-based) named nm with `atoms` atoms: records
-// the name, sets vs, vid (the identity) and the size of vl; ends the run when
-// the compound has more atoms or bonds than the limits. compound_place must name
-// the compound already.
-void begin_compound(Graph& g, int num, const std::string& nm, int atoms, int bonds);
-// Builds g from its bonds (a repeated bond has no one line to blame), makes the
-// compound inactive and hands g to take as compound num.
-void finish_compound(Graph& g, int num, const std::vector<EdgeEntry>& bonds,
-                     std::vector<EdgeEntry>& edges, const GraphSink& take);
+// What a filling pass keeps from compound to compound.
+struct CompoundBuilder {
+  Graph g;                       // the compound being built; the sink may take its arrays
+  std::vector<EdgeEntry> bonds;  // its bonds as read: 0-based atoms, edge label integer
+  std::vector<EdgeEntry> edges;  // scratch of build_graph_from_bonds
+};
+// Starts compound num (0-based) named nm with `atoms` atoms: records the name,
+// sets vs, vid (the identity) and the size of vl, empties bonds; ends the run
+// when the compound has more atoms or bonds than the limits. compound_place
+// must name the compound already.
+void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atoms, int bonds);
+// Builds the graph from its bonds (a repeated bond has no one line to blame),
+// makes the compound inactive and hands the graph to take as compound num.
+void finish_compound(CompoundBuilder& b, int num, const GraphSink& take);
 
 // Splits line at runs of spaces and tabs; the views point into line.
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);

@@ -195,26 +195,25 @@ int mol2_bond_atom(const Mol2Molecule& m, int position, int k, std::string_view 
 }  // namespace
 
 int calculate_total_comps_mol2(std::string_view input, std::string& dict_text) {
-  DictionaryBuilder dict;
-  dictionary_begin(dict, "E -\nE =\nE #\nE ~\nE *\n");
+  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\nE *\n");
   Mol2Scanner s;
   scanner_open(s, input);
   Mol2Molecule m;
   int count = 0;
-  std::string label;
   while (mol2_next_molecule(s, m, count + 1)) {
-    for (int k = 0; k < m.natoms; ++k) {
-      split_fields(m.atoms[k], s.fields);
-      label = vertex_label(s.fields[5]);
-      if (label.empty())
-        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count + 1,
-                    m.atom_at[k]);
-      dictionary_add_vertex_label(dict, label);
-    }
     ++count;
+    dictionary_add_atoms(
+        dict, m.natoms,
+        [&](int k) {
+          split_fields(m.atoms[k], s.fields);
+          return std::string(vertex_label(s.fields[5]));
+        },
+        [&](int k) {
+          mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count,
+                      m.atom_at[k]);
+        });
   }
   if (count == 0 && !is_blank_text(input)) no_molecule(input);
-  dict_text = std::move(dict.text);
   return count;
 }
 
@@ -222,22 +221,20 @@ int read_mol2_file(std::string_view input, const GraphSink& take) {
   Mol2Scanner s;
   scanner_open(s, input);
   Mol2Molecule m;
-  std::vector<EdgeEntry> bonds;
-  std::vector<EdgeEntry> edges;
-  Graph g;  // handed to take, which may keep its arrays
   std::string label;
+  CompoundBuilder b;
+  Graph& g = b.g;
   int num = 0;
   while (mol2_next_molecule(s, m, num + 1)) {
     mol2_place(m, num + 1, m.name_at + 1);
     // Without a bond count on the counts line the bond lines are the limit.
-    begin_compound(g, num, mol2_name(m, num + 1), m.natoms,
+    begin_compound(b, num, mol2_name(m, num + 1), m.natoms,
                    m.bond_given ? m.bond_count : m.nbonds);
     for (int k = 0; k < g.vs; ++k) {
       split_fields(m.atoms[k], s.fields);
       label = vertex_label(s.fields[5]);
       g.vl[k] = graph_index_vertex_labelset(label, ls);
     }
-    bonds.clear();
     for (int k = 0; k < m.nbonds; ++k) {
       split_fields(m.bonds[k], s.fields);
       const std::string_view type = s.fields[3];
@@ -259,9 +256,9 @@ int read_mol2_file(std::string_view input, const GraphSink& take) {
         mol2_refuse("edge label not valid " + std::string(type), m, num + 1, m.bond_at[k]);
       const int i = mol2_bond_atom(m, num + 1, k, s.fields[1], g);
       const int j = mol2_bond_atom(m, num + 1, k, s.fields[2], g);
-      bonds.push_back({i, j, graph_index_edge_labelset(edge, ls)});
+      b.bonds.push_back({i, j, graph_index_edge_labelset(edge, ls)});
     }
-    finish_compound(g, num, bonds, edges, take);
+    finish_compound(b, num, take);
     ++num;
   }
   return num;

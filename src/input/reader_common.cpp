@@ -30,19 +30,19 @@ bool read_line(LineReader& r, std::string& line) {
   return true;
 }
 
-void dictionary_begin(DictionaryBuilder& d, const char* edge_block) {
-  d.seen.clear();
+DictionaryBuilder dictionary_begin(std::string& text, const char* edge_block) {
   hashdict.clear();
-  d.text = "# number of vertices, # of edges is 4\n";
-  d.text += edge_block;
+  text = "# number of vertices, # of edges is 4\n";
+  text += edge_block;
+  return DictionaryBuilder{{}, &text};
 }
 
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label) {
   if (!d.seen.insert(label).second) return;
   hashdict.push_back(label);
-  d.text += "V ";
-  d.text += label;
-  d.text += '\n';
+  *d.text += "V ";
+  *d.text += label;
+  *d.text += '\n';
 }
 
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
@@ -87,7 +87,8 @@ int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_
   return n - 1;
 }
 
-void begin_compound(Graph& g, int num, const std::string& nm, int atoms, int bonds) {
+void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atoms, int bonds) {
+  Graph& g = b.g;
   SARVIK_ASSERT(num < static_cast<int>(name.size()), "reader_common");
   name[num] = nm;
   g.vs = atoms;
@@ -96,15 +97,15 @@ void begin_compound(Graph& g, int num, const std::string& nm, int atoms, int bon
   g.vid.resize(g.vs);
   g.vl.resize(g.vs);
   for (int k = 0; k < g.vs; ++k) g.vid[k] = k;
+  b.bonds.clear();
 }
 
-void finish_compound(Graph& g, int num, const std::vector<EdgeEntry>& bonds,
-                     std::vector<EdgeEntry>& edges, const GraphSink& take) {
+void finish_compound(CompoundBuilder& b, int num, const GraphSink& take) {
   // A repeated bond: no one line to blame.
   compound_place.line = 0;
-  build_graph_from_bonds(g, bonds, edges);
+  build_graph_from_bonds(b.g, b.bonds, b.edges);
   compound_place.active = false;
-  take(num, g);
+  take(num, b.g);
 }
 
 void split_fields(const std::string& line, std::vector<std::string_view>& fields) {

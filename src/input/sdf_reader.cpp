@@ -22,6 +22,10 @@ constexpr std::size_t kSymbolColumn = 32;
 
 constexpr ReaderWords kWords{"read sdf file : ", " of compound "};
 
+// Edge label of each V2000 bond type 1 .. 4 (single, double, triple, aromatic);
+// -NoBndLabels makes every bond type 1. Affects output.
+constexpr const char* kBondLabel[5] = {"", "-", "=", "#", "~"};
+
 // One record's lines. Vectors keep their strings between records so that
 // reading allocates only while lines grow.
 struct SdRecord {
@@ -195,41 +199,33 @@ int sd_bond_atom(const SdRecord& rec, int position, int k, std::size_t first, co
 }  // namespace
 
 int calculate_total_comps(std::string_view input, std::string& dict_text) {
-  DictionaryBuilder dict;
-  dictionary_begin(dict, "E -\nE =\nE #\nE ~\n");
-  LineReader r;
-  line_reader_open(r, input);
+  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\n");
+  LineReader r{input};
   SdRecord rec;
   int count = 0;
   while (sd_next_record(r, rec, count + 1)) {
-    for (int k = 0; k < rec.natoms; ++k) {
-      const std::string symbol = atom_symbol(rec.atoms[k]);
-      if (symbol.empty())
-        sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, count + 1,
-                  atom_line(rec, k));
-      dictionary_add_vertex_label(dict, symbol);
-    }
     ++count;
+    dictionary_add_atoms(
+        dict, rec.natoms, [&](int k) { return atom_symbol(rec.atoms[k]); },
+        [&](int k) {
+          sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, count,
+                    atom_line(rec, k));
+        });
   }
-  dict_text = std::move(dict.text);
   return count;
 }
 
 int read_sdf_file(std::string_view input, const GraphSink& take) {
-  LineReader r;
-  line_reader_open(r, input);
+  LineReader r{input};
   SdRecord rec;
-  std::vector<EdgeEntry> bonds;
-  std::vector<EdgeEntry> edges;
-  Graph g;  // handed to take, which may keep its arrays
-  static const char* const kBondLabel[5] = {"", "-", "=", "#", "~"};
+  CompoundBuilder b;
+  Graph& g = b.g;
   int num = 0;
   while (sd_next_record(r, rec, num + 1)) {
     sd_place(rec, num + 1, counts_line(rec));
-    begin_compound(g, num, sd_name(rec, num + 1), rec.natoms, rec.nbonds);
+    begin_compound(b, num, sd_name(rec, num + 1), rec.natoms, rec.nbonds);
     for (int k = 0; k < g.vs; ++k)
       g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), ls);
-    bonds.clear();
     for (int k = 0; k < rec.nbonds; ++k) {
       const std::string& line = rec.bonds[k];
       const int i = sd_bond_atom(rec, num + 1, k, kFirstAtomColumn, g);
@@ -243,9 +239,9 @@ int read_sdf_file(std::string_view input, const GraphSink& take) {
                 "\n");
         }
       }
-      bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
+      b.bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
     }
-    finish_compound(g, num, bonds, edges, take);
+    finish_compound(b, num, take);
     ++num;
   }
   return num;
