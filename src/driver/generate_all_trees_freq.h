@@ -1,5 +1,37 @@
-// Run-wide settings, the records shared by all modules, the fatal error routine,
-// the assertion macro and the naming of a run's files.
+// The shared header of every module: the records they pass to each other, the
+// run-wide settings and tables, the fatal error routine, the assertion macro and
+// the naming of a run's files (defined in settings.cpp).
+//
+// The pipeline, module by module (src/<module>, CMake target sarvik_<module>):
+//   driver     command line -> settings; creates the outputs; loads; sweeps the
+//              fragment length mint..maxt; writes the descriptor file; clean-up.
+//   input      reads the SD or Mol2 file into one compound Graph per record, the
+//              label set ls, the names and empty occurrence lists.
+//   enumerate  per compound and length, every connected acyclic bond set once,
+//              made a fragment Graph of type opt, canonicalised and entered.
+//   canon      canonical vertex order of a fragment, its key and total order.
+//   table      fragment table (fragment ids), occurrence lists, the sweep that
+//              gives descriptor ids, the descriptor file and fragment writers.
+// Dependencies: driver -> every module; enumerate -> canon, table; each module
+// -> this header. Nothing else may include another module's header.
+//
+// Run-wide settings: who writes them, who reads them.
+//   option, opt, mint, maxt, freqt, NoAtmLabels, NoBndLabels, filetype,
+//   filestub, outfile, dspace_file: written by the command line (driver) only;
+//     read by input (filetype, filestub, label options, dspace_file), enumerate
+//     (opt, label options and filetype for a descriptor space), table
+//     (freqt, filetype: which writer) and driver (the rest).
+//   threshold: written by the driver's length sweep; read by enumerate, table.
+//   ls, name, csr, csrcount, hashdict: written by input while loading; ls and
+//     name read by enumerate and table; csr/csrcount grown by table, their
+//     offset moved by the driver after each compound; hashdict read by none
+//     but tests.
+//   map: written by table (the sweep); read by the descriptor file writer.
+//   compound_place: written by the readers; read by error().
+//
+// "Affects output" on a comment marks code whose order, tie-break or byte
+// layout decides fragment ids, descriptor ids, keys or the bytes of an output
+// file: changing it changes the outputs of every run, not only their speed.
 #pragma once
 
 #include <cstdint>
