@@ -1,7 +1,7 @@
 // Fragment enumeration: the bond-set search against its order rule stated
 // recursively and against a brute force over all bond subsets ("each set
-// once"), the hand-checked orders, tree classes, and the entry of sets into the
-// table.
+// once"), and tree classes against canonical forms. (Fragment types and the
+// entry into the table are checked by the golden cases and the check flavour.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,20 +21,16 @@ namespace {
 using Bond = std::pair<int, int>;
 using BondSet = std::vector<Bond>;  // node numbers (vertex + 1), in emission order
 
-// A compound graph as the edge-list packing leaves it; bonds labelled bl[i].
-Graph make_compound(int nv, const std::vector<Bond>& bonds, std::vector<int> vl = {},
-                    const std::vector<int>& bl = {}) {
+// A compound graph of nv equal atoms as the edge-list packing leaves it.
+Graph make_compound(int nv, const std::vector<Bond>& bonds) {
   test_support::Bonds b;
-  for (std::size_t i = 0; i < bonds.size(); ++i)
-    b.push_back({bonds[i].first, bonds[i].second, bl.empty() ? 0 : bl[i]});
-  vl.resize(nv, 0);
-  return test_support::make_graph(vl, b);
+  for (auto [x, y] : bonds) b.push_back({x, y, 0});
+  return test_support::make_graph(std::vector<int>(nv, 0), b);
 }
 
-std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork* shared = nullptr) {
-  EnumWork own;
+std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork& w) {
   std::vector<BondSet> out;
-  enumerate_bond_sets_emit(G, threshold, shared ? *shared : own, [&](const Edge* s, int n) {
+  enumerate_bond_sets_emit(G, threshold, w, [&](const Edge* s, int n) {
     out.emplace_back(n);
     for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
   });
@@ -179,31 +175,13 @@ std::vector<std::pair<int, std::vector<Bond>>> test_compounds() {
 
 }  // namespace
 
-TEST(EnumerateBondSets, HandCheckedOrders) {
-  // Bonds 0-1, 0-3, 1-2, 2-3, 2-4 become e0..e4 = (1,2) (1,4) (2,3) (3,4) (3,5).
-  Graph ex = make_compound(5, {{2, 3}, {0, 3}, {2, 4}, {1, 2}, {0, 1}});
-  EXPECT_EQ(fast_sets(ex, 2), (std::vector<BondSet>{{{1, 2}, {1, 4}},
-                                                    {{1, 2}, {2, 3}},
-                                                    {{1, 4}, {3, 4}},
-                                                    {{2, 3}, {3, 4}},
-                                                    {{2, 3}, {3, 5}},
-                                                    {{3, 4}, {3, 5}}}));
-  EXPECT_EQ(fast_sets(ex, 1), (std::vector<BondSet>{{{1, 2}}, {{1, 4}}, {{2, 3}}, {{3, 4}}, {{3, 5}}}));
-  // A threshold below 1 behaves as 1, as the recursion's "size reached" test does.
-  EXPECT_EQ(fast_sets(ex, 0), fast_sets(ex, 1));
-
-  // A length beyond any set (rings, parts and stars are the random test's).
-  EXPECT_TRUE(fast_sets(ex, 1 << 30).empty());
-  EXPECT_TRUE(fast_sets(make_compound(0, {}), 1).empty());
-}
-
 TEST(EnumerateBondSets, AgreesWithTheRuleAndBruteForce) {
   EnumWork shared;  // one scratch across compounds of every size, as in a run
   for (const auto& [n, bonds] : test_compounds()) {
     Graph G = make_compound(n, bonds);
     const bool small = bonds.size() <= 15;
     for (int t = 1; t <= (small ? 8 : 5); ++t) {
-      std::vector<BondSet> fast = fast_sets(G, t, &shared);
+      std::vector<BondSet> fast = fast_sets(G, t, shared);
       SCOPED_TRACE("vertices " + std::to_string(n) + " bonds " + std::to_string(bonds.size()) +
                    " length " + std::to_string(t));
       ASSERT_EQ(fast, rule_sets(G, t));
@@ -211,31 +189,6 @@ TEST(EnumerateBondSets, AgreesWithTheRuleAndBruteForce) {
       std::vector<BondSet> s = sorted_sets(fast);
       ASSERT_TRUE(std::adjacent_find(s.begin(), s.end()) == s.end());
       ASSERT_EQ(s, sorted_sets(brute_sets(G, t)));
-    }
-  }
-}
-
-// Paths only: the unbranched sets of the full search, in its order, on one word
-// of candidates and on several.
-TEST(EnumerateBondSets, PathsOnlyKeepsTheUnbranchedSetsInOrder) {
-  EnumWork w;
-  for (const auto& [n, bonds] : test_compounds()) {
-    Graph G = make_compound(n, bonds);
-    for (int t = 1; t <= 6; ++t) {
-      std::vector<BondSet> unbranched;
-      for (const BondSet& s : fast_sets(G, t, &w)) {
-        std::vector<int> degree(n + 1, 0);
-        bool branched = false;
-        for (auto [a, b] : s) branched |= ++degree[a] > 2 || ++degree[b] > 2;
-        if (!branched) unbranched.push_back(s);
-      }
-      std::vector<BondSet> paths;
-      auto collect = [&](const Edge* s, int k) {
-        paths.emplace_back(k);
-        for (int i = 0; i < k; ++i) paths.back()[i] = {s[i].u, s[i].v};
-      };
-      enumerate_bond_sets(G, t, w, EmitOnly<decltype(collect)>{collect}, true);
-      ASSERT_EQ(paths, unbranched) << "vertices " << n << " length " << t;
     }
   }
 }
@@ -337,58 +290,4 @@ TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
   for (std::size_t i = 0; i < trees.size(); ++i)
     for (std::size_t j = i + 1; j < trees.size(); ++j)
       ASSERT_EQ(cls[i] == cls[j], graph_compare(forms[i], forms[j]) == 0) << i << " " << j;
-}
-
-namespace {
-
-void enters_every_set_of_the_type(bool indexed) {
-  SCOPED_TRACE(indexed ? "indexed" : "unindexed");
-  test_support::SettingsGuard guard;
-  if (indexed) {
-    ls.vl.buf = {"C"};
-    ls.el.buf = {"-"};
-  }
-  // Compound 0: a six-ring with a methyl on vertex 0; compound 1: a star. All
-  // vertex and bond labels equal, so each length has one chain and one star shape.
-  std::vector<Graph> G = {
-      make_compound(7, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}, {0, 6}}),
-      make_compound(4, {{0, 1}, {0, 2}, {0, 3}}),
-      make_compound(2, {})};
-  csr.assign(3, {});
-  csrcount.assign(3, CSRcount{0, CSR_LEN, 0});
-  FragmentTable hashg = initialize_hash(101);
-  int count = 0;
-  // Occurrences the compound gains at length t.
-  auto run = [&](int t, int opt, int compid) {
-    threshold = t;
-    CSRcount& cc = csrcount[compid];
-    cc.offset = cc.size;
-    find_all_spanning(G[compid], ls, count, hashg, opt, compid);
-    int n = 0;
-    for (int j = cc.offset; j < cc.size; ++j) n += csr[compid][j].freq;
-    return n;
-  };
-  EXPECT_EQ(run(1, 1, 0), 7);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(run(2, 2, 0), 0);  // branching needs three bonds at one vertex
-  EXPECT_EQ(run(3, 2, 0), 1);  // the star at vertex 0
-  EXPECT_EQ(run(3, 2, 1), 1);
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(csr[1][0].id, 2);
-  EXPECT_EQ(run(3, 3, 0), 8);  // six chains round the ring, two through the methyl
-  EXPECT_EQ(run(3, 3, 1), 0);
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(csrcount[1].size, 1);
-  // Nothing emitted, so an unknown type is never looked at.
-  EXPECT_EQ(run(1, 7, 2), 0);
-  enumerate_free_work_area();
-}
-
-}  // namespace
-
-// Without a label set the growth index is off; with one, sets are looked up by
-// growth sequence and tree class, whose results last for one length and type.
-TEST(FindAllSpanning, EntersEverySetOfTheType) {
-  enters_every_set_of_the_type(false);
-  enters_every_set_of_the_type(true);
 }

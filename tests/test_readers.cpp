@@ -17,7 +17,6 @@ namespace {
 struct Loaded {
   std::vector<Graph> g;
   std::string out;   // standard output of the load
-  std::string dict;  // the dictionary text, as its label lines read
 };
 
 struct Flags {
@@ -41,9 +40,6 @@ Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
   ::testing::internal::CaptureStdout();
   r.g = read_compounds();
   r.out = ::testing::internal::GetCapturedStdout();
-  r.dict = std::string("# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\n") +
-           (filetype == 1 ? "E *\n" : "");
-  for (const std::string& label : hashdict) r.dict += "V " + label + "\n";
   return r;
 }
 
@@ -146,43 +142,8 @@ void expect_bonds(const Graph& g, int vs, const test_support::Bonds& bonds,
   }
 }
 
-const std::string kSdEdges = "# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\n";
-const std::string kMol2Edges = "# number of vertices, # of edges is 4\nE -\nE =\nE #\nE ~\nE *\n";
 
 // ================= SD =================
-
-TEST(SdLoad, SymbolAnywhereInColumns32To34AndNoBondLabels) {
-  test_support::SettingsGuard guard;
-  std::string text = "cl\n\n\n" + sd_counts(3, 2) + sd_atom("Cl", 32) + sd_atom("Cl", 33) +
-                     sd_atom("C", 34) + "  1  2  9  0\n  2  3  1  0\n$$$$\n";
-  Loaded r = load("cl.sdf", text, {0, 1});
-  EXPECT_EQ(r.dict, kSdEdges + "V Cl\nV C\n");
-  // Under -NoBndLabels the bond type 9 is not looked at: every bond is "-" (1).
-  expect_bonds(r.g[0], 3, {{0, 1, 1}, {1, 2, 1}}, {1, 1, 0});
-  EXPECT_REFUSED("cl.sdf", text, Flags{},
-                 "total compounds = 1\nread sdf file : edge label not valid 9\n" +
-                     at(1, "cl", 8, "cl.sdf"));
-}
-
-TEST(SdLoad, SizeLimits) {
-  test_support::SettingsGuard guard;
-  // 999 atoms and 499 bonds are accepted.
-  Loaded r = load("big.sdf", sd_path("big", 999, 499));
-  ASSERT_EQ(r.g.size(), 1u);
-  EXPECT_EQ(r.g[0].vs, 999);
-  EXPECT_EQ(r.g[0].es, 998);
-  EXPECT_EQ(r.g[0].v[999], 998);
-  // No limit on distinct atom symbols: 1100 of them, each twice.
-  std::string many;
-  for (int i = 0; i < 1100; ++i) many += sd_record("m", {fmt("%c%02d", 'A' + i / 100, i % 100)}, {});
-  r = load("many.sdf", many + many);
-  EXPECT_EQ(ls.vl.buf.size(), 1100u);
-  EXPECT_EQ(r.g[2199].vl[0], 1099);
-  EXPECT_REFUSED("big.sdf", sd_record("ok", {"C"}, {}) + sd_path("huge", 600, 500), Flags{},
-                 "total compounds = 2\nGraph huge is too large : Max vertices or edges "
-                 "allowed in a compound is 999\n" +
-                     at(2, "huge", 11, "big.sdf"));
-}
 
 TEST(SdLoad, RecordEndsAndTrailingLines) {
   test_support::SettingsGuard guard;
@@ -263,6 +224,9 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
       {"more\n\n\n" + sd_counts(2, 2) + sd_atom("C") + sd_atom("C") + "  1  2  1\nM  END\n$$$$\n" + ok,
        sdf + "atom or bond count larger than the record's lines of compound more\n" +
            r(1, "more", 8)},
+      {ok + sd_path("huge", 600, 500),
+       two + "Graph huge is too large : Max vertices or edges allowed in a compound is 999\n" +
+           r(2, "huge", 13)},
       // Faults the reader shares with the other modules keep their messages.
       {ok + sd_record("far", {"C", "C"}, {{1, 3, 1}}),
        two + "graph lookup vid : can't find a vid in a graph 2\n" + r(2, "far", 16)},
@@ -278,47 +242,6 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
 }
 
 // ================= Mol2 =================
-
-// The golden Mol2 edge case holds the comment header, right-aligned counts, the
-// unnamed molecules and every bond type; these are the layouts it does not.
-TEST(Mol2Load, LayoutsBetweenAndAfterMolecules) {
-  test_support::SettingsGuard guard;
-  // Text before the first header (a near-header included); three or five optional
-  // lines between the counts line and the atoms.
-  const std::string three = "@<TRIPOS>MOLECULE\nthree\n 2 1 0 0 0\nSMALL\nNO_CHARGES\n\n" +
-                            mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "am"}});
-  const std::string five = "@<TRIPOS>MOLECULE\n  named *\n 2 1 0 0 0\nSMALL\nUSER\n****\nc1\nc2\n" +
-                           mol2_atoms_and_bonds({"N.am", "C.2"}, {{1, 2, "2"}});
-  Loaded r = load("m.mol2", "a comment\n\n@<TRIPOS>MOLECULX not a header\n" + three + five);
-  EXPECT_EQ(name, (std::vector<std::string>{"three", "  named *"}));
-  EXPECT_EQ(r.dict, kMol2Edges + "V N.am\nV C.2\n");
-  expect_bonds(r.g[0], 2, {{0, 1, 1}});
-  expect_bonds(r.g[1], 2, {{0, 1, 3}});
-  // Sections between the atoms and the bonds are skipped; molecules without a
-  // bond section have no bonds, in the middle and at the end of the file.
-  const std::string charged =
-      "@<TRIPOS>MOLECULE\ncharged\n 2 1 0 0 0\nSMALL\nGASTEIGER\n@<TRIPOS>ATOM\n"
-      "1 N1 0 0 0 N.4 1 UNL1 1.0\n2 C1 0 0 0 C.3 1 UNL1 0.0\n"
-      "@<TRIPOS>UNITY_ATOM_ATTR\n1 1\ncharge 1\n@<TRIPOS>BOND\n 1 1 2 1\n"
-      "@<TRIPOS>SUBSTRUCTURE\n1 UNL1 1\n";
-  const std::string lone =
-      "@<TRIPOS>MOLECULE\nlone\n 1 0 0 0 0\nSMALL\nUSER\n@<TRIPOS>ATOM\n1 Na 0 0 0 Na 1 UNL1 1.0\n";
-  r = load("c.mol2", charged + lone + charged + lone);
-  EXPECT_EQ(name, (std::vector<std::string>{"charged", "lone", "charged", "lone"}));
-  expect_bonds(r.g[2], 2, {{0, 1, 2}});
-  expect_bonds(r.g[3], 1, {});
-  // Bond lines ended by one empty line; a last molecule whose bonds run to the end
-  // of the file without a newline; a header line that ends the file is no molecule.
-  const std::string c = mol2_molecule("c", {"C.3", "O.3"}, {{1, 2, "1"}});
-  r = load("n.mol2", c + "\n" + c.substr(0, c.size() - 1));
-  ASSERT_EQ(r.g.size(), 2u);
-  expect_bonds(r.g[1], 2, {{0, 1, 2}});
-  EXPECT_EQ(load("n.mol2", c + "@<TRIPOS>MOLECULE\n").g.size(), 1u);
-  // Nothing but blank lines: no molecule, and no error.
-  r = load("m.mol2", "\n  \n\r\n");
-  EXPECT_EQ(r.out, "total compounds = 0\n");
-  EXPECT_TRUE(r.g.empty());
-}
 
 TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   test_support::SettingsGuard guard;

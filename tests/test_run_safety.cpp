@@ -1,6 +1,5 @@
-// What happens around a run: earlier results survive a failed, stopped or
-// starved run; nothing is written beside the input; runs side by side on one
-// input do not disturb each other.
+// What happens around a run: earlier results survive a failed or stopped run;
+// nothing is written beside the input.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -100,36 +99,6 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
   unchanged("SIGPIPE");
 }
 
-// A device that fills up mid-run: the write failure names the file and the
-// reason, and the outputs of the run before are kept. Where no tmpfs can be
-// mounted, a file size limit makes the writes fail instead.
-TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
-  const std::string dir = scratch_dir();
-  const std::string dev = dir + "/dev";
-  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
-  const bool mounted = mount_tmpfs(dev, "1m");
-  std::string limit = "";
-  if (!mounted) {
-    std::cout << "[ note ] no tmpfs here: a file size limit (ulimit -f) fails the writes\n";
-    limit = "trap '' XFSZ; ulimit -f 256; ";
-  }
-  ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "dev/m", "m.sdf"}, dir).status, 0);
-  const std::string out = read_text(dev + "/m.out");
-  const std::string frag = read_text(dev + "/m_frag.sdf");
-  if (mounted) shell(dir, "dd if=/dev/zero of=dev/fill bs=4096 2>/dev/null; true");
-  const std::vector<std::string> names = names_in(dev);
-  EXPECT_EQ(shell(dir, limit + kSarvik + " -lmax 7 -ofile dev/m m.sdf > run.txt"), 1);
-  const std::string said = read_text(dir + "/run.txt");
-  const std::string reason = mounted ? "No space left on device" : "File too large";
-  EXPECT_NE(said.find("can't write the file 'dev/m_frag.sdf': " + reason + "\n"),
-            std::string::npos)
-      << said;
-  EXPECT_EQ(read_text(dev + "/m.out"), out);
-  EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
-  EXPECT_EQ(names_in(dev), names);
-  if (mounted) unmount(dev);
-}
-
 // Nothing is written beside the input: a read-only input folder works with
 // -ofile elsewhere, and links planted at names a run might use are left alone
 // (an output name that is a link is replaced, its target kept).
@@ -160,31 +129,4 @@ TEST(RunSafety, NothingIsWrittenBesideTheInput) {
   else
     std::filesystem::permissions(in, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);
-}
-
-// Two runs on one input at the same time, with different options and stems,
-// give exactly what each gives alone, 20 times out of 20.
-TEST(RunSafety, SimultaneousRunsOnOneInput) {
-  const std::vector<std::pair<std::string, std::string>> pairs = {
-      {"-ds TF -lmax 4 -ofile a m.sdf", "-ds PF -lmax 4 -ofile b m.sdf"},
-      {"-lmax 4 -ofile a m.mol2", "-NoAtmLabels -lmax 4 -ofile b m.mol2"}};
-  for (const auto& [one, two] : pairs) {
-    const std::string dir = scratch_dir(one.substr(one.size() - 4));
-    std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
-    std::filesystem::copy_file(test_support::data_path("cdk2.mol2"), dir + "/m.mol2");
-    const std::string frag = two.find("mol2") != std::string::npos ? "_frag.mol2" : "_frag.sdf";
-    ASSERT_EQ(shell(dir, kSarvik + " " + one + " > a.txt && mv a.out a0.out && mv a" + frag + " a0" + frag), 0);
-    ASSERT_EQ(shell(dir, kSarvik + " " + two + " > b.txt && mv b.out b0.out && mv b" + frag + " b0" + frag), 0);
-    for (int round = 0; round < 10; ++round) {
-      ASSERT_EQ(shell(dir, kSarvik + " " + one + " > a1.txt & " + kSarvik + " " + two +
-                               " > b1.txt; s=$?; wait $! ; t=$?; exit $((s + t))"),
-                0)
-          << one << " | " << two;
-      for (const std::string s : {"a", "b"}) {
-        EXPECT_EQ(read_text(dir + "/" + s + ".out"), read_text(dir + "/" + s + "0.out")) << s;
-        EXPECT_EQ(read_text(dir + "/" + s + frag), read_text(dir + "/" + s + "0" + frag)) << s;
-        EXPECT_EQ(read_text(dir + "/" + s + "1.txt"), read_text(dir + "/" + s + ".txt")) << s;
-      }
-    }
-  }
 }
