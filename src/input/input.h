@@ -20,6 +20,12 @@ void install_memory_handler();
 // <reason>\n" on standard output.
 std::string read_whole_file(const std::string& path);
 
+#ifdef _WIN32
+// A UTF-8 file name as the wide-character API takes it (Windows builds open every
+// file through that API, so that names outside the code page work).
+std::wstring wide_name(const std::string& utf8);
+#endif
+
 // Splits one line at runs of spaces (only the space separates; tabs and carriage
 // returns belong to tokens) after cutting it at its first newline. A line shorter
 // than 2 characters, or holding only spaces, gives count 0 and the one token "nil".
