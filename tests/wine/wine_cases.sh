@@ -53,9 +53,9 @@ same x_frag.sdf "$golden/mols.sdf"
 [ "$(cat y_frag.sdf)" = keep ] || fail "y_frag.sdf was changed"
 
 # Ctrl-C (SIGINT, which wine turns into the console event) in the middle of the
-# sweep: the progress lines so far have reached the file, the outputs of the run
-# before are kept, and the temporaries go (wine closes a stopped process's
-# files a moment after it has ended).
+# sweep: every progress line so far has reached the file, down to the length in
+# progress, the outputs of the run before are kept, and the temporaries go (wine
+# closes a stopped process's files a moment after it has ended).
 cp "$tests/data/cdk2.sdf" m.sdf
 "$wine" "$exe" -lmax 3 m.sdf > /dev/null && cp m.out m.out.before && cp m_frag.sdf m_frag.before
 timeout --preserve-status -s INT 3 "$wine" "$exe" -lmax 14 m.sdf > progress.txt
@@ -63,6 +63,7 @@ status=$?
 [ "$status" = 58 ] || fail "Ctrl-C: status $status, expected 58 (STATUS_CONTROL_C_EXIT)"
 [[ $(cat progress.txt) == "$(settings 1 14 1 QZ 1 m m.sdf)${nl}total compounds = 47${nl}threshold = 1${nl}t"* ]] ||
   fail "Ctrl-C: progress lines: $(head -c 200 progress.txt)"
+[[ $(tail -n 1 progress.txt; echo .) == "threshold = "*$'\n.' ]] || fail "Ctrl-C: progress ends in: $(tail -c 80 progress.txt)"
 for _ in 1 2 3 4 5 6 7 8 9 10; do compgen -G '*.tmp*' > /dev/null || break; sleep 1; done
 compgen -G '*.tmp*' > /dev/null && fail "Ctrl-C: temporaries left: $(echo *.tmp*)"
 same m.out m.out.before
