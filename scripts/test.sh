@@ -14,6 +14,18 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
+# The Windows console program, cross-built with MinGW-w64 and run under wine,
+# where both are present: the golden cases and the Windows-only cases.
+if command -v x86_64-w64-mingw32-g++-posix > /dev/null &&
+   { command -v wine || command -v wine64 || [ -x /usr/lib/wine/wine64 ]; } > /dev/null; then
+  cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSARVIK_WERROR=ON
+  cmake --build build/windows -j "$jobs"
+  ctest --test-dir build/windows --output-on-failure -j "$jobs"
+else
+  echo "Windows build skipped: the MinGW-w64 cross compiler or wine is missing" \
+    "(apt-get install g++-mingw-w64-x86-64 wine wine64)"
+fi
+
 # A short fuzzing run of the whole pipeline where clang and libFuzzer are present
 # (FUZZ_SECONDS, default 60; 0 skips it). It starts from a copy of the committed
 # corpus; a crash, a hang or a leak fails the test command and leaves the input

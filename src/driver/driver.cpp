@@ -82,7 +82,12 @@ bool stderr_is_terminal() {
 int sarvik_main(int argc, char** argv) {
   guard_standard_descriptors();
   // Progress lines reach a file or pipe as they are printed, not at the end.
+#ifdef _WIN32
+  // The Windows C library buffers _IOLBF streams fully.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
   install_memory_handler();
   initialize_var(argc, argv);
 

@@ -41,7 +41,8 @@ struct RunOutputs {
 // without fragments) (exclusively, never through a link); ends the run with
 // "can't open a file '<name>': <reason>" when one cannot be created. From here on
 // the temporaries are removed at every exit and on SIGINT, SIGTERM, SIGHUP and
-// SIGPIPE (after which the process ends by that signal).
+// SIGPIPE (after which the process ends by that signal); on Windows on Ctrl-C,
+// Ctrl-Break and a closed console window.
 RunOutputs open_run_outputs(bool with_fragments = true);
 // Ends the run naming the file when a write to output fp has failed.
 void check_run_output(FILE* fp);

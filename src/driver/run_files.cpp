@@ -15,8 +15,11 @@
 #include "driver/generate_all_trees_freq.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
+#include <windows.h>
+
+#include "input/input.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,33 +36,122 @@ struct Pending {
 };
 
 Pending pending[2];  // fragment file, descriptor file
+#ifdef _WIN32
+// Console control events (Ctrl-C, Ctrl-Break, a closed console window) reach a
+// handler on a thread of their own, which deletes the temporaries by these
+// names. A name stays in place until the next run's outputs are opened.
+using NativeChar = wchar_t;
+std::wstring signal_storage[2];
+#else
+using NativeChar = char;
+#endif
 // The temporaries' names as the signal handler sees them; null once renamed or
 // removed. Set only while the handler is blocked out by ordering: the strings
 // are complete before their pointers are published.
-const char* volatile signal_names[2] = {nullptr, nullptr};
+const NativeChar* volatile signal_names[2] = {nullptr, nullptr};
 
 // The system's reason for a failure, or a plain one when it gave none.
 std::string reason(int err) { return err != 0 ? std::strerror(err) : "write error"; }
 
-void remove_temporaries() {
-  for (int k = 0; k < 2; ++k) {
-    signal_names[k] = nullptr;
-    Pending& p = pending[k];
-    if (p.fp) std::fclose(p.fp);
-    p.fp = nullptr;
-    if (!p.temp_name.empty()) std::remove(p.temp_name.c_str());
-    p.temp_name.clear();
+#ifdef _WIN32
+// The temporaries are open with delete sharing, so they go even while the run
+// still writes them (for good once the process has ended). The process then
+// ends at once, as the console's default handler would end it, with status
+// STATUS_CONTROL_C_EXIT; nothing else runs meanwhile.
+BOOL WINAPI on_console_event(DWORD) {
+  for (const wchar_t* volatile& name : signal_names) {
+    const wchar_t* n = name;
+    if (n) DeleteFileW(n);
+  }
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+// The errno value closest to a Windows error code, for messages.
+int errno_of(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    default:
+      return EIO;
   }
 }
 
+// Volume serial number and file index of the file a path names; false when there
+// is none.
+bool identity(const std::string& path, std::pair<unsigned long long, unsigned long long>& id) {
+  const HANDLE h = CreateFileW(wide_name(path).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!known) return false;
+  id = {info.dwVolumeSerialNumber,
+        static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  return true;
+}
+
+bool is_folder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide_name(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void remove_file(const std::string& path) { DeleteFileW(wide_name(path).c_str()); }
+
+// Creates path exclusively (CREATE_NEW: an existing name, a link included, is
+// never opened); null with errno set when it cannot.
+FILE* create_exclusive(const std::string& path) {
+  const HANDLE h = CreateFileW(wide_name(path).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = errno_of(GetLastError());
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  FILE* fp = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (fp) return fp;
+  const int err = errno;
+  if (fd >= 0)
+    _close(fd);
+  else
+    CloseHandle(h);
+  remove_file(path);
+  errno = err;
+  return nullptr;
+}
+
+// Replaces final_name by temp_name; false with errno set when it cannot.
+bool replace_file(const std::string& temp_name, const std::string& final_name) {
+  if (MoveFileExW(wide_name(temp_name).c_str(), wide_name(final_name).c_str(),
+                  MOVEFILE_REPLACE_EXISTING))
+    return true;
+  errno = errno_of(GetLastError());
+  return false;
+}
+#else
 extern "C" void on_termination_signal(int sig) {
   for (const char* volatile& name : signal_names) {
     const char* n = name;
-#ifdef _WIN32
-    if (n) _unlink(n);
-#else
     if (n) unlink(n);
-#endif
   }
   // End by the same signal, so that the caller sees how the run ended.
   std::signal(sig, SIG_DFL);
@@ -75,6 +167,44 @@ bool identity(const std::string& path, std::pair<unsigned long long, unsigned lo
   return true;
 }
 
+bool is_folder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void remove_file(const std::string& path) { std::remove(path.c_str()); }
+
+// Creates path exclusively (an existing name, a link included, is never
+// opened); null with errno set when it cannot.
+FILE* create_exclusive(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* fp = fdopen(fd, "wb");
+  if (fp) return fp;
+  const int err = errno;
+  close(fd);
+  std::remove(path.c_str());
+  errno = err;
+  return nullptr;
+}
+
+// Renames temp_name over final_name; false with errno set when it cannot.
+bool replace_file(const std::string& temp_name, const std::string& final_name) {
+  return std::rename(temp_name.c_str(), final_name.c_str()) == 0;
+}
+#endif
+
+void remove_temporaries() {
+  for (int k = 0; k < 2; ++k) {
+    signal_names[k] = nullptr;
+    Pending& p = pending[k];
+    if (p.fp) std::fclose(p.fp);
+    p.fp = nullptr;
+    if (!p.temp_name.empty()) remove_file(p.temp_name);
+    p.temp_name.clear();
+  }
+}
+
 // Creates a new file with a fresh name beside final_name, exclusively (an
 // existing name, a link included, is never opened). Returns the open file and
 // sets temp_name; null with errno set when the folder does not take it.
@@ -85,22 +215,8 @@ FILE* create_temporary(const std::string& final_name, std::string& temp_name) {
     std::snprintf(suffix, sizeof suffix, ".tmp%012llx",
                   static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
     temp_name = final_name + suffix;
-#ifdef _WIN32
-    FILE* fp = std::fopen(temp_name.c_str(), "wbx");
+    FILE* fp = create_exclusive(temp_name);
     if (fp) return fp;
-#else
-    const int fd = open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      FILE* fp = fdopen(fd, "wb");
-      if (fp) return fp;
-      const int err = errno;
-      close(fd);
-      std::remove(temp_name.c_str());
-      errno = err;
-      temp_name.clear();
-      return nullptr;
-    }
-#endif
     if (errno != EEXIST) break;
   }
   temp_name.clear();
@@ -120,11 +236,11 @@ RunOutputs open_run_outputs(bool with_fragments) {
     // nohup) stays ignored. A closed terminal or a reader of standard output that
     // went away ends the run like an interrupt.
 #ifdef _WIN32
-    for (int sig : {SIGINT, SIGTERM})
+    SetConsoleCtrlHandler(on_console_event, TRUE);
 #else
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-#endif
       if (std::signal(sig, on_termination_signal) == SIG_IGN) std::signal(sig, SIG_IGN);
+#endif
   }
   remove_temporaries();
   pending[0].final_name = rules_file_name();
@@ -140,8 +256,7 @@ RunOutputs open_run_outputs(bool with_fragments) {
           id == input_id)
         error("can't write the file '" + p.final_name + "': it is the input file '" + input +
               "'\n");
-    struct stat st;
-    if (stat(p.final_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (is_folder(p.final_name))
       error("can't open a file '" + p.final_name + "': " + reason(EISDIR) + "\n");
   }
   for (int k = 0; k < 2; ++k) {
@@ -149,7 +264,12 @@ RunOutputs open_run_outputs(bool with_fragments) {
     if (p.final_name.empty()) continue;
     p.fp = create_temporary(p.final_name, p.temp_name);
     if (!p.fp) error("can't open a file '" + p.final_name + "': " + reason(errno) + "\n");
+#ifdef _WIN32
+    signal_storage[k] = wide_name(p.temp_name);
+    signal_names[k] = signal_storage[k].c_str();
+#else
     signal_names[k] = p.temp_name.c_str();
+#endif
     p.buffer.resize(std::size_t{1} << 20);
     std::setvbuf(p.fp, p.buffer.data(), _IOFBF, p.buffer.size());
   }
@@ -181,7 +301,7 @@ void commit_run_outputs() {
   for (int k = 0; k < 2; ++k) {
     Pending& p = pending[k];
     if (p.temp_name.empty()) continue;
-    if (std::rename(p.temp_name.c_str(), p.final_name.c_str()) != 0)
+    if (!replace_file(p.temp_name, p.final_name))
       error("can't write the file '" + p.final_name + "': " + reason(errno) + "\n");
     signal_names[k] = nullptr;
     p.temp_name.clear();

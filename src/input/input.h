@@ -27,6 +27,12 @@ std::string read_whole_file(const std::string& path);
 // The one integer parser of the program's input and command line.
 long long leading_digits(std::string_view s, std::size_t* digits = nullptr);
 
+#ifdef _WIN32
+// A UTF-8 file name as the wide-character API takes it (Windows builds open every
+// file through that API, so that names outside the code page work).
+std::wstring wide_name(const std::string& utf8);
+#endif
+
 // ---- graph record ----
 
 // Index of the first vertex whose vid is id; ends the run with

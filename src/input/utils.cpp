@@ -11,6 +11,10 @@
 
 #include "input/input.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 [[noreturn]] void out_of_memory() {
@@ -22,8 +26,24 @@ namespace {
 
 void install_memory_handler() { std::set_new_handler(out_of_memory); }
 
+#ifdef _WIN32
+std::wstring wide_name(const std::string& utf8) {
+  const int len = static_cast<int>(utf8.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), len, w.data(), n);
+  return w;
+}
+#endif
+
 std::string read_whole_file(const std::string& path) {
+#ifdef _WIN32
+  const std::filesystem::path native(wide_name(path));
+  FILE* fp = _wfopen(native.c_str(), L"rb");
+#else
+  const std::filesystem::path native(path);
   FILE* fp = std::fopen(path.c_str(), "rb");
+#endif
   if (fp == nullptr)
     error("can't open a file '" + path + "': " + std::strerror(errno) + "\n");
   // The size a regular file has now is room enough for it; anything read beyond
@@ -31,8 +51,8 @@ std::string read_whole_file(const std::string& path) {
   std::string text;
   std::size_t used = 0;
   std::error_code ec;
-  if (std::filesystem::is_regular_file(path, ec)) {
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (std::filesystem::is_regular_file(native, ec)) {
+    const std::uintmax_t size = std::filesystem::file_size(native, ec);
     if (!ec) text.resize(static_cast<std::size_t>(size) + 1);
   }
   for (;;) {

@@ -1,5 +1,8 @@
 # Runs one golden case:
 #   cmake -DSARVIK=<program> -DCASE_DIR=<case> -DDATA_DIR=<tests/data> -DWORK_DIR=<scratch> -P run_case.cmake
+# The Windows build runs the same cases under wine: -DEMULATOR=<wine> and
+# -DSETTINGS_LINE=ON, since that build prints its settings after a successful
+# parse, before the lines the Linux build prints.
 #
 # A case folder holds:
 #   args             the command line, one argument per line
@@ -28,7 +31,7 @@ if(EXISTS ${CASE_DIR}/inputs)
 endif()
 
 file(STRINGS ${CASE_DIR}/args arguments)
-execute_process(COMMAND ${SARVIK} ${arguments}
+execute_process(COMMAND ${EMULATOR} ${SARVIK} ${arguments}
   WORKING_DIRECTORY ${WORK_DIR}
   OUTPUT_FILE ${WORK_DIR}/actual.stdout
   ERROR_VARIABLE err
@@ -58,7 +61,32 @@ macro(compare expected actual what)
   endif()
 endmacro()
 
-compare(${CASE_DIR}/expected.stdout ${WORK_DIR}/actual.stdout "standard output")
+set(expected_stdout ${CASE_DIR}/expected.stdout)
+if(SETTINGS_LINE)
+  # "mint = %d,maxt = %d,freqt = %d,option = %s,opt = %d,outfile = %s,filestub = %s"
+  # from the options of args and their defaults.
+  set(lmin 1)
+  set(lmax 7)
+  set(fmin 1)
+  set(ds QZ)
+  list(POP_BACK arguments filestub)
+  # The default stem: up to the first '.' of the last path component.
+  string(REGEX REPLACE "^(([^/\\]*[/\\])*[^./\\]*)\\..*$" "\\1" ofile "${filestub}")
+  while(NOT arguments STREQUAL "")
+    list(POP_FRONT arguments a)
+    if(a MATCHES "^-(ds|lmin|lmax|fmin|ofile|dspace)$")
+      list(POP_FRONT arguments ${CMAKE_MATCH_1})
+    endif()
+  endwhile()
+  set(types QZ TF PF)
+  list(FIND types ${ds} opt)
+  math(EXPR opt "${opt} + 1")
+  file(READ ${expected_stdout} lines)
+  set(expected_stdout ${WORK_DIR}.stdout)
+  file(WRITE ${expected_stdout} "mint = ${lmin},maxt = ${lmax},freqt = ${fmin},option = ${ds},"
+    "opt = ${opt},outfile = ${ofile},filestub = ${filestub}\n${lines}")
+endif()
+compare(${expected_stdout} ${WORK_DIR}/actual.stdout "standard output")
 file(GLOB expected_files LIST_DIRECTORIES false RELATIVE ${CASE_DIR}/expected ${CASE_DIR}/expected/*)
 foreach(n IN LISTS expected_files)
   compare(${CASE_DIR}/expected/${n} ${WORK_DIR}/${n} "${n}")
