@@ -19,30 +19,33 @@ constexpr const char* kModule = "cl_freq";
 // trying every order. Affects output.
 constexpr int Canonical_Labeling_Stabilizer_Threshold = 5;
 
+// Each thread canonicalises with its own state below, so that enumeration
+// threads never share it.
+//
 // The work area: the matrix being searched and the best order found so far,
 // both laid out for Work_Matrix_Size vertices. Grows only.
-std::unique_ptr<AdjMat> Work_Matrix;
-std::unique_ptr<AdjMat> Work_Matrix_Min;
-int Work_Matrix_Size = 0;
+thread_local std::unique_ptr<AdjMat> Work_Matrix;
+thread_local std::unique_ptr<AdjMat> Work_Matrix_Min;
+thread_local int Work_Matrix_Size = 0;
 
 // Saved state of the individualisation search: the vs vertex parts of each
 // level, taken as a stack so that no level allocates once the stack has grown.
-std::vector<int> Saved_State;
-std::size_t Saved_Top = 0;
+thread_local std::vector<int> Saved_State;
+thread_local std::size_t Saved_Top = 0;
 
 // Whether best holds a leaf of the individualisation search; reset per search.
-bool Best_Has_Leaf = false;
+thread_local bool Best_Has_Leaf = false;
 
 // Whether the individualisation search may stop after the first branch of each
 // level (set per search: only for trees, and never for the unpruned reference).
-bool First_Branch_Only = false;
+thread_local bool First_Branch_Only = false;
 
 // Whether the next search may prune; cl_canonicalize_graph_unpruned clears it.
-bool Prune_Allowed = true;
+thread_local bool Prune_Allowed = true;
 
 // Scratch of the tree test: a stack of vertex indices and a seen mark per vertex.
-std::vector<int> Tree_Stack;
-std::vector<unsigned char> Tree_Seen;
+thread_local std::vector<int> Tree_Stack;
+thread_local std::vector<unsigned char> Tree_Seen;
 
 // Ensures room for one more level of saved state and returns its offset.
 std::size_t push_saved_state(int vs) {

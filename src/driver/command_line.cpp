@@ -1,4 +1,5 @@
 // The command line: options, usage text, output stem and input format.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "driver/driver_detail.h"
 #include "driver/generate_all_trees_freq.h"
@@ -39,9 +41,10 @@ bool ends_in_mol2(const std::string& component) {
 int get_argument(const char* str) {
   static const char* const kOptions[] = {"-ds",          "-lmin",        "-lmax",
                                          "-fmin",        "-ofile",       "-help",
-                                         "-NoAtmLabels", "-NoBndLabels", "-dspace"};
-  static_assert(sizeof kOptions / sizeof kOptions[0] == kOptDspace);
-  for (int i = 0; i < kOptDspace; ++i)
+                                         "-NoAtmLabels", "-NoBndLabels", "-dspace",
+                                         "-threads"};
+  static_assert(sizeof kOptions / sizeof kOptions[0] == kOptThreads);
+  for (int i = 0; i < kOptThreads; ++i)
     if (std::strcmp(str, kOptions[i]) == 0) return i + 1;
   return kOptUnknown;
 }
@@ -114,6 +117,10 @@ void print_help() {
       "-fmin has no \n\t meaning here. \n\n",
       stdout);
   std::fputs(
+      " -threads N \n\t Works on N threads (0: one per core; at most 1024). Every output \n\t "
+      "is the same for every N. The default value is one. \n\n",
+      stdout);
+  std::fputs(
       " -help, -h, --help \n\t Prints this text and stops. \n\n"
       " --version \n\t Prints the version of Sarvik and stops. \n\n",
       stdout);
@@ -126,7 +133,9 @@ bool is_help(const char* a) {
 }
 
 // Whether option code c takes the next argument as its value.
-bool takes_value(int c) { return (c >= kOptDs && c <= kOptOfile) || c == kOptDspace; }
+bool takes_value(int c) {
+  return (c >= kOptDs && c <= kOptOfile) || c == kOptDspace || c == kOptThreads;
+}
 
 [[noreturn]] void usage_error(const std::string& what) {
   const std::string line = "Error: " + what + "\n";
@@ -134,6 +143,9 @@ bool takes_value(int c) { return (c >= kOptDs && c <= kOptOfile) || c == kOptDsp
 }
 
 // A whole decimal number that fits an int, or -1.
+// More threads than this would only share the same cores.
+constexpr int kMaxThreads = 1024;
+
 int whole_number(const char* s) {
   const std::string_view text(s);
   std::size_t digits = 0;
@@ -209,6 +221,17 @@ void initialize_var(int argc, char** argv) {
         ++i;
         dspace_file = argv[i];
         break;
+      case kOptThreads: {
+        ++i;
+        const int n = whole_number(argv[i]);
+        if (n < 0 || n > kMaxThreads)
+          usage_error("invalid value '" + std::string(argv[i]) + "' for -threads: a whole number from 0 to " +
+                      std::to_string(kMaxThreads) + " (0: every core)");
+        // 0: every core the machine reports (1 when it reports none).
+        threads = n > 0 ? n : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                                         kMaxThreads);
+        break;
+      }
       default:
         break;
     }

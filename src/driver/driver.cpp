@@ -89,6 +89,7 @@ int sarvik_main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
   install_memory_handler();
+  stop_other_threads = stop_background_threads;
   initialize_var(argc, argv);
 
   // map grows with the fragment ids as the table hands them out.
@@ -125,11 +126,16 @@ int sarvik_main(int argc, char** argv) {
       table_begin_space_length(hashg, static_cast<std::size_t>(length) < space.by_length.size()
                                           ? space.by_length[length].id
                                           : std::vector<int>());
-    for (int i = 0; i < total; ++i) {
-      find_all_spanning(G[i], ls, count, hashg, opt, i, in_space ? &space : nullptr);
-      // The compound's entries of the next length start behind all made so far.
-      csrcount[i].offset = csrcount[i].size;
-      live.show(threshold, i + 1, total, in_space ? k : count);
+    if (threads > 1) {
+      enumerate_length_in_parallel(G, hashg, count, in_space ? &space : nullptr, threads,
+                                   [&](int done) { live.show(threshold, done, total, in_space ? k : count); });
+    } else {
+      for (int i = 0; i < total; ++i) {
+        find_all_spanning(G[i], ls, count, hashg, opt, i, in_space ? &space : nullptr);
+        // The compound's entries of the next length start behind all made so far.
+        csrcount[i].offset = csrcount[i].size;
+        live.show(threshold, i + 1, total, in_space ? k : count);
+      }
     }
     live.erase();
     if (in_space) {
@@ -137,8 +143,12 @@ int sarvik_main(int argc, char** argv) {
       std::printf("total upto this threshold = %d,value of k = %d\n", k, k);
       continue;
     }
-    sweep_length(hashg, k, outputs.frag);
-    check_run_output(outputs.frag);
+    if (threads > 1) {
+      write_records_in_background(hashg, k, outputs.frag);
+    } else {
+      sweep_length(hashg, k, outputs.frag);
+      check_run_output(outputs.frag);
+    }
     std::printf("total upto this threshold = %d,value of k = %d\n", count, k);
   }
   std::printf("total features stored after freq elimination = %d\n", k);
@@ -146,11 +156,14 @@ int sarvik_main(int argc, char** argv) {
   const long long outside = hashg.outside;
   G.clear();
   G.shrink_to_fit();
-  graph_free_labelset(ls);
   hashg = FragmentTable{};
   cl_free_work_area();
 
-  write_file(total, outputs.out);
+  write_file(total, outputs.out, threads);
+  // The last length's fragment records may still be in writing, with the labels.
+  finish_background_records();
+  stop_background_threads();
+  graph_free_labelset(ls);
   commit_run_outputs();
   if (in_space) std::printf("occurrences outside the descriptor space = %lld\n", outside);
   return 0;

@@ -2,6 +2,13 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "driver/generate_all_trees_freq.h"
+
+struct DescriptorSpace;
+struct FragmentTable;
 
 // Option codes of the command line's arguments.
 enum OptionCode : int {
@@ -15,6 +22,7 @@ enum OptionCode : int {
   kOptNoAtmLabels = 7,
   kOptNoBndLabels = 8,
   kOptDspace = 9,
+  kOptThreads = 10,
 };
 // Option code of one argument.
 int get_argument(const char* str);
@@ -51,3 +59,24 @@ void check_run_output(FILE* fp);
 void commit_run_outputs();
 // Closes and removes the temporaries not yet renamed.
 void discard_run_outputs();
+
+// One length of the sweep on `threads` worker threads: every compound of G is
+// enumerated and its fragments entered into hashg (or counted in space) in
+// compound order, with csrcount offsets moved on, exactly as one thread calling
+// find_all_spanning compound after compound. progress(done) follows each
+// compound entered. At most a few chunks of compounds per thread are in flight.
+// A fatal error in a worker ends the run, with its message, once the compounds
+// before the failing one are entered.
+void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& hashg, int& count,
+                                  const DescriptorSpace* space, int threads,
+                                  const std::function<void(int done)>& progress);
+// The sweep after a length (see sweep_length), its fragment records written to
+// fp by a thread of their own while the run goes on; waits first for the records
+// of the length before.
+void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp);
+// Waits for the records in writing; ends the run as their writing did when it
+// failed. Nothing when none are in writing.
+void finish_background_records();
+// Stops and joins every thread working beside this one (before the process ends
+// on a fatal error); nothing when there are none.
+void stop_background_threads();

@@ -4,7 +4,9 @@
 //
 // The pipeline, module by module (src/<module>, CMake target sarvik_<module>):
 //   driver     command line -> settings; creates the outputs; loads; sweeps the
-//              fragment length mint..maxt; writes the descriptor file; clean-up.
+//              fragment length mint..maxt (with -threads, workers enumerate chunks
+//              of compounds and the main thread enters them in compound order);
+//              writes the descriptor file; clean-up.
 //   input      reads the SD or Mol2 file into one compound Graph per record, the
 //              label set ls, the names and empty occurrence lists.
 //   enumerate  per compound and length, every connected acyclic bond set once,
@@ -17,7 +19,8 @@
 //
 // Run-wide settings: who writes them, who reads them.
 //   option, opt, mint, maxt, freqt, NoAtmLabels, NoBndLabels, filetype,
-//   filestub, outfile, dspace_file: written by the command line (driver) only;
+//   filestub, outfile, dspace_file, threads: written by the command line
+//     (driver) only; threads read by the driver and the table's writers;
 //     read by input (filetype, filestub, label options, dspace_file), enumerate
 //     (opt, label options and filetype for a descriptor space), table
 //     (freqt, filetype: which writer) and driver (the rest).
@@ -28,6 +31,9 @@
 //     but tests.
 //   map: written by table (the sweep); read by the descriptor file writer.
 //   compound_place: written by the readers; read by error().
+//   While worker threads run (one length, or the writing of records), they read
+//   the settings, ls and the compounds and write only their own state; the
+//   tables above are written by the main thread alone.
 //
 // "Affects output" on a comment marks code whose order, tie-break or byte
 // layout decides fragment ids, descriptor ids, keys or the bytes of an output
@@ -36,6 +42,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -110,6 +117,7 @@ extern std::string outfile;   // output stem
 extern int threshold;         // fragment length of the current sweep step
 extern std::string dspace_file;  // -dspace: the fragment file of an earlier run; empty
                                  // for a run that makes its own descriptors
+extern int threads;              // enumeration threads (-threads); 1: this thread alone
 
 // Run-wide tables.
 extern std::vector<int> map;             // fragment id -> descriptor id, -1 none
@@ -125,6 +133,13 @@ extern std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
 inline void csr_count_one(int compid, int entry, CSR& e) {
   if (++e.freq == 0)
     ++csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)];
+}
+// n more occurrences in that entry.
+inline void csr_count_add(int compid, int entry, CSR& e, std::uint64_t n) {
+  const std::uint64_t sum = static_cast<std::uint64_t>(e.freq) + n;
+  e.freq = static_cast<std::uint32_t>(sum);
+  if (sum >> 32)
+    csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)] += sum >> 32;
 }
 // The occurrences of entry `entry` of compound compid's occurrence list.
 std::uint64_t csr_occurrences(int compid, int entry);
@@ -147,6 +162,47 @@ void reset_run_settings();
 // "  in compound <position> '<name>' at line <line> of '<input file>'" (without
 // "at line <line>" when the line is 0).
 [[noreturn]] void error(const std::string& str);
+// Set on the threads that work beside the main one (enumeration workers, the
+// background writers): there error() throws DeferredFatalError with its message
+// instead, and running out of memory throws std::bad_alloc, so that the main
+// thread ends the run, after stopping them, where a one-thread run would.
+extern thread_local bool fatal_errors_deferred;
+// Set by the run while threads work beside the main one: stops and joins them
+// before error() ends the process.
+extern void (*stop_other_threads)();
+struct DeferredFatalError {
+  std::string message;
+};
+// What a thread beside the main one ended with, for the thread that waits for it
+// to end the run with.
+struct ThreadFailure {
+  bool failed = false;
+  bool out_of_memory = false;
+  std::string message;
+
+  // Runs f (on a thread with fatal_errors_deferred set), keeping what a fatal
+  // error in it said; false when there was one.
+  template <class F>
+  bool run(F&& f) {
+    try {
+      f();
+      return true;
+    } catch (const DeferredFatalError& e) {
+      failed = true;
+      message = e.message;
+    } catch (const std::bad_alloc&) {
+      failed = true;
+      out_of_memory = true;
+    }
+    return false;
+  }
+  // Ends the run as the failing thread would have, from a thread that does not
+  // defer (or, deferring, hands it on).
+  [[noreturn]] void end_run() const;
+};
+// Ends the run when a thread could not be started (what: the std::system_error's
+// text).
+[[noreturn]] void thread_start_failed(const char* what);
 #ifdef SARVIK_FUZZ
 // In the fuzzing build error() throws this instead of ending the process.
 struct FatalError {};

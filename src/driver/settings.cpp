@@ -1,6 +1,7 @@
 // Run-wide settings and tables, the fatal error routine and the run files' names.
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ std::string filestub;
 std::string outfile;
 int threshold = 0;
 std::string dspace_file;
+int threads = 1;
 
 std::vector<int> map;
 std::vector<std::string> hashdict;
@@ -48,6 +50,7 @@ void reset_run_settings() {
   outfile.clear();
   threshold = 0;
   dspace_file.clear();
+  threads = 1;
   map.clear();
   hashdict.clear();
   name.clear();
@@ -60,7 +63,13 @@ void reset_run_settings() {
 
 CompoundPlace compound_place;
 
+thread_local bool fatal_errors_deferred = false;
+void (*stop_other_threads)() = nullptr;
+
 void error(const std::string& str) {
+  if (fatal_errors_deferred) throw DeferredFatalError{str};
+  // No other thread may still run while the process ends.
+  if (stop_other_threads != nullptr) stop_other_threads();
   std::fputs(str.c_str(), stdout);
   if (compound_place.active) {
     std::printf("  in compound %d '%s'", compound_place.position, compound_place.name.c_str());
@@ -74,6 +83,18 @@ void error(const std::string& str) {
 #else
   std::exit(1);
 #endif
+}
+
+void ThreadFailure::end_run() const {
+  if (out_of_memory) {
+    if (fatal_errors_deferred) throw std::bad_alloc();
+    std::get_new_handler()();
+  }
+  error(message);
+}
+
+void thread_start_failed(const char* what) {
+  error(std::string("can't start a thread: ") + what + "\n");
 }
 
 void assert_fail(const char* expr, const char* module, int line) {

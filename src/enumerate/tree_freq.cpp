@@ -38,32 +38,75 @@ constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 // below 2^31, and the index hands out node ids below 2^31.
 constexpr std::uint32_t kLoneVertexNode = std::numeric_limits<std::uint32_t>::max() - 1;
 
-// Module scratch, grown to the largest compound and fragment seen; released only by
-// enumerate_free_work_area. Makes find_all_spanning non-re-entrant.
-EnumWork enum_work;
-FragWork frag_work;
-Graph frag_graph;
-GrowthIndex growth;
-TreeClasses classes;
+// Module scratch, one per thread, grown to the largest compound and fragment seen;
+// released only by enumerate_free_work_area. Makes find_all_spanning
+// non-re-entrant within a thread.
+thread_local EnumWork enum_work;
+thread_local FragWork frag_work;
+thread_local Graph frag_graph;
+thread_local GrowthIndex growth;
+thread_local TreeClasses classes;
 // What the results of growth and classes belong to.
-std::uint64_t cache_generation = 0;
+thread_local std::uint64_t cache_generation = 0;
 // Classes the descriptor space's trees of the current length took: the limit on
 // the classes counts from there.
-std::size_t seeded_classes = 0;
-int cache_threshold = 0;
-int cache_opt = 0;
+thread_local std::size_t seeded_classes = 0;
+thread_local int cache_threshold = 0;
+thread_local int cache_opt = 0;
 // The growth sequence of the current set as step codes (level 0: the start
 // bond's end of smaller label alone; level k: the set's first k bonds), and the growth
 // nodes of its levels, as far as they are up to date. Nodes are looked up only
 // when a complete set needs them, so that branches that never complete a set
 // cost no lookups.
-std::vector<std::uint32_t> growth_code;
-std::vector<std::uint32_t> growth_path;
-std::vector<int> tree_label;
-std::vector<int> tree_parent;
-std::vector<int> tree_bond;
-std::vector<int> tree_place;
-std::vector<int> tree_degree;
+thread_local std::vector<std::uint32_t> growth_code;
+thread_local std::vector<std::uint32_t> growth_path;
+thread_local std::vector<int> tree_label;
+thread_local std::vector<int> tree_parent;
+thread_local std::vector<int> tree_bond;
+thread_local std::vector<int> tree_place;
+thread_local std::vector<int> tree_degree;
+
+// A worker thread's handles of the current epoch (one length of one run): a
+// fragment met first in a set whose tree the thread has not met before (or met
+// with a numbering-dependent form) gets the next handle, and its canonical form
+// is handed over beside the occurrences. Results cached in the growth index and
+// the tree classes hold handles, so that a handle stands for all later sets of
+// its tree. Two handles may name one fragment; the thread that enters them into
+// the table finds the fragment by its form.
+thread_local int next_handle = 0;
+thread_local std::uint64_t handle_epoch = 0;
+
+// Where each handle (or descriptor-space place) stands among the current
+// compound's entries, -1 where it does not (yet); reset after each compound.
+thread_local std::vector<int> entry_of;
+thread_local std::size_t compound_first_entry = 0;
+
+// One more occurrence of handle w in the current compound.
+void tally(int w, CompoundEvents& out) {
+  if (entry_of.size() <= static_cast<std::size_t>(w))
+    entry_of.resize(std::max(entry_of.size() * 2, static_cast<std::size_t>(w) + 1), -1);
+  int& at = entry_of[w];
+  if (at < 0) {
+    at = static_cast<int>(out.entries.size() - compound_first_entry);
+    out.entries.push_back({w, 1});
+  } else {
+    ++out.entries[compound_first_entry + static_cast<std::size_t>(at)].n;
+  }
+}
+
+// A new handle for canonical graph g, whose form is handed over in out.
+int new_handle(const Graph& g, CompoundEvents& out) {
+  std::vector<int>& d = out.forms;
+  out.form_at.push_back(d.size());
+  d.push_back(g.vs);
+  d.push_back(g.es);
+  d.push_back(static_cast<int>(g.key));
+  d.insert(d.end(), g.v.begin(), g.v.begin() + g.vs + 1);
+  d.insert(d.end(), g.vl.begin(), g.vl.begin() + g.vs);
+  d.insert(d.end(), g.e.begin(), g.e.begin() + g.es);
+  d.insert(d.end(), g.el.begin(), g.el.begin() + g.es);
+  return next_handle++;
+}
 
 #ifdef SARVIK_EXPENSIVE_CHECKS
 // What the self-check saw, reported on standard error at exit, so that a test can
@@ -82,7 +125,7 @@ struct CheckTally {
 struct FragmentVisitor {
   const Graph& G;
   int& count;
-  FragmentTable& hashg;
+  FragmentTable* hashg;    // null for a worker thread, which records events instead
   int opt;
   int compid;
   bool indexed;            // growth sequences fit the step codes
@@ -95,6 +138,7 @@ struct FragmentVisitor {
   int valid = 0;           // levels of path that are up to date
   bool swapped = false;    // the start bond's ends are coded in reverse
   const DescriptorSpace* space = nullptr;
+  CompoundEvents* out = nullptr;  // a worker thread's events
 
   void first(int a, int b, int bond) {
     if (!indexed) return;
@@ -138,7 +182,19 @@ struct FragmentVisitor {
     create_graph_from_set(s, n, G, frag_work, frag_graph);
     if (!fragment_passes(frag_graph, opt)) return kResultFiltered;
     *numbering_free = cl_canonicalize_graph(frag_graph);
-    return hash_graph(frag_graph, count, hashg, compid);
+    if (out == nullptr) return hash_graph(frag_graph, count, *hashg, compid);
+    const int handle = new_handle(frag_graph, *out);
+    tally(handle, *out);
+    return handle;
+  }
+
+  // One more occurrence of a fragment known by its live index (a worker's
+  // handle, or in a descriptor space the fragment's place).
+  void count_known(int known) {
+    if (out == nullptr)
+      count_occurrence(*hashg, known, compid);
+    else
+      tally(known, *out);
   }
 
   // What the set comes to: a live index after entering one occurrence, or
@@ -164,7 +220,7 @@ struct FragmentVisitor {
       leaf = known;
     }
     if (known >= 0) {
-      count_occurrence(hashg, known, compid);
+      count_known(known);
       return known;
     }
     if (known == kResultPerOccurrence) return enter(s, n, &numbering_free);
@@ -219,9 +275,9 @@ struct FragmentVisitor {
       if (leaf != nullptr) *leaf = known;
     }
     if (known >= 0)
-      count_occurrence(hashg, known, compid);
+      count_known(known);
     else if (known == kResultOutside)
-      ++hashg.outside;
+      ++(out == nullptr ? hashg->outside : out->outside);
     return known;
   }
 
@@ -230,14 +286,14 @@ struct FragmentVisitor {
 #ifdef SARVIK_EXPENSIVE_CHECKS
     // Every set again from scratch: built, filtered, canonicalised with the
     // unpruned search and looked up by its form.
-    if (space != nullptr) return;
+    if (space != nullptr || out != nullptr) return;
     create_graph_from_set(s, n, G, frag_work, frag_graph);
     const bool passes = fragment_passes(frag_graph, opt);
     SARVIK_ASSERT(passes == (live >= 0), kModule);
     ++check_tally.sets;
     if (passes) {
       check_tally.numbering_dependent += !cl_canonicalize_graph_unpruned(frag_graph);
-      SARVIK_ASSERT(table_find(hashg, frag_graph) == live, kModule);
+      SARVIK_ASSERT(table_find(*hashg, frag_graph) == live, kModule);
     }
 #else
     (void)live;
@@ -274,10 +330,11 @@ void seed_space_classes(const DescriptorSpace& space) {
   seeded_classes = classes.result.size();
 }
 
-}  // namespace
-
-void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
-                       FragmentTable& hashg, int opt, int compid, const DescriptorSpace* space) {
+// One compound at the current length: entered into hashg (worker null), or as
+// events into out. `generation` names what the cached results belong to.
+void run_compound(const Graph& G, const LabelSet& ls, int& count, FragmentTable* hashg, int opt,
+                  int compid, const DescriptorSpace* space, std::uint64_t generation,
+                  CompoundEvents* out) {
   const std::uint64_t n_vertex = ls.vl.buf.size();
   const std::uint64_t n_bond = ls.el.buf.size();
   const std::uint64_t t = threshold < 1 ? 1 : static_cast<std::uint64_t>(threshold);
@@ -289,7 +346,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
+    const bool same = cache_generation == generation && cache_threshold == threshold &&
                       cache_opt == opt;
     if (!same || 8 * growth.used > 5 * kGrowthSlots)
       growth_clear(growth, kGrowthSlots);
@@ -298,7 +355,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
       seeded_classes = 0;
       if (space != nullptr) seed_space_classes(*space);
     }
-    cache_generation = hashg.generation;
+    cache_generation = generation;
     cache_threshold = threshold;
     cache_opt = opt;
     // No set of G is longer than its bonds, however long the length asked for.
@@ -312,7 +369,7 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
     }
   } else if (space != nullptr) {
     // Unindexed compounds find their classes through the same classes.
-    const bool same = cache_generation == hashg.generation && cache_threshold == threshold &&
+    const bool same = cache_generation == generation && cache_threshold == threshold &&
                       cache_opt == opt;
     if (!same || classes.result.size() > seeded_classes + kMaxClasses || classes.slot.empty()) {
       tree_classes_clear(classes);
@@ -333,8 +390,33 @@ void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
                       growth_code.data(),
                       growth_path.data()};
   vis.space = space;
+  vis.out = out;
   // Path fragments (opt 3) need no branched set: the search leaves them out.
   enumerate_bond_sets(G, threshold, enum_work, vis, opt == kFragmentsPaths);
+}
+
+}  // namespace
+
+void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
+                       FragmentTable& hashg, int opt, int compid, const DescriptorSpace* space) {
+  run_compound(G, ls, count, &hashg, opt, compid, space, hashg.generation, nullptr);
+}
+
+void enumerate_compound_events(const Graph& G, const LabelSet& ls, int opt,
+                               const DescriptorSpace* space, std::uint64_t epoch,
+                               CompoundEvents& out) {
+  SARVIK_ASSERT(epoch != 0, kModule);
+  if (handle_epoch != epoch) {
+    next_handle = 0;
+    handle_epoch = epoch;
+  }
+  if (out.ends.empty()) out.first_handle = next_handle;
+  int unused = 0;
+  compound_first_entry = out.entries.size();
+  run_compound(G, ls, unused, nullptr, opt, -1, space, epoch, &out);
+  for (std::size_t j = compound_first_entry; j < out.entries.size(); ++j)
+    entry_of[static_cast<std::size_t>(out.entries[j].handle)] = -1;
+  out.ends.push_back(out.entries.size());
 }
 
 void enumerate_free_work_area() {
@@ -352,4 +434,7 @@ void enumerate_free_work_area() {
   std::vector<int>().swap(tree_bond);
   std::vector<int>().swap(tree_place);
   std::vector<int>().swap(tree_degree);
+  next_handle = 0;
+  handle_epoch = 0;
+  entry_of = {};
 }

@@ -18,6 +18,7 @@
 namespace {
 
 [[noreturn]] void out_of_memory() {
+  if (fatal_errors_deferred) throw std::bad_alloc();
   std::fprintf(stderr, "%s:%d: not enough memory\n", "utils", __LINE__);
   std::exit(1);
 }

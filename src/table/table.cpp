@@ -6,6 +6,7 @@
 #include <string>
 
 #include "table/table.h"
+#include "table/text_buffer.h"
 
 namespace {
 
@@ -282,6 +283,13 @@ std::size_t pack_probe(const Graph& G, FragmentTable& t) {
 
 }  // namespace
 
+void count_occurrences(FragmentTable& t, int live, int compid, std::uint64_t n) {
+  SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()) && n > 0, kModule);
+  FragmentTable::Live& f = t.live[live];
+  record_occurrence(f, compid);
+  if (n > 1) csr_count_add(compid, f.last_entry, csr[compid][f.last_entry], n - 1);
+}
+
 void count_occurrence(FragmentTable& t, int live, int compid) {
   SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()), kModule);
   SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(csrcount.size()), kModule);
@@ -342,8 +350,9 @@ int find(const std::vector<CSR>& array, int size, int offset, int key) {
   return -1;
 }
 
-void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
+void sweep_length(FragmentTable& hashg, int& k, FragmentRecords& records) {
   FragmentTable& t = hashg;
+  records.records.clear();
   // Affects output: descriptor ids are given in ascending slot order.
   t.order.clear();
   t.order.reserve(t.live.size());
@@ -356,16 +365,50 @@ void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
     if (f.count >= freqt) {
       ++k;
       map[f.id] = k;
-      unpack(t.packed.data() + static_cast<std::size_t>(f.at) * t.width, t.width, t.out);
-      t.out.key = f.key;
-      if (filetype == kInputSd)
-        dump_feature_sdf(t.out, f.id, ls, fp);
-      else
-        dump_feature_mol2(t.out, f.id, ls, fp);
+      records.records.push_back(FragmentRecords::Record{f.id, f.key, f.at});
+      // A label an SD record cannot hold ends the run here, before anything
+      // after this length, however the records are written.
+      if (filetype == kInputSd) {
+        const unsigned char* form = t.packed.data() + static_cast<std::size_t>(f.at) * t.width;
+        const int vs = element_at(form, t.width);
+        for (int i = 0; i < vs; ++i) {
+          const int l = element_at(form + static_cast<std::size_t>(2 + vs + i) * t.width, t.width);
+          SARVIK_ASSERT(l >= 0 && l < static_cast<int>(ls.vl.buf.size()), kModule);
+          check_sd_atom_label(ls.vl.buf[l], f.id);
+        }
+      }
     }
   }
-  // The slots stay occupied under their ids but hold no graph from now on.
+  // The forms go with the records; the slots stay occupied under their ids but
+  // hold no graph from now on.
+  records.packed.swap(t.packed);
+  records.width = t.width;
   drop_live(t);
+}
+
+void write_fragment_records(const FragmentRecords& records, const LabelSet& labels, FILE* fp,
+                            int threads) {
+  constexpr int kBlock = 256;  // records laid out together
+  const int n = static_cast<int>(records.records.size());
+  write_in_order((n + kBlock - 1) / kBlock, threads, fp, [&](int b, TextBuffer& text) {
+    thread_local Graph g;  // grows to the largest record
+    for (int r = b * kBlock; r < std::min(n, (b + 1) * kBlock); ++r) {
+      const FragmentRecords::Record& rec = records.records[static_cast<std::size_t>(r)];
+      unpack(records.packed.data() + static_cast<std::size_t>(rec.at) * records.width,
+             records.width, g);
+      g.key = rec.key;
+      if (filetype == kInputSd)
+        append_sdf_record(g, rec.id, labels, text);
+      else
+        append_mol2_record(g, rec.id, labels, text);
+    }
+  });
+}
+
+void sweep_length(FragmentTable& hashg, int& k, FILE* fp) {
+  FragmentRecords records;
+  sweep_length(hashg, k, records);
+  write_fragment_records(records, ls, fp);
 }
 
 void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids) {

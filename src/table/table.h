@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "driver/generate_all_trees_freq.h"
@@ -70,6 +71,9 @@ int hash_graph(const Graph& G, int& count, FragmentTable& hashg, int compid);
 // compid, exactly as hash_graph would for an equal graph.
 void count_occurrence(FragmentTable& t, int live, int compid);
 
+// n occurrences at once, as n calls of count_occurrence.
+void count_occurrences(FragmentTable& t, int live, int compid, std::uint64_t n);
+
 // The live index of the fragment equal to canonical graph G, or -1; enters
 // nothing (for self-checks).
 int table_find(FragmentTable& t, const Graph& G);
@@ -77,10 +81,32 @@ int table_find(FragmentTable& t, const Graph& G);
 // Index of the first entry j, offset <= j < size, of array with id key, or -1.
 int find(const std::vector<CSR>& array, int size, int offset, int key);
 
+// The descriptor fragments of one length as the sweep leaves them for writing:
+// their packed forms (taken over from the table) and, in descriptor order, each
+// one's fragment id, key and place in `packed`.
+struct FragmentRecords {
+  struct Record {
+    int id;
+    unsigned key;
+    int at;
+  };
+  std::vector<unsigned char> packed;
+  int width = 1;
+  std::vector<Record> records;
+};
+
 // After a length: every fragment of this length, in ascending slot order, whose
-// count reaches freqt gets descriptor id ++k (map[id] = k) and is written to fp
-// (SD writer for filetype 0, Mol2 writer otherwise); then every graph of the
-// length is released. Affects output: descriptor ids follow slot order.
+// count reaches freqt gets descriptor id ++k (map[id] = k) and a record in
+// `records`; then the table drops the length's fragments. Ends the run as the SD
+// writer would on a descriptor with an atom label no SD record holds. Affects
+// output: descriptor ids follow slot order.
+void sweep_length(FragmentTable& hashg, int& k, FragmentRecords& records);
+// Writes the records to fp (SD writer for filetype 0, Mol2 writer otherwise),
+// with the labels of `labels`, laid out on `threads` threads. Reads nothing the
+// enumeration changes, so that it may run beside the next length.
+void write_fragment_records(const FragmentRecords& records, const LabelSet& labels, FILE* fp,
+                            int threads = 1);
+// Both, one after the other.
 void sweep_length(FragmentTable& hashg, int& k, FILE* fp);
 
 // With a descriptor space, in place of the entering and the sweep: makes the
@@ -92,9 +118,14 @@ void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids);
 int table_end_space_length(FragmentTable& t);
 
 // Output writers (writers.cpp). The descriptor file for compounds 0 .. total-1
-// through map, to fp (left open: the caller checks and closes it).
-void write_file(int total, FILE* fp);
+// through map, to fp (left open: the caller checks and closes it), its lines
+// laid out on `threads` threads.
+void write_file(int total, FILE* fp, int threads = 1);
+
 // Fragment writers: one record for fragment graph g (v, vl, e, el, vs and es are
 // read) titled with fragment id `id`.
 void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp);
 void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp);
+// Ends the run with the SD writer's message when `label` does not fit the SD atom
+// symbol field (fragment id `id` being written).
+void check_sd_atom_label(const std::string& label, int id);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -75,3 +76,18 @@ inline char* put_uint64(char* p, std::uint64_t x) {
   if (x <= 2147483647) return put_int(p, static_cast<int>(x));
   return std::to_chars(p, p + kInt64Chars, x).ptr;
 }
+
+struct Graph;
+struct LabelSet;
+
+// The fragment writers' layout: one SD record or one Mol2 molecule for fragment
+// graph g titled with fragment id `id`, appended to text.
+void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
+void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
+
+// Writes blocks 0 .. blocks-1 to fp in order, block b laid out by layout(b, text)
+// into an emptied buffer: on `threads` threads, each laying out a block while
+// this thread writes the blocks before. A fatal error in a layout ends the run
+// with the first failing block's error.
+void write_in_order(int blocks, int threads, FILE* fp,
+                    const std::function<void(int block, TextBuffer& text)>& layout);

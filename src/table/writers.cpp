@@ -1,9 +1,14 @@
 // The output writers: the descriptor file, one line per compound, and the
 // fragment writers, one SD record or one Mol2 molecule per descriptor fragment.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "table/table.h"
 #include "table/text_buffer.h"
@@ -12,8 +17,7 @@ namespace {
 
 constexpr const char* kModule = "writers";
 
-void check_record(const Graph& g, int id, FILE* fp) {
-  SARVIK_ASSERT(fp != nullptr, kModule);
+void check_record(const Graph& g, int id) {
   SARVIK_ASSERT(id > 0, kModule);
   SARVIK_ASSERT(g.vs >= 0 && static_cast<int>(g.v.size()) > g.vs &&
                     static_cast<int>(g.vl.size()) >= g.vs && g.v[g.vs] <= g.es &&
@@ -42,18 +46,9 @@ bool reverse_entry_agrees(const Graph& g, int i, int j) {
   return g.el[j] == g.el[k];
 }
 
-// One record is laid out here and written with one call. Grows to the largest
-// record; released at process end.
-TextBuffer record;
-
-// Ends the run on a fragment whose two bond directions disagree, after writing
-// the part of the record laid out so far (what a writer printing as it goes
-// leaves in the file).
-[[noreturn]] void graph_problem(char* p, FILE* fp) {
-  record.close(p);
-  record.write(fp);
-  error("problem with the graph\n");
-}
+// Ends the run on a fragment whose two bond directions disagree. (The output
+// files of a failed run are removed, so what was laid out is of no use.)
+[[noreturn]] void graph_problem() { error("problem with the graph\n"); }
 
 // A label as printf's "%s" prints it: up to its first NUL byte.
 std::string_view c_text(const std::string& s) { return std::string_view(s.c_str()); }
@@ -87,20 +82,20 @@ const char* mol2_bond_type(const std::string& l) {
 
 }  // namespace
 
-void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
-  check_record(g, id, fp);
+void check_sd_atom_label(const std::string& label, int id) {
+  if (label.empty() || label.size() > 3)
+    error("can't write fragment " + std::to_string(id) + ": atom label '" + label +
+          "' does not fit the 3-character SD atom symbol field\n");
+}
+
+void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& record) {
+  check_record(g, id);
   // Every label is checked before the record starts, so no malformed record is
   // left in the file.
-  for (int i = 0; i < g.vs; ++i) {
-    const std::string& label = vertex_label(g, i, ls);
-    if (label.empty() || label.size() > 3)
-      error("can't write fragment " + std::to_string(id) + ": atom label '" + label +
-            "' does not fit the 3-character SD atom symbol field\n");
-  }
+  for (int i = 0; i < g.vs; ++i) check_sd_atom_label(vertex_label(g, i, ls), id);
   // Room for the longest record: every int at its widest.
   const std::size_t atoms = static_cast<std::size_t>(g.vs);
   const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
-  record.used = 0;
   char* p = record.room(128 + 3 * kIntChars + atoms * 56 + bonds * (3 * kIntChars + 16));
   p = put_int(p, id);
   p = put_lit(p, "\n  QZ                2D\n\n");
@@ -118,7 +113,7 @@ void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   // order, then in stored adjacency order.
   for (int i = 0; i < g.vs; ++i) {
     for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem(p, fp);
+      if (!reverse_entry_agrees(g, i, j)) graph_problem();
       if (i < g.e[j]) {
         p = put_int(p, i + 1, 3);
         p = put_int(p, g.e[j] + 1, 3);
@@ -134,17 +129,15 @@ void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   }
   p = put_lit(p, "M  END\n$$$$\n");
   record.close(p);
-  record.write(fp);
 }
 
-void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
-  check_record(g, id, fp);
+void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& record) {
+  check_record(g, id);
   // Room for the longest record: every int at its widest, each label twice.
   std::size_t labels = 0;
   for (int i = 0; i < g.vs; ++i) labels += vertex_label(g, i, ls).size();
   const std::size_t atoms = static_cast<std::size_t>(g.vs);
   const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
-  record.used = 0;
   char* p = record.room(96 + 3 * kIntChars + 2 * labels + atoms * (kIntChars + 48) +
                         bonds * (3 * kIntChars + 8));
   p = put_lit(p, "@<TRIPOS>MOLECULE\n");
@@ -171,7 +164,7 @@ void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   int bond = 0;
   for (int i = 0; i < g.vs; ++i) {
     for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem(p, fp);
+      if (!reverse_entry_agrees(g, i, j)) graph_problem();
       if (i < g.e[j]) {
         ++bond;
         *p++ = '\t';
@@ -187,51 +180,112 @@ void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
   }
   *p++ = '\n';
   record.close(p);
+}
+
+void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
+  SARVIK_ASSERT(fp != nullptr, kModule);
+  TextBuffer record;
+  append_sdf_record(g, id, ls, record);
   record.write(fp);
 }
 
-void write_file(int total, FILE* fp) {
+void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
+  SARVIK_ASSERT(fp != nullptr, kModule);
+  TextBuffer record;
+  append_mol2_record(g, id, ls, record);
+  record.write(fp);
+}
+
+void write_in_order(int blocks, int threads, FILE* fp,
+                    const std::function<void(int block, TextBuffer& text)>& layout) {
+  if (threads <= 1) {
+    TextBuffer text;
+    for (int b = 0; b < blocks; ++b) {
+      text.used = 0;
+      layout(b, text);
+      text.write(fp);
+    }
+    return;
+  }
+  // Rounds of `threads` blocks: each block laid out by a thread of its own while
+  // this thread writes the round before, in order.
+  std::vector<TextBuffer> text(2 * static_cast<std::size_t>(threads));
+  std::vector<ThreadFailure> failure(static_cast<std::size_t>(threads));
+  for (int r = 0; r < blocks + threads; r += threads) {
+    std::fill(failure.begin(), failure.end(), ThreadFailure{});
+    std::vector<std::thread> layouts;
+    try {
+      for (int b = r; b < std::min(blocks, r + threads); ++b)
+        layouts.emplace_back([&, b] {
+          fatal_errors_deferred = true;
+          failure[static_cast<std::size_t>(b - r)].run([&] {
+            TextBuffer& t = text[static_cast<std::size_t>(b % (2 * threads))];
+            t.used = 0;
+            layout(b, t);
+          });
+        });
+    } catch (const std::system_error& e) {
+      for (std::thread& t : layouts) t.join();
+      thread_start_failed(e.what());
+    }
+    for (int b = std::max(0, r - threads); b < std::min(blocks, r); ++b)
+      text[static_cast<std::size_t>(b % (2 * threads))].write(fp);
+    for (std::thread& t : layouts) t.join();
+    // The first block that failed ends the run, as laying them out in order would.
+    for (const ThreadFailure& f : failure)
+      if (f.failed) f.end_run();
+  }
+}
+
+namespace {
+
+// Appends compound i's line of the descriptor file to text.
+void append_line(int i, TextBuffer& text) {
+  const int mapsize = static_cast<int>(map.size());
+  const int* ids = map.data();
+  const CSR* list = csr[i].data();
+  const int size = csrcount[i].size;
+  int n = 0;
+  for (int j = 0; j < size; ++j) {
+    SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
+    if (ids[list[j].id] != -1) ++n;
+  }
+  // The name as "%s" prints it: up to its first NUL byte; between double quotes,
+  // with each double quote in it doubled (as CSV readers expect).
+  const std::string_view title(name[i].c_str());
+  char* p = text.room(2 * title.size() + 16 + kIntChars +
+                      static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
+  *p++ = '"';
+  for (const char c : title) {
+    *p++ = c;
+    if (c == '"') *p++ = '"';
+  }
+  p = put_lit(p, "\",");
+  p = put_int(p, n);
+  // Affects output: pairs follow the list order (length, then first meeting).
+  for (int j = 0; j < size; ++j) {
+    const int d = ids[list[j].id];
+    if (d != -1) {
+      *p++ = ',';
+      p = put_int(p, d);
+      *p++ = ',';
+      p = put_uint64(p, csr_occurrences(i, j));
+    }
+  }
+  *p++ = '\n';
+  text.close(p);
+}
+
+}  // namespace
+
+void write_file(int total, FILE* fp, int threads) {
   std::fputs("Descriptors generated : writing id and frequency files\n", stdout);
   SARVIK_ASSERT(total >= 0 && total <= static_cast<int>(csrcount.size()) &&
                     total <= static_cast<int>(csr.size()) &&
                     total <= static_cast<int>(name.size()),
                 kModule);
-  const int mapsize = static_cast<int>(map.size());
-  const int* ids = map.data();
-  TextBuffer line;  // one compound's line, written with one call
-  for (int i = 0; i < total; ++i) {
-    const CSR* list = csr[i].data();
-    const int size = csrcount[i].size;
-    int n = 0;
-    for (int j = 0; j < size; ++j) {
-      SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
-      if (ids[list[j].id] != -1) ++n;
-    }
-    // The name as "%s" prints it: up to its first NUL byte; between double quotes,
-    // with each double quote in it doubled (as CSV readers expect).
-    const std::string_view title(name[i].c_str());
-    line.used = 0;
-    char* p = line.room(2 * title.size() + 16 + kIntChars +
-                        static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
-    *p++ = '"';
-    for (const char c : title) {
-      *p++ = c;
-      if (c == '"') *p++ = '"';
-    }
-    p = put_lit(p, "\",");
-    p = put_int(p, n);
-    // Affects output: pairs follow the list order (length, then first meeting).
-    for (int j = 0; j < size; ++j) {
-      const int d = ids[list[j].id];
-      if (d != -1) {
-        *p++ = ',';
-        p = put_int(p, d);
-        *p++ = ',';
-        p = put_uint64(p, csr_occurrences(i, j));
-      }
-    }
-    *p++ = '\n';
-    line.close(p);
-    line.write(fp);
-  }
+  constexpr int kBlock = 512;  // compounds whose lines are laid out together
+  write_in_order((total + kBlock - 1) / kBlock, threads, fp, [&](int b, TextBuffer& text) {
+    for (int i = b * kBlock; i < std::min(total, (b + 1) * kBlock); ++i) append_line(i, text);
+  });
 }
