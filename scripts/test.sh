@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: an optimised build and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build. Build trees go to build/ (ignored by git).
+# UndefinedBehaviorSanitizer build; then the golden cases on 4 threads under
+# ThreadSanitizer, the Windows build under wine and a short fuzzing run where
+# their tools are present. Build trees go to build/ (ignored by git).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="${JOBS:-2}"
@@ -13,6 +15,13 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_SANITIZE
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# A ThreadSanitizer build: the golden end-to-end cases on 4 threads, against the
+# same expected files; a data race fails them.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_TSAN=ON -DSARVIK_WERROR=ON \
+  -DSARVIK_GOLDEN_THREADS=4
+cmake --build build/tsan -j "$jobs" --target Sarvik
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -R '^golden[.]' --output-on-failure -j "$jobs"
 
 # The Windows console program, cross-built with MinGW-w64 and run under wine,
 # where both are present: the golden cases and the Windows-only cases.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -86,9 +87,12 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
   // Long enough (-lmax 14) to be in the middle of the sweep after a second. The
   // progress lines printed so far have reached the redirected output, though a
   // signal ends the process without flushing anything.
-  for (const auto& [sig, status] : {std::pair{"TERM", 128 + 15}, std::pair{"INT", 128 + 2}}) {
+  // A run on several threads ends the same way.
+  for (const auto& [sig, status, threads] :
+       {std::tuple{"TERM", 128 + 15, ""}, std::tuple{"INT", 128 + 2, ""},
+        std::tuple{"TERM", 128 + 15, " -threads 3"}}) {
     EXPECT_EQ(shell(dir, std::string("timeout --preserve-status -s ") + sig + " 1 " + kSarvik +
-                             " -lmax 14 m.sdf > " + shell_quote(dir + ".progress")),
+                             threads + " -lmax 14 m.sdf > " + shell_quote(dir + ".progress")),
               status);
     unchanged(sig);
     EXPECT_EQ(read_text(dir + ".progress").substr(0, 36),
@@ -97,6 +101,40 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
   // A reader of the progress lines that goes away (SIGPIPE) stops the run too.
   shell(dir, kSarvik + " -lmax 14 m.sdf | head -n 1 > /dev/null");
   unchanged("SIGPIPE");
+}
+
+// A device that fills up mid-run: the write failure names the file and the
+// reason, and the outputs of the run before are kept. Where no tmpfs can be
+// mounted, a file size limit makes the writes fail instead.
+TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
+  const std::string dir = scratch_dir();
+  const std::string dev = dir + "/dev";
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+  const bool mounted = mount_tmpfs(dev, "1m");
+  std::string limit = "";
+  if (!mounted) {
+    std::cout << "[ note ] no tmpfs here: a file size limit (ulimit -f) fails the writes\n";
+    limit = "trap '' XFSZ; ulimit -f 256; ";
+  }
+  ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "dev/m", "m.sdf"}, dir).status, 0);
+  const std::string out = read_text(dev + "/m.out");
+  const std::string frag = read_text(dev + "/m_frag.sdf");
+  if (mounted) shell(dir, "dd if=/dev/zero of=dev/fill bs=4096 2>/dev/null; true");
+  const std::vector<std::string> names = names_in(dev);
+  const std::string reason = mounted ? "No space left on device" : "File too large";
+  // The fragment records of a run on several threads are written by a thread of
+  // their own: its failure ends the run with the same message.
+  for (const std::string threads : {"", " -threads 2"}) {
+    EXPECT_EQ(shell(dir, limit + kSarvik + threads + " -lmax 7 -ofile dev/m m.sdf > run.txt"), 1);
+    const std::string said = read_text(dir + "/run.txt");
+    EXPECT_NE(said.find("can't write the file 'dev/m_frag.sdf': " + reason + "\n"),
+              std::string::npos)
+        << threads << said;
+    EXPECT_EQ(read_text(dev + "/m.out"), out);
+    EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
+    EXPECT_EQ(names_in(dev), names);
+  }
+  if (mounted) unmount(dev);
 }
 
 // Nothing is written beside the input: a read-only input folder works with

@@ -1,8 +1,10 @@
 # Runs one golden case:
-#   cmake -DSARVIK=<program> -DCASE_DIR=<case> -DDATA_DIR=<tests/data> -DWORK_DIR=<scratch> -P run_case.cmake
+#   cmake -DSARVIK=<program> -DCASE_DIR=<case> -DDATA_DIR=<tests/data> -DWORK_DIR=<scratch>
+#         [-DTHREADS=<n>] -P run_case.cmake
 # The Windows build runs the same cases under wine: -DEMULATOR=<wine> and
 # -DSETTINGS_LINE=ON, since that build prints its settings after a successful
 # parse, before the lines the Linux build prints.
+# THREADS other than 1 runs the case with -threads <n> before its arguments.
 #
 # A case folder holds:
 #   args             the command line, one argument per line
@@ -31,6 +33,9 @@ if(EXISTS ${CASE_DIR}/inputs)
 endif()
 
 file(STRINGS ${CASE_DIR}/args arguments)
+if(THREADS AND NOT THREADS EQUAL 1)
+  list(PREPEND arguments -threads ${THREADS})
+endif()
 execute_process(COMMAND ${EMULATOR} ${SARVIK} ${arguments}
   WORKING_DIRECTORY ${WORK_DIR}
   OUTPUT_FILE ${WORK_DIR}/actual.stdout
@@ -74,7 +79,7 @@ if(SETTINGS_LINE)
   string(REGEX REPLACE "^(([^/\\]*[/\\])*[^./\\]*)\\..*$" "\\1" ofile "${filestub}")
   while(NOT arguments STREQUAL "")
     list(POP_FRONT arguments a)
-    if(a MATCHES "^-(ds|lmin|lmax|fmin|ofile|dspace)$")
+    if(a MATCHES "^-(ds|lmin|lmax|fmin|ofile|dspace|threads)$")
       list(POP_FRONT arguments ${CMAKE_MATCH_1})
     endif()
   endwhile()
