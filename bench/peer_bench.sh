@@ -29,19 +29,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y "${need[@]}"
 fi
 
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DSARVIK_TESTS=OFF >/dev/null
-cmake --build build/bench -j "${JOBS:-2}" --target Sarvik >/dev/null
-sarvik="$root/build/bench/Sarvik"
-
-mkdir -p "$work"
-cd "$work"
-# The data sets are kept, and made again when make_data.py changes.
-stamp="$(sha256sum "$root/bench/make_data.py" | cut -d' ' -f1)"
-if [ ! -s nci5k.sdf ] || [ ! -s nci50k.sdf ] || [ "$(cat data.stamp 2>/dev/null)" != "$stamp" ]; then
-  echo "making data sets (about a minute)"
-  /usr/bin/python3 "$root/bench/make_data.py" .
-  echo "$stamp" > data.stamp
-fi
+. bench/bench_setup.sh
 cat > rdkit_fp.py <<'EOF'
 import sys
 from rdkit import Chem, RDLogger
