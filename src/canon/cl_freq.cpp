@@ -3,7 +3,6 @@
 #include "canon/cl_freq.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "canon/cl_freq_detail.h"
 
@@ -24,9 +23,10 @@ constexpr int Canonical_Labeling_Stabilizer_Threshold = 5;
 //
 // The work area: the matrix being searched and the best order found so far,
 // both laid out for Work_Matrix_Size vertices. Grows only.
-thread_local std::unique_ptr<AdjMat> Work_Matrix;
-thread_local std::unique_ptr<AdjMat> Work_Matrix_Min;
-thread_local int Work_Matrix_Size = 0;
+// (Held by value: MinGW's thread_local std::unique_ptr fails at thread exit.)
+thread_local AdjMat Work_Matrix;
+thread_local AdjMat Work_Matrix_Min;
+thread_local int Work_Matrix_Size = 0;  // 0: not laid out
 
 // Saved state of the individualisation search: the vs vertex parts of each
 // level, taken as a stack so that no level allocates once the stack has grown.
@@ -633,8 +633,8 @@ bool search_refined(AdjMat& m, AdjMat& best) {
 }  // namespace
 
 void cl_free_work_area() {
-  Work_Matrix.reset();
-  Work_Matrix_Min.reset();
+  Work_Matrix = AdjMat{};
+  Work_Matrix_Min = AdjMat{};
   Work_Matrix_Size = 0;
   std::vector<int>().swap(Saved_State);
   Saved_Top = 0;
@@ -646,13 +646,13 @@ bool cl_canonicalize_graph(Graph& g) {
   const int vs = g.vs;
   SARVIK_ASSERT(vs > 0, kModule);
   if (Work_Matrix_Size < vs) cl_free_work_area();
-  if (!Work_Matrix) {
+  if (Work_Matrix_Size == 0) {
     Work_Matrix_Size = vs;
-    Work_Matrix = std::make_unique<AdjMat>(cl_alloc_adjmat(vs));
-    Work_Matrix_Min = std::make_unique<AdjMat>(cl_alloc_adjmat(vs));
+    Work_Matrix = cl_alloc_adjmat(vs);
+    Work_Matrix_Min = cl_alloc_adjmat(vs);
     Saved_State.reserve(static_cast<std::size_t>(vs) * vs);
   }
-  AdjMat& m = *Work_Matrix;
+  AdjMat& m = Work_Matrix;
   m.vs = vs;
   m.stride = vs;
   m.parts = 1;
@@ -668,7 +668,7 @@ bool cl_canonicalize_graph(Graph& g) {
   sort_adjmat_vertices(m);
   refine_presorted(m);
   if (m.parts < vs || !simple) fill_matrix(m);
-  const bool numbering_free = search_refined(m, *Work_Matrix_Min);
+  const bool numbering_free = search_refined(m, Work_Matrix_Min);
   if (simple)
     write_graph_from_lists(m, g);
   else
