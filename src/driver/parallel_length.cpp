@@ -148,8 +148,11 @@ void stop_background_threads() {
     stop_and_join(*pool);
     pool.reset();
   }
-  if (writer.thread.joinable() && writer.thread.get_id() != std::this_thread::get_id())
+  if (writer.thread.joinable() && writer.thread.get_id() != std::this_thread::get_id()) {
     writer.thread.join();
+    // The run ends on another failure: the writer's own is not reported later.
+    writer.failure = ThreadFailure{};
+  }
 }
 
 void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& hashg, int& count,
