@@ -7,8 +7,8 @@
 // length runs.
 #include <algorithm>
 #include <condition_variable>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -32,8 +32,7 @@ struct alignas(64) Chunk {
   CompoundEvents events;
   int worker = 0;
   bool done = false;
-  ThreadFailure failure;
-  int failed_at = 0;  // the compound that failed, when failure.failed
+  ThreadFailure failure;  // the chunk ends at the compound that failed
 };
 
 // The workers, started at the first length that needs them and kept for the run,
@@ -86,10 +85,8 @@ void work(Pool& p, int k) {
     const int total = static_cast<int>(G.size());
     for (int i = c * p.chunk_size; i < total && i < (c + 1) * p.chunk_size; ++i) {
       if (!ch.failure.run(
-              [&] { enumerate_compound_events(G[i], ls, opt, p.space, p.epoch, ch.events); })) {
-        ch.failed_at = i;
+              [&] { enumerate_compound_events(G[i], ls, opt, p.space, p.epoch, ch.events); }))
         break;
-      }
     }
     bool wake;
     {

@@ -391,7 +391,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
   constexpr int kBlock = 256;  // records laid out together
   const int n = static_cast<int>(records.records.size());
   write_in_order((n + kBlock - 1) / kBlock, threads, fp, [&](int b, TextBuffer& text) {
-    thread_local Graph g;  // grows to the largest record
+    Graph g;  // grows to the block's largest record
     for (int r = b * kBlock; r < std::min(n, (b + 1) * kBlock); ++r) {
       const FragmentRecords::Record& rec = records.records[static_cast<std::size_t>(r)];
       unpack(records.packed.data() + static_cast<std::size_t>(rec.at) * records.width,

@@ -45,11 +45,10 @@ struct FragmentTable {
   std::vector<unsigned char> packed;
   int width = 1;
   std::vector<Index> index;            // open addressing, size a power of two
-  // Scratch reused for every fragment: the probe packed, the sweep's slot order
-  // and the graph handed to the writers.
+  // Scratch reused for every fragment: the probe packed and the sweep's slot
+  // order.
   std::vector<unsigned char> probe;
   std::vector<std::uint64_t> order;
-  Graph out;
   // With a descriptor space: occurrences of fragments outside it, all lengths.
   std::int64_t outside = 0;
 };
@@ -121,11 +120,3 @@ int table_end_space_length(FragmentTable& t);
 // through map, to fp (left open: the caller checks and closes it), its lines
 // laid out on `threads` threads.
 void write_file(int total, FILE* fp, int threads = 1);
-
-// Fragment writers: one record for fragment graph g (v, vl, e, el, vs and es are
-// read) titled with fragment id `id`.
-void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp);
-void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp);
-// Ends the run with the SD writer's message when `label` does not fit the SD atom
-// symbol field (fragment id `id` being written).
-void check_sd_atom_label(const std::string& label, int id);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -81,9 +82,14 @@ struct Graph;
 struct LabelSet;
 
 // The fragment writers' layout: one SD record or one Mol2 molecule for fragment
-// graph g titled with fragment id `id`, appended to text.
+// graph g (v, vl, e, el, vs and es are read) titled with fragment id `id`,
+// appended to text. The SD layout takes atom labels that check_sd_atom_label let
+// pass (the sweep checks them).
 void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
+// Ends the run with the SD writer's message when `label` does not fit the SD atom
+// symbol field (fragment id `id` being written).
+void check_sd_atom_label(const std::string& label, int id);
 
 // Writes blocks 0 .. blocks-1 to fp in order, block b laid out by layout(b, text)
 // into an emptied buffer: on `threads` threads, each laying out a block while

@@ -90,9 +90,12 @@ void check_sd_atom_label(const std::string& label, int id) {
 
 void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& record) {
   check_record(g, id);
-  // Every label is checked before the record starts, so no malformed record is
-  // left in the file.
-  for (int i = 0; i < g.vs; ++i) check_sd_atom_label(vertex_label(g, i, ls), id);
+  // The sweep refused labels the atom symbol field cannot hold; the room below
+  // counts on it.
+  for (int i = 0; i < g.vs; ++i) {
+    const std::size_t size = vertex_label(g, i, ls).size();
+    SARVIK_ASSERT(size >= 1 && size <= 3, kModule);
+  }
   // Room for the longest record: every int at its widest.
   const std::size_t atoms = static_cast<std::size_t>(g.vs);
   const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
@@ -180,20 +183,6 @@ void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& 
   }
   *p++ = '\n';
   record.close(p);
-}
-
-void dump_feature_sdf(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
-  SARVIK_ASSERT(fp != nullptr, kModule);
-  TextBuffer record;
-  append_sdf_record(g, id, ls, record);
-  record.write(fp);
-}
-
-void dump_feature_mol2(const Graph& g, int id, const LabelSet& ls, FILE* fp) {
-  SARVIK_ASSERT(fp != nullptr, kModule);
-  TextBuffer record;
-  append_mol2_record(g, id, ls, record);
-  record.write(fp);
 }
 
 void write_in_order(int blocks, int threads, FILE* fp,
