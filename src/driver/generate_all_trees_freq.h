@@ -30,7 +30,8 @@
 //     offset moved by the driver after each compound; hashdict read by none
 //     but tests.
 //   map: written by table (the sweep); read by the descriptor file writer.
-//   compound_place: written by the readers; read by error().
+//   compound_place(): written by the readers; read by error(). Per thread while
+//     the input is read in parts side by side.
 //   While worker threads run (one length, or the writing of records), they read
 //   the settings, ls and the compounds and write only their own state; the
 //   tables above are written by the main thread alone.
@@ -152,13 +153,23 @@ struct CompoundPlace {
   std::string name;    // as the descriptor file names it
   long long line = 0;  // input line of the problem; 0 when no one line is to blame
 };
-extern CompoundPlace compound_place;
+// The calling thread's compound place: the run's, or on a thread that reads a
+// part of the input beside others, that thread's own while an OwnCompoundPlace
+// lives on it.
+CompoundPlace& compound_place();
+struct OwnCompoundPlace {
+  CompoundPlace place;
+  OwnCompoundPlace();
+  ~OwnCompoundPlace();
+  OwnCompoundPlace(const OwnCompoundPlace&) = delete;
+  OwnCompoundPlace& operator=(const OwnCompoundPlace&) = delete;
+};
 
 // Puts every run-wide setting and table back to its compiled-in default.
 void reset_run_settings();
 
 // Prints str unchanged on standard output and ends the process with status 1.
-// While compound_place is active the message is followed by the line
+// While compound_place() is active the message is followed by the line
 // "  in compound <position> '<name>' at line <line> of '<input file>'" (without
 // "at line <line>" when the line is 0).
 [[noreturn]] void error(const std::string& str);
@@ -179,6 +190,7 @@ struct ThreadFailure {
   bool failed = false;
   bool out_of_memory = false;
   std::string message;
+  CompoundPlace place;  // the failing thread's, which the message ends with
 
   // Runs f (on a thread with fatal_errors_deferred set), keeping what a fatal
   // error in it said; false when there was one.
@@ -190,6 +202,7 @@ struct ThreadFailure {
     } catch (const DeferredFatalError& e) {
       failed = true;
       message = e.message;
+      place = compound_place();
     } catch (const std::bad_alloc&) {
       failed = true;
       out_of_memory = true;

@@ -58,10 +58,17 @@ void reset_run_settings() {
   csrcount.clear();
   csr_carry.clear();
   ls = LabelSet{};
-  compound_place = CompoundPlace{};
+  compound_place() = CompoundPlace{};
 }
 
-CompoundPlace compound_place;
+namespace {
+CompoundPlace run_place;
+thread_local CompoundPlace* own_place = nullptr;
+}  // namespace
+
+CompoundPlace& compound_place() { return own_place != nullptr ? *own_place : run_place; }
+OwnCompoundPlace::OwnCompoundPlace() { own_place = &place; }
+OwnCompoundPlace::~OwnCompoundPlace() { own_place = nullptr; }
 
 thread_local bool fatal_errors_deferred = false;
 void (*stop_other_threads)() = nullptr;
@@ -71,9 +78,10 @@ void error(const std::string& str) {
   // No other thread may still run while the process ends.
   if (stop_other_threads != nullptr) stop_other_threads();
   std::fputs(str.c_str(), stdout);
-  if (compound_place.active) {
-    std::printf("  in compound %d '%s'", compound_place.position, compound_place.name.c_str());
-    if (compound_place.line > 0) std::printf(" at line %lld", compound_place.line);
+  const CompoundPlace& place = compound_place();
+  if (place.active) {
+    std::printf("  in compound %d '%s'", place.position, place.name.c_str());
+    if (place.line > 0) std::printf(" at line %lld", place.line);
     std::printf(" of '%s'\n", filestub.c_str());
   }
 #ifdef SARVIK_FUZZ
@@ -90,6 +98,7 @@ void ThreadFailure::end_run() const {
     if (fatal_errors_deferred) throw std::bad_alloc();
     std::get_new_handler()();
   }
+  compound_place() = place;
   error(message);
 }
 

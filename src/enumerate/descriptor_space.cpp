@@ -10,7 +10,7 @@
 namespace {
 
 [[noreturn]] void refuse(std::size_t record, const std::string& title, const std::string& what) {
-  compound_place.active = false;
+  compound_place().active = false;
   error("descriptor space '" + dspace_file + "': record " + std::to_string(record + 1) +
         (title.empty() ? "" : " ('" + title + "')") + " " + what + "\n");
 }

@@ -2,6 +2,7 @@
 // reader shared by the passes and the individual reader passes.
 #pragma once
 
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -24,18 +25,36 @@ void line_reader_open(LineReader& r, std::string_view text);
 // Puts the next line into line; false at end of input (line is then empty).
 bool read_line(LineReader& r, std::string& line);
 
+// Where a record begins: the line reader's place when the reader starts to look
+// for it. The first pass notes them, so that a filling pass can begin at any
+// record.
+struct RecordStart {
+  std::size_t pos = 0;
+  long long line = 0;
+};
+// The records a filling pass reads: `count` of them from record `first` (0-based),
+// which begins at `at`; by default all.
+struct RecordRun {
+  int first = 0;
+  int count = INT_MAX;
+  RecordStart at;
+};
+
 // SD reader passes over the input's bytes. calculate_total_comps fills hashdict
-// and the dictionary text `dict` and returns the number of records;
-// read_sdf_file builds one graph per record, hands it to take with the record's
-// 0-based position, fills name (sized by the caller) and returns the number of
-// records read. A non-empty input without any record
-// is refused.
-int calculate_total_comps(std::string_view input, std::string& dict);
-int read_sdf_file(std::string_view input, const GraphSink& take);
+// and the dictionary text `dict`, notes where each record begins in `starts`
+// when given, and returns the number of records; read_sdf_file builds one graph
+// per record of `run`, hands it to take with the record's 0-based position,
+// fills those records' entries of name (sized by the caller) and returns the
+// number of records read. A non-empty input without any record is refused.
+// Filling passes over separate runs of records may work side by side.
+int calculate_total_comps(std::string_view input, std::string& dict,
+                          std::vector<RecordStart>* starts = nullptr);
+int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
 
 // Mol2 reader passes, with the same contracts.
-int calculate_total_comps_mol2(std::string_view input, std::string& dict);
-int read_mol2_file(std::string_view input, const GraphSink& take);
+int calculate_total_comps_mol2(std::string_view input, std::string& dict,
+                               std::vector<RecordStart>* starts = nullptr);
+int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
 
 // Shared by both readers.
 
@@ -97,7 +116,7 @@ struct CompoundBuilder {
 };
 // Starts compound num (0-based) named nm with `atoms` atoms: records the name,
 // sets vs, vid (the identity) and the size of vl, empties bonds; ends the run
-// when the compound has more atoms or bonds than the limits. compound_place
+// when the compound has more atoms or bonds than the limits. compound_place()
 // must name the compound already.
 void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atoms, int bonds);
 // Builds the graph from its bonds (a repeated bond has no one line to blame),

@@ -2,7 +2,11 @@
 // passes chosen by filetype over those bytes, loads the label set in between
 // and creates the per-compound run tables. With a descriptor space, the space's
 // fragment file is read the same way, under one label set with the input.
+#include <algorithm>
 #include <cstdio>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "input/input_detail.h"
 
@@ -20,12 +24,53 @@ std::string snapshot(const std::string& path, int format) {
   return text;
 }
 
-int first_pass(const std::string& input, std::string& dict) {
-  return filetype == kInputSd ? calculate_total_comps(input, dict) : calculate_total_comps_mol2(input, dict);
+int first_pass(const std::string& input, std::string& dict,
+               std::vector<RecordStart>* starts = nullptr) {
+  return filetype == kInputSd ? calculate_total_comps(input, dict, starts)
+                              : calculate_total_comps_mol2(input, dict, starts);
 }
 
-int filling_pass(const std::string& input, const GraphSink& take) {
-  return filetype == kInputSd ? read_sdf_file(input, take) : read_mol2_file(input, take);
+int filling_pass(const std::string& input, const GraphSink& take, const RecordRun& run = {}) {
+  return filetype == kInputSd ? read_sdf_file(input, take, run) : read_mol2_file(input, take, run);
+}
+
+// The input's filling pass on `threads` threads, each over a run of records of
+// about equal bytes. Where runs fail, the run ends with the failure of the
+// earliest, which is the one reading them in order would have met.
+void fill_in_parallel(const std::string& input, const std::vector<RecordStart>& starts,
+                      std::vector<Graph>& graphs) {
+  const int total = static_cast<int>(starts.size());
+  const int parts = std::min(threads, total);
+  std::vector<int> first(static_cast<std::size_t>(parts) + 1, total);
+  for (int t = 0, k = 0; t < parts; ++t) {
+    const std::size_t from = input.size() / static_cast<std::size_t>(parts) * static_cast<std::size_t>(t);
+    while (k < total && starts[static_cast<std::size_t>(k)].pos < from) ++k;
+    // Every run gets a record at least.
+    const int lo = t == 0 ? 0 : first[static_cast<std::size_t>(t) - 1] + 1;
+    first[static_cast<std::size_t>(t)] = std::min(std::max(k, lo), total - (parts - t));
+    k = first[static_cast<std::size_t>(t)];
+  }
+  std::vector<ThreadFailure> failure(static_cast<std::size_t>(parts));
+  const GraphSink take = [&graphs](int k, Graph& g) { graphs[static_cast<std::size_t>(k)] = std::move(g); };
+  // Every run on a thread of its own, which defers fatal errors and names its own
+  // compounds in them.
+  auto fill = [&input, &starts, &first, &failure, &take](int t) {
+    const std::size_t at = static_cast<std::size_t>(t);
+    const RecordRun run{first[at], first[at + 1] - first[at], starts[static_cast<std::size_t>(first[at])]};
+    const OwnCompoundPlace own;
+    fatal_errors_deferred = true;
+    failure[at].run([&] { SARVIK_ASSERT(filling_pass(input, take, run) == run.count, "load"); });
+  };
+  std::vector<std::thread> readers;
+  try {
+    for (int t = 0; t < parts; ++t) readers.emplace_back(fill, t);
+  } catch (const std::system_error& e) {
+    for (std::thread& r : readers) r.join();
+    thread_start_failed(e.what());
+  }
+  for (std::thread& r : readers) r.join();
+  for (const ThreadFailure& f : failure)
+    if (f.failed) f.end_run();
 }
 
 // While alive, the readers read the descriptor space: messages name its file,
@@ -76,7 +121,9 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
       space_total = first_pass(space_text, space_dict);
     }
     std::string dict;
-    const int total = first_pass(input, dict);
+    // On several threads the filling pass is split where records begin.
+    std::vector<RecordStart> starts;
+    const int total = first_pass(input, dict, threads > 1 ? &starts : nullptr);
     std::printf("total compounds = %d\n", total);
     // One label set for both: label integers are ranks among the labels of this
     // run, so the space's fragments and the input's must share them.
@@ -89,8 +136,12 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
     }
     graphs.resize(total);
     name.assign(total, std::string());
-    const int num = filling_pass(input, [&graphs](int k, Graph& g) { graphs[k] = std::move(g); });
-    SARVIK_ASSERT(num == total, "load");
+    if (threads > 1 && total > 1) {
+      fill_in_parallel(input, starts, graphs);
+    } else {
+      const int num = filling_pass(input, [&graphs](int k, Graph& g) { graphs[k] = std::move(g); });
+      SARVIK_ASSERT(num == total, "load");
+    }
   }
   const std::size_t total = graphs.size();
   csrcount.assign(total, CSRcount{0, CSR_LEN, 0});

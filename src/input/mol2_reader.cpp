@@ -50,7 +50,7 @@ std::string mol2_name(const Mol2Molecule& m, int position) {
 // Makes the molecule the compound that fatal messages name, at input line `line`
 // (0: no one line).
 void mol2_place(const Mol2Molecule& m, int position, long long line) {
-  compound_place = CompoundPlace{true, position, mol2_name(m, position), line};
+  compound_place() = CompoundPlace{true, position, mol2_name(m, position), line};
 }
 
 [[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position,
@@ -178,7 +178,7 @@ void scanner_open(Mol2Scanner& s, std::string_view input) {
   else if (input.find("V2000") != std::string_view::npos ||
            input.find("$$$$") != std::string_view::npos)
     hint = " (this looks like an SD file: only names ending in .mol2 are read as Mol2)";
-  compound_place.active = false;
+  compound_place().active = false;
   error("read mol2 file : no molecule found in '" + filestub +
         "': no line begins with @<TRIPOS>MOLECULE" + hint + "\n");
 }
@@ -194,13 +194,16 @@ int mol2_bond_atom(const Mol2Molecule& m, int position, int k, std::string_view 
 
 }  // namespace
 
-int calculate_total_comps_mol2(std::string_view input, std::string& dict_text) {
+int calculate_total_comps_mol2(std::string_view input, std::string& dict_text,
+                               std::vector<RecordStart>* starts) {
   DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\nE *\n");
   Mol2Scanner s;
   scanner_open(s, input);
   Mol2Molecule m;
   int count = 0;
-  while (mol2_next_molecule(s, m, count + 1)) {
+  for (RecordStart at{s.r.pos, s.r.line}; mol2_next_molecule(s, m, count + 1);
+       at = {s.r.pos, s.r.line}) {
+    if (starts != nullptr) starts->push_back(at);
     ++count;
     dictionary_add_atoms(
         dict, m.natoms,
@@ -217,15 +220,22 @@ int calculate_total_comps_mol2(std::string_view input, std::string& dict_text) {
   return count;
 }
 
-int read_mol2_file(std::string_view input, const GraphSink& take) {
+int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
   Mol2Scanner s;
   scanner_open(s, input);
+  if (run.first > 0) {
+    // Behind a molecule's header line, which the molecule before has read.
+    s.r.pos = run.at.pos;
+    s.r.line = run.at.line;
+    s.started = true;
+    s.have_header = true;
+  }
   Mol2Molecule m;
   std::string label;
   CompoundBuilder b;
   Graph& g = b.g;
-  int num = 0;
-  while (mol2_next_molecule(s, m, num + 1)) {
+  int num = run.first;
+  while (num - run.first < run.count && mol2_next_molecule(s, m, num + 1)) {
     mol2_place(m, num + 1, m.name_at + 1);
     // Without a bond count on the counts line the bond lines are the limit.
     begin_compound(b, num, mol2_name(m, num + 1), m.natoms,
@@ -261,5 +271,5 @@ int read_mol2_file(std::string_view input, const GraphSink& take) {
     finish_compound(b, num, take);
     ++num;
   }
-  return num;
+  return num - run.first;
 }

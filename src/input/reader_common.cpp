@@ -69,7 +69,7 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
 
 void refuse_compound(const ReaderWords& words, const std::string& what,
                      const CompoundPlace& place) {
-  compound_place = place;
+  compound_place() = place;
   error(words.head + what + words.of + place.name + "\n");
 }
 
@@ -82,7 +82,7 @@ int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_
                         std::to_string(g.vs),
                     place);
   // Beyond the atoms: the lookup's own message.
-  compound_place = place;
+  compound_place() = place;
   if (n > g.vs) graph_lookup_vid(n - 1, g);
   return n - 1;
 }
@@ -102,9 +102,9 @@ void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atom
 
 void finish_compound(CompoundBuilder& b, int num, const GraphSink& take) {
   // A repeated bond: no one line to blame.
-  compound_place.line = 0;
+  compound_place().line = 0;
   build_graph_from_bonds(b.g, b.bonds, b.edges);
-  compound_place.active = false;
+  compound_place().active = false;
   take(num, b.g);
 }
 

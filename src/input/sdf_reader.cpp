@@ -50,7 +50,7 @@ std::string sd_name(const SdRecord& rec, int position) {
 // Makes the record the compound that fatal messages name, at input line `line`
 // (0: no one line).
 void sd_place(const SdRecord& rec, int position, long long line) {
-  compound_place = CompoundPlace{true, position, sd_name(rec, position), line};
+  compound_place() = CompoundPlace{true, position, sd_name(rec, position), line};
 }
 
 [[noreturn]] void sd_refuse(const std::string& what, const SdRecord& rec, int position,
@@ -198,12 +198,14 @@ int sd_bond_atom(const SdRecord& rec, int position, int k, std::size_t first, co
 
 }  // namespace
 
-int calculate_total_comps(std::string_view input, std::string& dict_text) {
+int calculate_total_comps(std::string_view input, std::string& dict_text,
+                          std::vector<RecordStart>* starts) {
   DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\n");
   LineReader r{input};
   SdRecord rec;
   int count = 0;
-  while (sd_next_record(r, rec, count + 1)) {
+  for (RecordStart at{r.pos, r.line}; sd_next_record(r, rec, count + 1); at = {r.pos, r.line}) {
+    if (starts != nullptr) starts->push_back(at);
     ++count;
     dictionary_add_atoms(
         dict, rec.natoms, [&](int k) { return atom_symbol(rec.atoms[k]); },
@@ -215,13 +217,15 @@ int calculate_total_comps(std::string_view input, std::string& dict_text) {
   return count;
 }
 
-int read_sdf_file(std::string_view input, const GraphSink& take) {
+int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
   LineReader r{input};
+  r.pos = run.at.pos;
+  r.line = run.at.line;
   SdRecord rec;
   CompoundBuilder b;
   Graph& g = b.g;
-  int num = 0;
-  while (sd_next_record(r, rec, num + 1)) {
+  int num = run.first;
+  while (num - run.first < run.count && sd_next_record(r, rec, num + 1)) {
     sd_place(rec, num + 1, counts_line(rec));
     begin_compound(b, num, sd_name(rec, num + 1), rec.natoms, rec.nbonds);
     for (int k = 0; k < g.vs; ++k)
@@ -244,5 +248,5 @@ int read_sdf_file(std::string_view input, const GraphSink& take) {
     finish_compound(b, num, take);
     ++num;
   }
-  return num;
+  return num - run.first;
 }

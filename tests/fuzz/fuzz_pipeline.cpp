@@ -1,7 +1,8 @@
 // Fuzzing harness over the whole run: readers, enumeration, canonical forms,
 // table and both writers. The first byte of an input chooses the options, the
 // rest is the compound file. Every input runs twice, on one thread and on three:
-// both runs must end alike, and complete ones write the same bytes. Built with libFuzzer (clang) as sarvik_fuzz, and
+// both runs must print the same and end alike, and complete ones write the same
+// bytes. Built with libFuzzer (clang) as sarvik_fuzz, and
 // with a replaying main as fuzz_replay, which runs the committed corpus under
 // the sanitizers on every test run.
 #include <algorithm>
@@ -76,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
     reset_run_settings();
     cl_free_work_area();
+    if (std::freopen((stem + ".stdout").c_str(), "w", stdout) == nullptr) std::abort();
     bool complete = true;
     try {
       sarvik_main(static_cast<int>(args.size()), argv.data());
@@ -90,13 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string three = work_dir() + "/out3";
   const bool complete = run("1", one);
   if (run("3", three) != complete) std::abort();
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  const auto same = [](const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary);
+    std::ifstream fb(b, std::ios::binary);
+    return fa && fb && std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
+                                  std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
+  };
+  if (!same(one + ".stdout", three + ".stdout")) std::abort();
   if (complete) {
-    const auto same = [](const std::string& a, const std::string& b) {
-      std::ifstream fa(a, std::ios::binary);
-      std::ifstream fb(b, std::ios::binary);
-      return fa && fb && std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
-                                    std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
-    };
     if (!same(one + ".out", three + ".out")) std::abort();
     if (!(o & 128) && !same(one + "_frag" + ext, three + "_frag" + ext)) std::abort();
   }
@@ -106,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #ifdef SARVIK_FUZZ_REPLAY
 // Runs every file of the folder named on the command line through the harness.
 int main(int argc, char** argv) {
-  if (argc != 2 || std::freopen("/dev/null", "w", stdout) == nullptr) return 1;
+  if (argc != 2) return 1;
   int runs = 0;
   for (const auto& e : std::filesystem::directory_iterator(argv[1])) {
     std::ifstream in(e.path(), std::ios::binary);
