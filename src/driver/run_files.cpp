@@ -32,7 +32,6 @@ struct Pending {
   std::string final_name;
   std::string temp_name;
   FILE* fp = nullptr;
-  std::vector<char> buffer;  // 1 MiB, so that many small records go out in few writes
 };
 
 Pending pending[2];  // fragment file, descriptor file
@@ -270,18 +269,30 @@ RunOutputs open_run_outputs(bool with_fragments) {
 #else
     signal_names[k] = p.temp_name.c_str();
 #endif
-    p.buffer.resize(std::size_t{1} << 20);
-    std::setvbuf(p.fp, p.buffer.data(), _IOFBF, p.buffer.size());
+    // The writers hand over whole blocks of text, each written with one call: a
+    // stream buffer would only copy them once more.
+    std::setvbuf(p.fp, nullptr, _IONBF, 0);
   }
   return RunOutputs{pending[0].fp, pending[1].fp};
 }
 
+namespace {
+
+// Why a write to output fp failed: the write is tried once more, so that errno
+// tells. Nothing of a failed write is held back in the unbuffered stream, so one
+// more byte is written, to the temporary that the failed run removes.
+int write_failure(FILE* fp) {
+  errno = 0;
+  std::clearerr(fp);
+  std::fputc('\n', fp);
+  return errno;
+}
+
+}  // namespace
+
 void check_run_output(FILE* fp) {
   if (!std::ferror(fp)) return;
-  // The failed write is tried once more, so that errno tells why it failed.
-  errno = 0;
-  std::fflush(fp);
-  const int err = errno;
+  const int err = write_failure(fp);
   for (Pending& p : pending)
     if (p.fp == fp) error("can't write the file '" + p.final_name + "': " + reason(err) + "\n");
 }
@@ -289,9 +300,8 @@ void check_run_output(FILE* fp) {
 void commit_run_outputs() {
   for (Pending& p : pending) {
     if (p.fp == nullptr) continue;
-    errno = 0;
-    const bool failed = std::fflush(p.fp) != 0 || std::ferror(p.fp);
-    const int err = errno;
+    const bool failed = std::ferror(p.fp);
+    const int err = failed ? write_failure(p.fp) : 0;
     const bool close_failed = std::fclose(p.fp) != 0;
     p.fp = nullptr;
     if (failed || close_failed)
