@@ -24,8 +24,8 @@ namespace {
 // Compounds a worker takes at a time: up to enough that handing chunks over (a
 // wake-up of the thread waiting for it) costs little beside their enumeration,
 // and fewer in a small collection, so that every worker gets chunks.
-constexpr int kMaxChunkCompounds = 64;
-constexpr int kChunksPerThread = 4;  // chunks in flight per worker, which bounds memory
+constexpr int kMaxChunkCompounds = 256;
+constexpr int kChunksPerThread = 2;  // chunks in flight per worker, which bounds memory
 
 // Aligned to a cache line: each is written by its own worker.
 struct alignas(64) Chunk {

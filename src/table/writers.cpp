@@ -2,8 +2,10 @@
 // fragment writers, one SD record or one Mol2 molecule per descriptor fragment.
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -196,34 +198,80 @@ void write_in_order(int blocks, int threads, FILE* fp,
     }
     return;
   }
-  // Rounds of `threads` blocks: each block laid out by a thread of its own while
-  // this thread writes the round before, in order.
-  std::vector<TextBuffer> text(2 * static_cast<std::size_t>(threads));
-  std::vector<ThreadFailure> failure(static_cast<std::size_t>(threads));
-  for (int r = 0; r < blocks + threads; r += threads) {
-    std::fill(failure.begin(), failure.end(), ThreadFailure{});
-    std::vector<std::thread> layouts;
-    try {
-      for (int b = r; b < std::min(blocks, r + threads); ++b)
-        layouts.emplace_back([&, b] {
-          fatal_errors_deferred = true;
-          failure[static_cast<std::size_t>(b - r)].run([&] {
-            TextBuffer& t = text[static_cast<std::size_t>(b % (2 * threads))];
-            t.used = 0;
-            layout(b, t);
-          });
-        });
-    } catch (const std::system_error& e) {
-      for (std::thread& t : layouts) t.join();
-      thread_start_failed(e.what());
+  // `threads` helpers lay out blocks in order of their numbers, each into one of
+  // 2 x threads buffers, while this thread writes the blocks in order as they
+  // are ready; a helper waits while every buffer holds a block not yet written.
+  struct Shared {
+    std::mutex m;
+    std::condition_variable ready_cv;  // a block is laid out
+    std::condition_variable free_cv;   // a buffer is written, or the helpers stop
+    int next = 0;                      // the next block a helper takes
+    int written = 0;                   // blocks written
+    bool stop = false;
+  } sh;
+  const int slots = 2 * threads;
+  std::vector<TextBuffer> text(static_cast<std::size_t>(slots));
+  std::vector<char> ready(static_cast<std::size_t>(slots), 0);
+  std::vector<ThreadFailure> failure(static_cast<std::size_t>(slots));
+  const auto help = [&] {
+    fatal_errors_deferred = true;
+    for (;;) {
+      int b;
+      {
+        std::unique_lock<std::mutex> lk(sh.m);
+        sh.free_cv.wait(lk, [&] { return sh.stop || sh.next >= blocks || sh.next < sh.written + slots; });
+        if (sh.stop || sh.next >= blocks) return;
+        b = sh.next++;
+      }
+      const std::size_t at = static_cast<std::size_t>(b % slots);
+      failure[at] = ThreadFailure{};
+      failure[at].run([&] {
+        text[at].used = 0;
+        layout(b, text[at]);
+      });
+      {
+        std::lock_guard<std::mutex> lk(sh.m);
+        ready[at] = 1;
+      }
+      sh.ready_cv.notify_one();
     }
-    for (int b = std::max(0, r - threads); b < std::min(blocks, r); ++b)
-      text[static_cast<std::size_t>(b % (2 * threads))].write(fp);
-    for (std::thread& t : layouts) t.join();
-    // The first block that failed ends the run, as laying them out in order would.
-    for (const ThreadFailure& f : failure)
-      if (f.failed) f.end_run();
+  };
+  const auto stop_helpers = [&](std::vector<std::thread>& helpers) {
+    {
+      std::lock_guard<std::mutex> lk(sh.m);
+      sh.stop = true;
+    }
+    sh.free_cv.notify_all();
+    for (std::thread& t : helpers) t.join();
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (int k = 0; k < std::min(threads, blocks); ++k) helpers.emplace_back(help);
+  } catch (const std::system_error& e) {
+    stop_helpers(helpers);
+    thread_start_failed(e.what());
   }
+  for (int b = 0; b < blocks; ++b) {
+    const std::size_t at = static_cast<std::size_t>(b % slots);
+    {
+      std::unique_lock<std::mutex> lk(sh.m);
+      sh.ready_cv.wait(lk, [&] { return ready[at] != 0; });
+    }
+    // The first block that failed ends the run, as laying them out in order would.
+    if (failure[at].failed) {
+      const ThreadFailure f = failure[at];
+      stop_helpers(helpers);
+      f.end_run();
+    }
+    text[at].write(fp);
+    {
+      std::lock_guard<std::mutex> lk(sh.m);
+      ready[at] = 0;
+      ++sh.written;
+    }
+    sh.free_cv.notify_all();
+  }
+  stop_helpers(helpers);
 }
 
 namespace {
