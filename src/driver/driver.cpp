@@ -144,7 +144,7 @@ int sarvik_main(int argc, char** argv) {
       continue;
     }
     if (threads > 1) {
-      write_records_in_background(hashg, k, outputs.frag);
+      write_records_in_background(hashg, k, outputs.frag, length == maxt);
     } else {
       sweep_length(hashg, k, outputs.frag);
       check_run_output(outputs.frag);

@@ -54,6 +54,8 @@ struct RunOutputs {
 RunOutputs open_run_outputs(bool with_fragments = true);
 // Ends the run naming the file when a write to output fp has failed.
 void check_run_output(FILE* fp);
+// Starts writing output fp out to its device, without waiting for it.
+void start_writing_back(FILE* fp);
 // Flushes and closes both outputs, checking every write, then renames them over
 // the final names.
 void commit_run_outputs();
@@ -72,8 +74,9 @@ void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& ha
                                   const std::function<void(int done)>& progress);
 // The sweep after a length (see sweep_length), its fragment records written to
 // fp by a thread of their own while the run goes on; waits first for the records
-// of the length before.
-void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp);
+// of the length before. After the last length's records (last) the thread starts
+// writing the file out.
+void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp, bool last);
 // Waits for the records in writing; ends the run as their writing did when it
 // failed. Nothing when none are in writing.
 void finish_background_records();

@@ -234,17 +234,19 @@ void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& ha
   }
 }
 
-void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp) {
+void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp, bool last) {
   finish_background_records();
   // The records of the length before hand their buffer back to the table.
   sweep_length(hashg, k, writer.records);
   writer.failure = ThreadFailure{};
   try {
-    writer.thread = std::thread([fp] {
+    writer.thread = std::thread([fp, last] {
       fatal_errors_deferred = true;
-      writer.failure.run([fp] {
+      writer.failure.run([fp, last] {
         write_fragment_records(writer.records, ls, fp, threads);
         check_run_output(fp);
+        // The file is complete: its writing out overlaps the descriptor file's.
+        if (last) start_writing_back(fp);
       });
     });
   } catch (const std::system_error& e) {
