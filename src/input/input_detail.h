@@ -42,13 +42,14 @@ struct RecordRun {
 
 // SD reader passes over the input's bytes. calculate_total_comps fills hashdict
 // and the dictionary text `dict`, notes where each record begins in `starts`
-// when given, and returns the number of records; read_sdf_file builds one graph
+// when given, and returns the number of records; it may read parts of the input
+// on up to `threads` threads, with the same results. read_sdf_file builds one graph
 // per record of `run`, hands it to take with the record's 0-based position,
 // fills those records' entries of name (sized by the caller) and returns the
 // number of records read. A non-empty input without any record is refused.
 // Filling passes over separate runs of records may work side by side.
 int calculate_total_comps(std::string_view input, std::string& dict,
-                          std::vector<RecordStart>* starts = nullptr);
+                          std::vector<RecordStart>* starts = nullptr, int threads = 1);
 int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
 
 // Mol2 reader passes, with the same contracts.
@@ -57,6 +58,28 @@ int calculate_total_comps_mol2(std::string_view input, std::string& dict,
 int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
 
 // Shared by both readers.
+
+// What a first pass found in a part of the input: its records, where each
+// begins (lines counted from the part's start) and its atom labels in order of
+// first appearance.
+struct FirstPassPart {
+  int count = 0;
+  std::vector<RecordStart> starts;
+  std::vector<std::string> labels;
+  long long lines = 0;  // lines read
+  bool exact = false;   // its last record ends exactly at the part's end
+};
+// The first pass over `parts` parts of the input side by side, each on a thread
+// of its own: scan(input, begin, end) reads the records from `begin` up to `end`
+// (npos: the end of input); boundary(input, from) finds where a part may begin
+// at or after `from`. Merged as one pass over the whole input would have found
+// it, into `all`; false, with `all` unset, when some part failed or did not end
+// where the next began, so that the caller reads the input as one part (which
+// says exactly what is wrong, where there is something).
+using FirstPassScan = FirstPassPart (*)(std::string_view input, std::size_t begin, std::size_t end);
+using PartBoundary = std::size_t (*)(std::string_view input, std::size_t from);
+bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
+                         PartBoundary boundary, FirstPassPart& all);
 
 // The dictionary text of a first pass, held in memory: the label set is loaded
 // from it.

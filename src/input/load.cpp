@@ -25,8 +25,8 @@ std::string snapshot(const std::string& path, int format) {
 }
 
 int first_pass(const std::string& input, std::string& dict,
-               std::vector<RecordStart>* starts = nullptr) {
-  return filetype == kInputSd ? calculate_total_comps(input, dict, starts)
+               std::vector<RecordStart>* starts = nullptr, int parts = 1) {
+  return filetype == kInputSd ? calculate_total_comps(input, dict, starts, parts)
                               : calculate_total_comps_mol2(input, dict, starts);
 }
 
@@ -123,7 +123,7 @@ std::vector<Graph> read_compounds(const GraphSink* space) {
     std::string dict;
     // On several threads the filling pass is split where records begin.
     std::vector<RecordStart> starts;
-    const int total = first_pass(input, dict, threads > 1 ? &starts : nullptr);
+    const int total = first_pass(input, dict, threads > 1 ? &starts : nullptr, threads);
     std::printf("total compounds = %d\n", total);
     // One label set for both: label integers are ranks among the labels of this
     // run, so the space's fragments and the input's must share them.

@@ -1,8 +1,12 @@
 // Pieces shared by the SD and Mol2 readers: the line reader, the dictionary
 // text of the first pass, the building of a compound graph from its bonds and
 // the field helpers.
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
 
 #include "input/input_detail.h"
 
@@ -167,4 +171,57 @@ bool is_number_field(std::string_view s) {
   if (k == digits) return false;
   while (k < s.size() && s[k] == ' ') ++k;
   return k == s.size();
+}
+
+bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
+                         PartBoundary boundary, FirstPassPart& all) {
+  // Part t begins at the first place a part may begin at or after t / parts of
+  // the input.
+  std::vector<std::size_t> begin{0};
+  for (int t = 1; t < parts; ++t) {
+    const std::size_t from = std::max(input.size() / static_cast<std::size_t>(parts) *
+                                          static_cast<std::size_t>(t),
+                                      begin.back() + 1);
+    const std::size_t b = boundary(input, from);
+    if (b == std::string_view::npos || b >= input.size()) break;
+    begin.push_back(b);
+  }
+  const std::size_t n = begin.size();
+  if (n < 2) return false;
+  std::vector<FirstPassPart> part(n);
+  std::vector<ThreadFailure> failure(n);
+  // Each part on a thread of its own, which defers fatal errors.
+  const auto scan_part = [&input, &begin, &part, &failure, scan, n](std::size_t t) {
+    const OwnCompoundPlace own;
+    fatal_errors_deferred = true;
+    failure[t].run([&] {
+      part[t] = scan(input, begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
+    });
+  };
+  std::vector<std::thread> scanners;
+  try {
+    for (std::size_t t = 0; t < n; ++t) scanners.emplace_back(scan_part, t);
+  } catch (const std::system_error& e) {
+    for (std::thread& s : scanners) s.join();
+    thread_start_failed(e.what());
+  }
+  for (std::thread& s : scanners) s.join();
+  for (std::size_t t = 0; t < n; ++t)
+    if (failure[t].failed || !part[t].exact) return false;
+  // Every part began where the one before ended, the first at the start: they
+  // read the records one pass over the whole input reads.
+  all = FirstPassPart{};
+  all.exact = true;
+  std::unordered_set<std::string> seen;
+  for (FirstPassPart& p : part) {
+    all.count += p.count;
+    for (RecordStart at : p.starts) {
+      at.line += all.lines;
+      all.starts.push_back(at);
+    }
+    all.lines += p.lines;
+    for (std::string& label : p.labels)
+      if (seen.insert(label).second) all.labels.push_back(std::move(label));
+  }
+  return true;
 }

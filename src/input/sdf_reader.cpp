@@ -4,6 +4,7 @@
 // records.
 #include <cctype>
 #include <cstdio>
+#include <unordered_set>
 #include <utility>
 
 #include "input/input_detail.h"
@@ -198,23 +199,61 @@ int sd_bond_atom(const SdRecord& rec, int position, int k, std::size_t first, co
 
 }  // namespace
 
-int calculate_total_comps(std::string_view input, std::string& dict_text,
-                          std::vector<RecordStart>* starts) {
-  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\n");
+namespace {
+
+// The first pass over the records from `begin`, a record's start, up to `end`
+// (npos: to the end of input). Messages number records and lines from `begin`,
+// so they are exact for a part that begins the input.
+FirstPassPart sd_first_pass_part(std::string_view input, std::size_t begin, std::size_t end) {
+  FirstPassPart part;
   LineReader r{input};
+  r.pos = begin;
   SdRecord rec;
-  int count = 0;
-  for (RecordStart at{r.pos, r.line}; sd_next_record(r, rec, count + 1); at = {r.pos, r.line}) {
-    if (starts != nullptr) starts->push_back(at);
-    ++count;
-    dictionary_add_atoms(
-        dict, rec.natoms, [&](int k) { return atom_symbol(rec.atoms[k]); },
-        [&](int k) {
-          sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, count,
-                    atom_line(rec, k));
-        });
+  std::unordered_set<std::string> seen;
+  for (RecordStart at{r.pos, r.line}; r.pos < end && sd_next_record(r, rec, part.count + 1);
+       at = {r.pos, r.line}) {
+    part.starts.push_back(at);
+    ++part.count;
+    for (int k = 0; k < rec.natoms; ++k) {
+      std::string label = atom_symbol(rec.atoms[k]);
+      if (label.empty())
+        sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, part.count,
+                  atom_line(rec, k));
+      if (seen.insert(label).second) part.labels.push_back(std::move(label));
+    }
   }
-  return count;
+  part.lines = r.line;
+  part.exact = end == std::string_view::npos || r.pos == end;
+  return part;
+}
+
+// The start of the line behind the first line at or after `from` that ends a
+// record ("$$$$" its first token); npos when there is none.
+std::size_t sd_part_boundary(std::string_view input, std::size_t from) {
+  std::string line;
+  for (std::size_t at = input.find("$$$$", from); at != std::string_view::npos;
+       at = input.find("$$$$", at + 4)) {
+    const std::size_t begin = input.rfind('\n', at);
+    const std::size_t start = begin == std::string_view::npos ? 0 : begin + 1;
+    LineReader r{input};
+    r.pos = start;
+    read_line(r, line);
+    if (start >= from && is_record_end(line)) return r.pos;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+int calculate_total_comps(std::string_view input, std::string& dict_text,
+                          std::vector<RecordStart>* starts, int threads) {
+  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\n");
+  FirstPassPart all;
+  if (threads <= 1 || !first_pass_in_parts(input, threads, sd_first_pass_part, sd_part_boundary, all))
+    all = sd_first_pass_part(input, 0, std::string_view::npos);
+  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
+  if (starts != nullptr) *starts = std::move(all.starts);
+  return all.count;
 }
 
 int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
