@@ -2,6 +2,7 @@
 // and collect atom symbols into the dictionary, then fill). Both passes frame
 // records with the same scanner over the same bytes, so they agree on the
 // records.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <unordered_set>
@@ -228,15 +229,16 @@ FirstPassPart sd_first_pass_part(std::string_view input, std::size_t begin, std:
 }
 
 // The start of the line behind the first line at or after `from` that ends a
-// record ("$$$$" its first token); npos when there is none.
+// record ("$$$$" its first token); npos when there is none. Each line is looked
+// at once at most, whatever the lines hold.
 std::size_t sd_part_boundary(std::string_view input, std::size_t from) {
   std::string line;
+  LineReader r{input};
   for (std::size_t at = input.find("$$$$", from); at != std::string_view::npos;
-       at = input.find("$$$$", at + 4)) {
-    const std::size_t begin = input.rfind('\n', at);
-    const std::size_t start = begin == std::string_view::npos ? 0 : begin + 1;
-    LineReader r{input};
-    r.pos = start;
+       at = input.find("$$$$", r.pos)) {
+    const std::size_t before = input.rfind('\n', at);
+    const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
+    r.pos = std::max(start, from);
     read_line(r, line);
     if (start >= from && is_record_end(line)) return r.pos;
   }
