@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Injects ten one-line faults into code that decides the output, one at a time:
+# Injects twelve one-line faults into code that decides the output, one at a time:
 # applies the fault, builds the release flavour, runs its tests, restores the
 # file. A fault the tests miss is reported as MISSED and makes the exit status 1.
 # Usage: scripts/inject_faults.sh [source folder (default: this checkout)]
@@ -23,6 +23,8 @@ faults=(
 "bond-type mapping: Mol2 type 2 read as triple@src/input/mol2_reader.cpp@        edge = \"=\";@        edge = \"#\";"
 "count: a compound counted twice@src/table/table.cpp@    ++f.count;@    f.count += 2;"
 "name rule: a Mol2 name starting with * kept@src/input/mol2_reader.cpp@  if (m.name_line.empty() || m.name_line[0] == '*') return std::to_string(position);@  if (m.name_line.empty()) return std::to_string(position);"
+"earliest failure: of runs of records read side by side, the last failing one reported@src/input/load.cpp@  for (const ThreadFailure& f : failure)@  for (const ThreadFailure& f : std::vector<ThreadFailure>(failure.rbegin(), failure.rend()))"
+"part lines: record starts of later parts of the first pass not moved on@src/input/reader_common.cpp@      at.line += all.lines;@      at.line += 0;"
 )
 
 missed=0
@@ -37,21 +39,24 @@ for f in "${faults[@]}"; do
     continue
   fi
   cp "$path" "$path.orig"
-  trap 'mv -f "$path.orig" "$path"' EXIT INT TERM
+  trap 'mv -f "$path.orig" "$path"; touch "$path"' EXIT INT TERM
   OLD="$old" NEW="$new" perl -0pi -e 's/^\Q$ENV{OLD}\E$/$ENV{NEW}/m' "$path"
   if ! cmake --build "$build" -j "$jobs" > "$build/fault.log" 2>&1; then
     result="caught: the build fails"
   else
     ctest --test-dir "$build" -j "$jobs" > "$build/fault.log" 2>&1
-    failed=$(grep -c ' - Failed\| (Failed)\|\*\*\*' "$build/fault.log")
-    if [ "$failed" -gt 0 ]; then
-      result="caught: $failed tests fail ($(grep -o '[0-9]*% tests passed' "$build/fault.log"))"
+    failed=$(grep -o '[0-9]* tests failed out of [0-9]*' "$build/fault.log")
+    if [ -n "$failed" ]; then
+      result="caught: $failed"
     else
       result="MISSED"
       missed=1
     fi
   fi
   mv -f "$path.orig" "$path"
+  # Newer than the faulty build's objects, so that the next build compiles the
+  # file as it is again (the copy kept the time of the copying).
+  touch "$path"
   trap - EXIT INT TERM
   printf '| %s | %s:%s | %s |\n' "$name" "$file" "$line" "$result"
 done
