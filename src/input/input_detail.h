@@ -54,7 +54,7 @@ int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun
 
 // Mol2 reader passes, with the same contracts.
 int calculate_total_comps_mol2(std::string_view input, std::string& dict,
-                               std::vector<RecordStart>* starts = nullptr);
+                               std::vector<RecordStart>* starts = nullptr, int threads = 1);
 int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
 
 // Shared by both readers.
@@ -93,17 +93,6 @@ DictionaryBuilder dictionary_begin(std::string& text, const char* edge_block);
 // Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
 // follow first appearance in the input, as the dictionary text always had them.
 void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
-// Adds the vertex labels of a compound's atoms 0 .. atoms-1: label(k) gives atom
-// k's; refuse(k) is called for an empty one and must not return.
-template <class Label, class Refuse>
-void dictionary_add_atoms(DictionaryBuilder& d, int atoms, Label&& label, Refuse&& refuse) {
-  for (int k = 0; k < atoms; ++k) {
-    const std::string text = label(k);
-    if (text.empty()) refuse(k);
-    dictionary_add_vertex_label(d, text);
-  }
-}
-
 // Builds g's adjacency from bonds: both directions of every bond, atom numbers
 // passed through graph_lookup_vid, then sort, duplicate check and packing.
 // g.vs, g.vid and g.vl must be set; g.es, g.e, g.el and g.v are (re)sized here.

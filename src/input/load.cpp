@@ -27,7 +27,7 @@ std::string snapshot(const std::string& path, int format) {
 int first_pass(const std::string& input, std::string& dict,
                std::vector<RecordStart>* starts = nullptr, int parts = 1) {
   return filetype == kInputSd ? calculate_total_comps(input, dict, starts, parts)
-                              : calculate_total_comps_mol2(input, dict, starts);
+                              : calculate_total_comps_mol2(input, dict, starts, parts);
 }
 
 int filling_pass(const std::string& input, const GraphSink& take, const RecordRun& run = {}) {

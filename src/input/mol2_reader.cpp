@@ -3,6 +3,7 @@
 // molecules with the same scanner over the same bytes, so they agree on the
 // molecules.
 #include <cstdio>
+#include <unordered_set>
 
 #include "input/input_detail.h"
 
@@ -194,30 +195,74 @@ int mol2_bond_atom(const Mol2Molecule& m, int position, int k, std::string_view 
 
 }  // namespace
 
-int calculate_total_comps_mol2(std::string_view input, std::string& dict_text,
-                               std::vector<RecordStart>* starts) {
-  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\nE *\n");
+namespace {
+
+// The end of the line that begins at `at`.
+std::size_t line_end(std::string_view input, std::size_t at) {
+  const std::size_t nl = input.find('\n', at);
+  return nl == std::string_view::npos ? input.size() : nl + 1;
+}
+
+// The first pass over the molecules whose header lines begin at `begin` (0: from
+// the start of input, skipping what comes before the first header) up to the
+// header line at `end` (npos: to the end of input). Messages number molecules and
+// lines from `begin`, so they are exact for a part that begins the input.
+FirstPassPart mol2_first_pass_part(std::string_view input, std::size_t begin, std::size_t end) {
+  FirstPassPart part;
   Mol2Scanner s;
   scanner_open(s, input);
-  Mol2Molecule m;
-  int count = 0;
-  for (RecordStart at{s.r.pos, s.r.line}; mol2_next_molecule(s, m, count + 1);
-       at = {s.r.pos, s.r.line}) {
-    if (starts != nullptr) starts->push_back(at);
-    ++count;
-    dictionary_add_atoms(
-        dict, m.natoms,
-        [&](int k) {
-          split_fields(m.atoms[k], s.fields);
-          return std::string(vertex_label(s.fields[5]));
-        },
-        [&](int k) {
-          mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, count,
-                      m.atom_at[k]);
-        });
+  if (begin > 0) {
+    // Behind the header line, as the molecule before leaves the scanner.
+    s.r.pos = line_end(input, begin);
+    s.started = true;
+    s.have_header = true;
   }
-  if (count == 0 && !is_blank_text(input)) no_molecule(input);
-  return count;
+  const std::size_t stop = end == std::string_view::npos ? end : line_end(input, end);
+  Mol2Molecule m;
+  std::unordered_set<std::string> seen;
+  for (RecordStart at{s.r.pos, s.r.line};
+       !(s.have_header && s.r.pos >= stop) && mol2_next_molecule(s, m, part.count + 1);
+       at = {s.r.pos, s.r.line}) {
+    part.starts.push_back(at);
+    ++part.count;
+    for (int k = 0; k < m.natoms; ++k) {
+      split_fields(m.atoms[k], s.fields);
+      std::string label(vertex_label(s.fields[5]));
+      if (label.empty())
+        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, part.count,
+                    m.atom_at[k]);
+      if (seen.insert(label).second) part.labels.push_back(std::move(label));
+    }
+  }
+  part.lines = s.r.line;
+  part.exact = end == std::string_view::npos || (s.have_header && s.r.pos == stop);
+  return part;
+}
+
+// The first line at or after `from` that begins a molecule; npos when there is
+// none. Each line is looked at once at most.
+std::size_t mol2_part_boundary(std::string_view input, std::size_t from) {
+  static constexpr std::string_view kHeader = "@<TRIPOS>MOLECULE";
+  for (std::size_t at = input.find(kHeader, from); at != std::string_view::npos;
+       at = input.find(kHeader, line_end(input, at))) {
+    if (at > 0 && input[at - 1] == '\n') return at;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+int calculate_total_comps_mol2(std::string_view input, std::string& dict_text,
+                               std::vector<RecordStart>* starts, int threads) {
+  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\nE *\n");
+  FirstPassPart all;
+  if (threads <= 1 ||
+      !first_pass_in_parts(input, threads, mol2_first_pass_part, mol2_part_boundary, all))
+    all = mol2_first_pass_part(input, 0, std::string_view::npos);
+  if (all.count == 0 && !is_blank_text(input)) no_molecule(input);
+  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
+  if (starts != nullptr) *starts = std::move(all.starts);
+  return all.count;
 }
 
 int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
