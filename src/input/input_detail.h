@@ -80,6 +80,12 @@ using FirstPassScan = FirstPassPart (*)(std::string_view input, std::size_t begi
 using PartBoundary = std::size_t (*)(std::string_view input, std::size_t from);
 bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
                          PartBoundary boundary, FirstPassPart& all);
+// A reader's first pass over the whole input: in parts on up to `threads`
+// threads where that works, else in one piece; the labels go into the
+// dictionary text begun with edge_block (see dictionary_begin).
+FirstPassPart whole_first_pass(std::string_view input, std::string& dict_text,
+                               const char* edge_block, int threads, FirstPassScan scan,
+                               PartBoundary boundary);
 
 // The dictionary text of a first pass, held in memory: the label set is loaded
 // from it.

@@ -254,13 +254,9 @@ std::size_t mol2_part_boundary(std::string_view input, std::size_t from) {
 
 int calculate_total_comps_mol2(std::string_view input, std::string& dict_text,
                                std::vector<RecordStart>* starts, int threads) {
-  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\nE *\n");
-  FirstPassPart all;
-  if (threads <= 1 ||
-      !first_pass_in_parts(input, threads, mol2_first_pass_part, mol2_part_boundary, all))
-    all = mol2_first_pass_part(input, 0, std::string_view::npos);
+  FirstPassPart all = whole_first_pass(input, dict_text, "E -\nE =\nE #\nE ~\nE *\n", threads,
+                                       mol2_first_pass_part, mol2_part_boundary);
   if (all.count == 0 && !is_blank_text(input)) no_molecule(input);
-  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
   if (starts != nullptr) *starts = std::move(all.starts);
   return all.count;
 }

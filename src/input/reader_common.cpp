@@ -225,3 +225,14 @@ bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
   }
   return true;
 }
+
+FirstPassPart whole_first_pass(std::string_view input, std::string& dict_text,
+                               const char* edge_block, int threads, FirstPassScan scan,
+                               PartBoundary boundary) {
+  DictionaryBuilder dict = dictionary_begin(dict_text, edge_block);
+  FirstPassPart all;
+  if (threads <= 1 || !first_pass_in_parts(input, threads, scan, boundary, all))
+    all = scan(input, 0, std::string_view::npos);
+  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
+  return all;
+}

@@ -249,11 +249,8 @@ std::size_t sd_part_boundary(std::string_view input, std::size_t from) {
 
 int calculate_total_comps(std::string_view input, std::string& dict_text,
                           std::vector<RecordStart>* starts, int threads) {
-  DictionaryBuilder dict = dictionary_begin(dict_text, "E -\nE =\nE #\nE ~\n");
-  FirstPassPart all;
-  if (threads <= 1 || !first_pass_in_parts(input, threads, sd_first_pass_part, sd_part_boundary, all))
-    all = sd_first_pass_part(input, 0, std::string_view::npos);
-  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
+  FirstPassPart all = whole_first_pass(input, dict_text, "E -\nE =\nE #\nE ~\n", threads,
+                                       sd_first_pass_part, sd_part_boundary);
   if (starts != nullptr) *starts = std::move(all.starts);
   return all.count;
 }
