@@ -34,7 +34,8 @@
 //     the input is read in parts side by side.
 //   While worker threads run (one length, or the writing of records), they read
 //   the settings, ls and the compounds and write only their own state; the
-//   tables above are written by the main thread alone.
+//   tables above are written by the main thread alone. Threads that read parts
+//   of the input side by side write only their own records' entries of name.
 //
 // "Affects output" on a comment marks code whose order, tie-break or byte
 // layout decides fragment ids, descriptor ids, keys or the bytes of an output

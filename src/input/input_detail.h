@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -59,9 +60,14 @@ int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRu
 
 // Shared by both readers.
 
+// Runs body(0) .. body(n-1) each on a thread of its own, which defers fatal
+// errors and names its own compounds in them; returns what each ended with.
+std::vector<ThreadFailure> run_side_by_side(std::size_t n,
+                                            const std::function<void(std::size_t)>& body);
+
 // What a first pass found in a part of the input: its records, where each
 // begins (lines counted from the part's start) and its atom labels in order of
-// first appearance.
+// first appearance within the part.
 struct FirstPassPart {
   int count = 0;
   std::vector<RecordStart> starts;
@@ -75,7 +81,8 @@ struct FirstPassPart {
 // at or after `from`. Merged as one pass over the whole input would have found
 // it, into `all`; false, with `all` unset, when some part failed or did not end
 // where the next began, so that the caller reads the input as one part (which
-// says exactly what is wrong, where there is something).
+// says exactly what is wrong, where there is something). The merged labels keep
+// the order of first appearance but may repeat.
 using FirstPassScan = FirstPassPart (*)(std::string_view input, std::size_t begin, std::size_t end);
 using PartBoundary = std::size_t (*)(std::string_view input, std::size_t from);
 bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,

@@ -4,8 +4,6 @@
 // fragment file is read the same way, under one label set with the input.
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "input/input_detail.h"
@@ -50,25 +48,13 @@ void fill_in_parallel(const std::string& input, const std::vector<RecordStart>& 
     first[static_cast<std::size_t>(t)] = std::min(std::max(k, lo), total - (parts - t));
     k = first[static_cast<std::size_t>(t)];
   }
-  std::vector<ThreadFailure> failure(static_cast<std::size_t>(parts));
   const GraphSink take = [&graphs](int k, Graph& g) { graphs[static_cast<std::size_t>(k)] = std::move(g); };
-  // Every run on a thread of its own, which defers fatal errors and names its own
-  // compounds in them.
-  auto fill = [&input, &starts, &first, &failure, &take](int t) {
-    const std::size_t at = static_cast<std::size_t>(t);
-    const RecordRun run{first[at], first[at + 1] - first[at], starts[static_cast<std::size_t>(first[at])]};
-    const OwnCompoundPlace own;
-    fatal_errors_deferred = true;
-    failure[at].run([&] { SARVIK_ASSERT(filling_pass(input, take, run) == run.count, "load"); });
-  };
-  std::vector<std::thread> readers;
-  try {
-    for (int t = 0; t < parts; ++t) readers.emplace_back(fill, t);
-  } catch (const std::system_error& e) {
-    for (std::thread& r : readers) r.join();
-    thread_start_failed(e.what());
-  }
-  for (std::thread& r : readers) r.join();
+  const std::vector<ThreadFailure> failure =
+      run_side_by_side(static_cast<std::size_t>(parts), [&](std::size_t t) {
+        const RecordRun run{first[t], first[t + 1] - first[t],
+                            starts[static_cast<std::size_t>(first[t])]};
+        SARVIK_ASSERT(filling_pass(input, take, run) == run.count, "load");
+      });
   for (const ThreadFailure& f : failure)
     if (f.failed) f.end_run();
 }

@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstring>
 #include <system_error>
+#include <iterator>
 #include <thread>
-#include <unordered_set>
 
 #include "input/input_detail.h"
 
@@ -173,6 +173,25 @@ bool is_number_field(std::string_view s) {
   return k == s.size();
 }
 
+std::vector<ThreadFailure> run_side_by_side(std::size_t n,
+                                            const std::function<void(std::size_t)>& body) {
+  std::vector<ThreadFailure> failure(n);
+  const auto run = [&failure, &body](std::size_t t) {
+    const OwnCompoundPlace own;
+    fatal_errors_deferred = true;
+    failure[t].run([&] { body(t); });
+  };
+  std::vector<std::thread> runners;
+  try {
+    for (std::size_t t = 0; t < n; ++t) runners.emplace_back(run, t);
+  } catch (const std::system_error& e) {
+    for (std::thread& r : runners) r.join();
+    thread_start_failed(e.what());
+  }
+  for (std::thread& r : runners) r.join();
+  return failure;
+}
+
 bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
                          PartBoundary boundary, FirstPassPart& all) {
   // Part t begins at the first place a part may begin at or after t / parts of
@@ -189,30 +208,15 @@ bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
   const std::size_t n = begin.size();
   if (n < 2) return false;
   std::vector<FirstPassPart> part(n);
-  std::vector<ThreadFailure> failure(n);
-  // Each part on a thread of its own, which defers fatal errors.
-  const auto scan_part = [&input, &begin, &part, &failure, scan, n](std::size_t t) {
-    const OwnCompoundPlace own;
-    fatal_errors_deferred = true;
-    failure[t].run([&] {
-      part[t] = scan(input, begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
-    });
-  };
-  std::vector<std::thread> scanners;
-  try {
-    for (std::size_t t = 0; t < n; ++t) scanners.emplace_back(scan_part, t);
-  } catch (const std::system_error& e) {
-    for (std::thread& s : scanners) s.join();
-    thread_start_failed(e.what());
-  }
-  for (std::thread& s : scanners) s.join();
+  const std::vector<ThreadFailure> failure = run_side_by_side(n, [&](std::size_t t) {
+    part[t] = scan(input, begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
+  });
   for (std::size_t t = 0; t < n; ++t)
     if (failure[t].failed || !part[t].exact) return false;
   // Every part began where the one before ended, the first at the start: they
   // read the records one pass over the whole input reads.
+  // Labels repeated across parts are dropped where the dictionary takes them.
   all = FirstPassPart{};
-  all.exact = true;
-  std::unordered_set<std::string> seen;
   for (FirstPassPart& p : part) {
     all.count += p.count;
     for (RecordStart at : p.starts) {
@@ -220,8 +224,8 @@ bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
       all.starts.push_back(at);
     }
     all.lines += p.lines;
-    for (std::string& label : p.labels)
-      if (seen.insert(label).second) all.labels.push_back(std::move(label));
+    all.labels.insert(all.labels.end(), std::make_move_iterator(p.labels.begin()),
+                      std::make_move_iterator(p.labels.end()));
   }
   return true;
 }
