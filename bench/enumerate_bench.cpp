@@ -10,7 +10,7 @@
 
 #include "bench/bench_support.h"
 #include "canon/cl_freq.h"
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 #include "enumerate/enumerate_detail.h"
 #include "enumerate/tree_freq.h"
 #include "input/input.h"

@@ -13,18 +13,18 @@ cmake --build "$build" -j "$jobs" > /dev/null || exit 2
 
 # name @ file @ line as it stands @ the faulty line (fields split at @)
 faults=(
-"tie-break: a later equal order replaces the best@src/canon/cl_freq.cpp@      if (compare_orders(m, best, part, part) > 0) copy_adjmat_perm(m, best);@      if (compare_orders(m, best, part, part) >= 0) copy_adjmat_perm(m, best);"
-"comparison: vertices by ascending degree@src/canon/cl_freq.cpp@  if (a.d != b.d) return a.d > b.d ? -1 : 1;@  if (a.d != b.d) return a.d < b.d ? -1 : 1;"
-"emission order: highest candidate bond first@src/enumerate/enumerate_detail.h@    cand[d] = cd & (cd - 1);@    { const int hi = 63 - std::countl_zero(cd); cand[d] = cd & ~(std::uint64_t{1} << hi); return hi; }"
-"probe step: the home slot is skipped@src/table/table.cpp@  std::uint64_t free = ~occ[w] & (~std::uint64_t{0} << (start & 63));@  std::uint64_t free = ~occ[w] & (~std::uint64_t{0} << ((start + 1) & 63));"
-"key byte: a zero byte fed as 1@src/canon/cl_freq.cpp@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3)); }@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3) + 1); }"
-"label rank: labels ranked in descending byte order@src/input/labelset.cpp@  return element.compare(key);@  return key.compare(element);"
-"CR rule: a carriage return before the newline kept@src/input/reader_common.cpp@  if (end > r.pos && r.text[end - 1] == '\\r') --end;@  if (false && end > r.pos && r.text[end - 1] == '\\r') --end;"
-"bond-type mapping: Mol2 type 2 read as triple@src/input/mol2_reader.cpp@        edge = \"=\";@        edge = \"#\";"
-"count: a compound counted twice@src/table/table.cpp@    ++f.count;@    f.count += 2;"
-"name rule: a Mol2 name starting with * kept@src/input/mol2_reader.cpp@  if (m.name_line.empty() || m.name_line[0] == '*') return std::to_string(position);@  if (m.name_line.empty()) return std::to_string(position);"
-"earliest failure: of runs of records read side by side, the last failing one reported@src/input/load.cpp@  for (const ThreadFailure& f : failure)@  for (const ThreadFailure& f : std::vector<ThreadFailure>(failure.rbegin(), failure.rend()))"
-"part lines: record starts of later parts of the first pass not moved on@src/input/reader_common.cpp@      at.line += all.lines;@      at.line += 0;"
+"tie-break: a later equal order replaces the best@lib/canon/cl_freq.cpp@      if (compare_orders(m, best, part, part) > 0) copy_adjmat_perm(m, best);@      if (compare_orders(m, best, part, part) >= 0) copy_adjmat_perm(m, best);"
+"comparison: vertices by ascending degree@lib/canon/cl_freq.cpp@  if (a.d != b.d) return a.d > b.d ? -1 : 1;@  if (a.d != b.d) return a.d < b.d ? -1 : 1;"
+"emission order: highest candidate bond first@lib/enumerate/enumerate_detail.h@    cand[d] = cd & (cd - 1);@    { const int hi = 63 - std::countl_zero(cd); cand[d] = cd & ~(std::uint64_t{1} << hi); return hi; }"
+"probe step: the home slot is skipped@lib/table/table.cpp@  std::uint64_t free = ~occ[w] & (~std::uint64_t{0} << (start & 63));@  std::uint64_t free = ~occ[w] & (~std::uint64_t{0} << ((start + 1) & 63));"
+"key byte: a zero byte fed as 1@lib/canon/cl_freq.cpp@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3)); }@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3) + 1); }"
+"label rank: labels ranked in descending byte order@lib/input/labelset.cpp@  return element.compare(key);@  return key.compare(element);"
+"CR rule: a carriage return before the newline kept@lib/input/reader_common.cpp@  if (end > r.pos && r.text[end - 1] == '\\r') --end;@  if (false && end > r.pos && r.text[end - 1] == '\\r') --end;"
+"bond-type mapping: Mol2 type 2 read as triple@lib/input/mol2_reader.cpp@        edge = \"=\";@        edge = \"#\";"
+"count: a compound counted twice@lib/table/table.cpp@    ++f.count;@    f.count += 2;"
+"name rule: a Mol2 name starting with * kept@lib/input/mol2_reader.cpp@  if (m.name_line.empty() || m.name_line[0] == '*') return std::to_string(position);@  if (m.name_line.empty()) return std::to_string(position);"
+"earliest failure: of runs of records read side by side, the last failing one reported@lib/input/load.cpp@  for (const ThreadFailure& f : failure)@  for (const ThreadFailure& f : std::vector<ThreadFailure>(failure.rbegin(), failure.rend()))"
+"part lines: record starts of later parts of the first pass not moved on@lib/input/reader_common.cpp@      at.line += all.lines;@      at.line += 0;"
 )
 
 missed=0

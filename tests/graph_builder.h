@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 namespace test_support {
 

@@ -11,7 +11,7 @@
 
 #include "canon/cl_freq.h"
 #include "canon/cl_freq_detail.h"
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 #include "test_support.h"
 
 namespace {

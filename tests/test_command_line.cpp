@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_detail.h"
+#include "run/run_detail.h"
 #include "test_support.h"
 
 using test_support::run_sarvik;

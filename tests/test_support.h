@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "canon/cl_freq.h"
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 #include "graph_builder.h"
 
 namespace test_support {

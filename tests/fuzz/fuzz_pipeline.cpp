@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "canon/cl_freq.h"
-#include "driver/driver_detail.h"
-#include "driver/generate_all_trees_freq.h"
+#include "run/run_detail.h"
+#include "common/common.h"
 
 namespace {
 

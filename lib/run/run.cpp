@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "canon/cl_freq.h"
-#include "driver/driver_detail.h"
-#include "driver/generate_all_trees_freq.h"
+#include "run/run_detail.h"
+#include "common/common.h"
 #include "enumerate/tree_freq.h"
 #include "input/input.h"
 #include "table/table.h"

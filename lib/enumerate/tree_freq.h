@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 #include "table/table.h"
 
 // The descriptor space of an earlier run (-dspace): its fragments as labelled

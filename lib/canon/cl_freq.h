@@ -3,7 +3,7 @@
 // so it is not re-entrant.
 #pragma once
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 // Renumbers g's vertices into canonical order and rewrites vid, vl, v, e, el in
 // that order, sets key. g must come from the edge-list packing (sorted,

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/driver_detail.h"
+#include "run/run_detail.h"
 #include "enumerate/tree_freq.h"
 #include "table/table.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 // One bond of the working edge list, or one entry of a bond set: endpoints as node
 // numbers (compound vertex index + 1), u < v.

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 // ---- memory, files, lines ----
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 std::string option = "QZ";
 int opt = kFragmentsAll;

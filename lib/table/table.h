@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 // The fragment hash table. Slot positions, probing and id order are those of a
 // table of `size` slots probed linearly from the key's home slot; what the table

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <thread>
 
-#include "driver/driver_detail.h"
-#include "driver/generate_all_trees_freq.h"
+#include "run/run_detail.h"
+#include "common/common.h"
 #include "input/input.h"
 
 namespace {

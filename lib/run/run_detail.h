@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "driver/generate_all_trees_freq.h"
+#include "common/common.h"
 
 struct DescriptorSpace;
 struct FragmentTable;

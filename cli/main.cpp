@@ -1,4 +1,4 @@
-#include "driver/driver_detail.h"
+#include "run/run_detail.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_detail.h"
-#include "driver/generate_all_trees_freq.h"
+#include "run/run_detail.h"
+#include "common/common.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
