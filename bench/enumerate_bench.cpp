@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,21 +17,26 @@
 #include "input/input.h"
 #include "table/table.h"
 
+using namespace sarvik;
+
 int main(int argc, char** argv) {
   std::string src = argc > 1 ? argv[1] : "/usr/share/RDKit/Contrib/Fastcluster/testdata/cdk2.sdf";
   const int lmax = argc > 2 ? std::atoi(argv[2]) : 7;
   const int repeats = argc > 3 ? std::atoi(argv[3]) : 5;
 
-  reset_run_settings();
-  filestub = src;
-  filetype = 0;
-  std::vector<Graph> G = read_compounds();
+  const Source source{src, Format::sd, std::nullopt};
+  LoadRequest request;
+  request.input = &source;
+  Loaded loaded;
+  read_compounds(request, loaded);
+  const std::vector<Graph>& G = loaded.G;
   long long bonds = 0;
   for (const Graph& g : G) bonds += g.es / 2;
   std::printf("%s: %zu compounds, %lld bonds, lengths 1..%d, %d repeats\n", src.c_str(),
               G.size(), bonds, lmax, repeats);
 
   EnumWork w;
+  CanonWork canon;
   long long sets = 0;
   long long allocs0 = bench::allocations;
   auto t0 = std::chrono::steady_clock::now();
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
       for (const Graph& g : G)
         enumerate_bond_sets_emit(g, t, w, [&](const Edge* e, int n) {
           create_graph_from_set(e, n, g, fw, frag);
-          cl_canonicalize_graph(frag);
+          cl_canonicalize_graph(frag, canon);
           passed += static_cast<long long>(frag.key & 1);
           ++sets;
         });
@@ -75,25 +81,28 @@ int main(int argc, char** argv) {
 
   // The whole per-compound path as a run drives it, one sweep.
   FragmentTable hashg = initialize_hash();
-  FILE* devnull = std::fopen("/dev/null", "w");
-  int count = 0, k = 0;
+  OccurrenceStore occ;
+  occurrences_init(occ, static_cast<int>(G.size()));
+  std::vector<int> map;
+  FragmentRecords records;
+  Workspace ws;
+  int k = 0;
   sets = 0;
   for (int t = 1; t <= lmax; ++t)
     for (const Graph& g : G) enumerate_bond_sets_emit(g, t, w, [&](const Edge*, int) { ++sets; });
   t0 = std::chrono::steady_clock::now();
-  for (threshold = 1; threshold <= lmax; ++threshold) {
+  LengthContext cx;
+  cx.ls = &loaded.ls;
+  for (cx.threshold = 1; cx.threshold <= lmax; ++cx.threshold) {
     for (int i = 0; i < static_cast<int>(G.size()); ++i) {
-      find_all_spanning(G[i], ls, count, hashg, 1, i);
-      csrcount[i].offset = csrcount[i].size;
+      find_all_spanning(G[i], i, cx, hashg, occ, ws);
+      csr_end_length(occ, i);
     }
-    sweep_length(hashg, k, devnull);
+    sweep_length(hashg, SweepRule{1, Format::sd, &loaded.ls}, k, map, records);
   }
   s = bench::seconds_since(t0);
   std::printf("find_all_spanning:  %lld sets in %.3f s, %.2f M sets/s, %d fragments\n", sets, s,
-              sets / s / 1e6, count);
-  std::fclose(devnull);
+              sets / s / 1e6, hashg.count);
   std::printf("(checksum %lld)\n", passed);
-  cl_free_work_area();
-  enumerate_free_work_area();
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "run/run_detail.h"
+#include "cli/command_line.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -31,8 +31,8 @@ int main() {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  return sarvik_main(static_cast<int>(args.size()), argv.data());
+  return sarvik::cli_main(static_cast<int>(args.size()), argv.data());
 }
 #else
-int main(int argc, char** argv) { return sarvik_main(argc, argv); }
+int main(int argc, char** argv) { return sarvik::cli_main(argc, argv); }
 #endif

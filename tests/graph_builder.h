@@ -17,12 +17,12 @@ using Bonds = std::vector<std::array<int, 3>>;
 // A graph as edge-list packing leaves it: vertex perm[i] (i when perm is empty)
 // carries vl[i] and the bonds of vertex i; adjacency sorted by neighbour, both
 // directions; vid[k] = k.
-inline Graph make_graph(const std::vector<int>& vl, const Bonds& bonds,
+inline sarvik::Graph make_graph(const std::vector<int>& vl, const Bonds& bonds,
                         const std::vector<int>& perm = {}) {
   const int n = static_cast<int>(vl.size());
   auto at = [&](int i) { return perm.empty() ? i : perm[i]; };
   std::vector<std::vector<std::pair<int, int>>> adj(n);
-  Graph g;
+  sarvik::Graph g;
   g.vs = n;
   g.es = 2 * static_cast<int>(bonds.size());
   g.vl.resize(n);

@@ -109,15 +109,15 @@ std::vector<Tree> invariance_trees() {
 
 // Renumbering a tree never changes its canonical graph or key.
 TEST(CanonProperty, RenumberingKeepsCanonicalGraph) {
-  test_support::SettingsGuard guard;
+  CanonWork w;
   std::mt19937 rng(7);
   for (const Tree& t : invariance_trees()) {
     SCOPED_TRACE(t.what);
     Graph ref = make_graph(t.vl, t.edges);
-    cl_canonicalize_graph(ref);
+    cl_canonicalize_graph(ref, w);
     for (int r = 0; r < 40; ++r) {
       Graph g = make_graph(t.vl, t.edges, shuffled(rng, t.n()));
-      cl_canonicalize_graph(g);
+      cl_canonicalize_graph(g, w);
       ASSERT_EQ(test_support::form_of(ref), test_support::form_of(g));
       ASSERT_EQ(graph_compare(ref, g), 0);
     }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_detail.h"
+#include "cli/command_line.h"
 #include "test_support.h"
 
 using test_support::run_sarvik;
@@ -13,7 +13,7 @@ using test_support::scratch_dir;
 
 namespace {
 
-std::string usage_text() { return test_support::read_text(test_support::data_path("usage.txt")); }
+std::string usage_file() { return test_support::read_text(test_support::data_path("usage.txt")); }
 
 const std::string kNoExtension =
     "Input filename does not have either .sdf or .mol2 extention.\n"
@@ -26,19 +26,21 @@ struct UsageCase {
 };
 
 // Parses args in-process (the program name is prepended).
-void parse(std::vector<std::string> args) {
+CommandLine parse(std::vector<std::string> args) {
   args.insert(args.begin(), "Sarvik");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  initialize_var(static_cast<int>(args.size()), argv.data());
+  CommandLine cl;
+  parse_command_line(static_cast<int>(args.size()), argv.data(), cl);
+  return cl;
 }
 
 }  // namespace
 
 TEST(CommandLine, UsageErrorsPrintTheirMessageAndTheUsageText) {
   const std::string dir = scratch_dir();
-  const std::string usage = usage_text();
+  const std::string usage = usage_file();
   const auto error = [&](const std::string& what) { return "Error: " + what + "\n" + usage; };
   const std::string extra = "': the input file is the last argument, after the options";
   const std::vector<UsageCase> cases = {
@@ -83,36 +85,32 @@ TEST(CommandLine, StemAndFormatComeFromTheLastPathComponent) {
   struct NameCase {
     std::string input;
     std::string stem;
-    int filetype;
+    Format filetype;
   };
   const std::vector<NameCase> cases = {
-      {"mols.sdf", "mols", 0},
-      {"a.b.sdf", "a", 0},
-      {"data/x.sdf", "data/x", 0},
-      {"./x.sdf", "./x", 0},
-      {"dir.v2/x.sdf", "dir.v2/x", 0},
-      {"x.mol2", "x", 1},
-      {"x.MOL2", "x", 1},
-      {"data.set.mol2", "data", 1},
-      {"x.mol2.sdf", "x", 0},
-      {"x.", "x", 0},
+      {"mols.sdf", "mols", Format::sd},
+      {"a.b.sdf", "a", Format::sd},
+      {"data/x.sdf", "data/x", Format::sd},
+      {"./x.sdf", "./x", Format::sd},
+      {"dir.v2/x.sdf", "dir.v2/x", Format::sd},
+      {"x.mol2", "x", Format::mol2},
+      {"x.MOL2", "x", Format::mol2},
+      {"data.set.mol2", "data", Format::mol2},
+      {"x.mol2.sdf", "x", Format::sd},
+      {"x.", "x", Format::sd},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
-    test_support::SettingsGuard guard;
-    parse({c.input});
-    EXPECT_EQ(outfile, c.stem);
-    EXPECT_EQ(filetype, c.filetype);
-    EXPECT_EQ(filestub, c.input);
-    EXPECT_EQ(rules_file_name(), c.stem + (c.filetype == 1 ? "_frag.mol2" : "_frag.sdf"));
-    EXPECT_EQ(output_file_name(), c.stem + ".out");
+    const CommandLine cl = parse({c.input});
+    EXPECT_EQ(cl.outfile, c.stem);
+    EXPECT_EQ(cl.filetype, c.filetype);
+    EXPECT_EQ(cl.filestub, c.input);
+    EXPECT_EQ(rules_file_name(cl), c.stem + (c.filetype == Format::mol2 ? "_frag.mol2" : "_frag.sdf"));
+    EXPECT_EQ(output_file_name(cl), c.stem + ".out");
   }
-  test_support::SettingsGuard guard;
-  parse({"-ofile", "run1", "data/mols.sdf"});
-  EXPECT_EQ(rules_file_name(), "run1_frag.sdf");
-  EXPECT_EQ(output_file_name(), "run1.out");
-  reset_run_settings();
+  const CommandLine cl = parse({"-ofile", "run1", "data/mols.sdf"});
+  EXPECT_EQ(rules_file_name(cl), "run1_frag.sdf");
+  EXPECT_EQ(output_file_name(cl), "run1.out");
   const std::string long_name = std::string(5000, 'n') + ".sdf";
-  parse({long_name});
-  EXPECT_EQ(outfile, std::string(5000, 'n'));
+  EXPECT_EQ(parse({long_name}).outfile, std::string(5000, 'n'));
 }

@@ -252,11 +252,11 @@ GrowthTree regrown(const GrowthTree& t, std::mt19937& rng) {
 }
 
 // Its canonical graph, an independent judge of isomorphism.
-Graph canonical(const GrowthTree& t) {
+Graph canonical(const GrowthTree& t, CanonWork& w) {
   test_support::Bonds b;
   for (std::size_t j = 1; j < t.lab.size(); ++j) b.push_back({t.par[j], static_cast<int>(j), t.bl[j]});
   Graph g = test_support::make_graph(t.lab, b);
-  cl_canonicalize_graph_unpruned(g);
+  cl_canonicalize_graph_unpruned(g, w);
   return g;
 }
 
@@ -267,7 +267,7 @@ Graph canonical(const GrowthTree& t) {
 // a class exactly when their canonical graphs are equal (two independent judges
 // of isomorphism agree).
 TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
-  test_support::SettingsGuard guard;
+  CanonWork w;
   std::mt19937 rng(424242);
   TreeClasses tc;
   tree_classes_clear(tc);
@@ -285,7 +285,7 @@ TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
       ASSERT_EQ(tree_class(tc, static_cast<int>(g.lab.size()), g.lab.data(), g.par.data(), g.bl.data()), c);
     }
     cls.push_back(c);
-    forms.push_back(canonical(t));
+    forms.push_back(canonical(t, w));
   }
   for (std::size_t i = 0; i < trees.size(); ++i)
     for (std::size_t j = i + 1; j < trees.size(); ++j)

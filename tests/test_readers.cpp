@@ -1,6 +1,7 @@
 // Loading SD and Mol2 files: graphs, names, the dictionary, the run tables,
 // the edge cases of both formats and every refusal of malformed input.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,9 +15,9 @@ using test_support::write_text;
 
 namespace {
 
-struct Loaded {
-  std::vector<Graph> g;
-  std::string out;   // standard output of the load
+struct Result {
+  sarvik::Loaded loaded;
+  std::string out;   // what the load said: the count line, then a failure's text
 };
 
 struct Flags {
@@ -24,27 +25,28 @@ struct Flags {
   int no_bnd = 0;
 };
 
-// Writes text as <scratch>/<file> and points the run-wide settings at it. The
-// format follows the extension, as on the command line.
-void set_input(const std::string& file, const std::string& text, Flags f = {}) {
-  filestub = scratch_dir() + "/" + file;
-  write_text(filestub, text);
-  filetype = file.find(".mol2") != std::string::npos ? 1 : 0;
-  NoAtmLabels = f.no_atm;
-  NoBndLabels = f.no_bnd;
-}
-
-Loaded load(const std::string& file, const std::string& text, Flags f = {}) {
-  set_input(file, text, f);
-  Loaded r;
-  ::testing::internal::CaptureStdout();
-  r.g = read_compounds();
-  r.out = ::testing::internal::GetCapturedStdout();
+// Writes text as <scratch>/<file> and loads it. The format follows the
+// extension, as on the command line.
+Result load_text(const std::string& file, const std::string& text, Flags f = {}) {
+  const std::string path = scratch_dir() + "/" + file;
+  write_text(path, text);
+  const Source source{path, format_of(path), std::nullopt};
+  LoadRequest request;
+  request.input = &source;
+  request.NoAtmLabels = f.no_atm;
+  request.NoBndLabels = f.no_bnd;
+  Result r;
+  request.counted = [&r](int total) { r.out += "total compounds = " + std::to_string(total) + "\n"; };
+  try {
+    read_compounds(request, r.loaded);
+  } catch (const Error& e) {
+    r.out += e.what();
+  }
   return r;
 }
 
 // The line that follows a message about compound `position` named `name` at input
-// line `line` (0: none) of <scratch>/<file>, the folder set_input writes to.
+// line `line` (0: none) of <scratch>/<file>, the folder load_text writes to.
 std::string at(int position, const std::string& name, long long line, const std::string& file) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string path = std::string(SARVIK_SCRATCH) + "/" + info->test_suite_name() + "." +
@@ -53,12 +55,9 @@ std::string at(int position, const std::string& name, long long line, const std:
          (line > 0 ? " at line " + std::to_string(line) : "") + " of '" + path + "'\n";
 }
 
-// Loading the file must end the run with status 1 and exactly this output.
+// Loading the file must fail with exactly this text after the count line.
 #define EXPECT_REFUSED(file, text, flags, expected) \
-  do {                                               \
-    set_input(file, text, flags);                    \
-    EXPECT_FATAL_STDOUT(read_compounds(), expected); \
-  } while (0)
+  EXPECT_EQ(load_text(file, text, flags).out, expected)
 
 std::string fmt(const char* format, int a, int b, int c = 0) {
   char buf[128];
@@ -146,36 +145,34 @@ void expect_bonds(const Graph& g, int vs, const test_support::Bonds& bonds,
 // ================= SD =================
 
 TEST(SdLoad, RecordEndsAndTrailingLines) {
-  test_support::SettingsGuard guard;
   const std::string a = sd_record("a", {"C", "O"}, {{1, 2, 2}});
   // A last record without "$$$$" whose blocks are complete counts.
-  Loaded r = load("x.sdf", a + sd_record("b", {"N"}, {}, ""));
+  Result r = load_text("x.sdf", a + sd_record("b", {"N"}, {}, ""));
   EXPECT_EQ(r.out, "total compounds = 2\n");
-  EXPECT_EQ(name, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(r.loaded.name, (std::vector<std::string>{"a", "b"}));
   // ... also with properties after the bond block; "$$$$" without a newline;
   // blank lines after the last record are no record.
-  r = load("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n> <p>\n1\n"));
-  EXPECT_EQ(r.g.size(), 2u);
-  r = load("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n$$$$"));
-  EXPECT_EQ(r.g.size(), 2u);
-  r = load("x.sdf", a + "\n\n  \n\n\n\n");
+  r = load_text("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n> <p>\n1\n"));
+  EXPECT_EQ(r.loaded.G.size(), 2u);
+  r = load_text("x.sdf", a + sd_record("b", {"N"}, {}, "M  END\n$$$$"));
+  EXPECT_EQ(r.loaded.G.size(), 2u);
+  r = load_text("x.sdf", a + "\n\n  \n\n\n\n");
   EXPECT_EQ(r.out, "total compounds = 1\n");
-  r = load("x.sdf", a + "\n");
-  EXPECT_EQ(r.g.size(), 1u);
+  r = load_text("x.sdf", a + "\n");
+  EXPECT_EQ(r.loaded.G.size(), 1u);
   // Long data lines never stop the run, and a "$$$$" with spaces around ends
   // the record.
   const std::string data(700000, 'd');
-  r = load("x.sdf", sd_record("long", {"C"}, {}, "M  END\n> <d>\n" + data + "\n  $$$$  \n") + a);
-  EXPECT_EQ(name, (std::vector<std::string>{"long", "a"}));
+  r = load_text("x.sdf", sd_record("long", {"C"}, {}, "M  END\n> <d>\n" + data + "\n  $$$$  \n") + a);
+  EXPECT_EQ(r.loaded.name, (std::vector<std::string>{"long", "a"}));
   // An empty file has no compounds; the label set holds the edge labels only.
-  r = load("x.sdf", "");
+  r = load_text("x.sdf", "");
   EXPECT_EQ(r.out, "total compounds = 0\n");
-  EXPECT_TRUE(r.g.empty() && name.empty() && csr.empty() && ls.vl.buf.empty());
-  EXPECT_EQ(ls.el.buf.size(), 4u);
+  EXPECT_TRUE(r.loaded.G.empty() && r.loaded.name.empty() && r.loaded.ls.vl.buf.empty());
+  EXPECT_EQ(r.loaded.ls.el.buf.size(), 4u);
 }
 
 TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
-  test_support::SettingsGuard guard;
   const std::string ok = sd_record("ok", {"C", "O"}, {{1, 2, 1}});
   const std::string two = "total compounds = 2\n", one = "total compounds = 1\n";
   const std::string sdf = "read sdf file : ";
@@ -244,7 +241,6 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
 // ================= Mol2 =================
 
 TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
-  test_support::SettingsGuard guard;
   const std::string ok = mol2_molecule("ok", {"C.3", "O.3"}, {{1, 2, "1"}});
   const std::string odd = ok + mol2_molecule("odd", {"C.3", "O.3"}, {{1, 2, "x9"}});
   const std::string mol2 = "read mol2 file : ";
@@ -316,10 +312,10 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
   }
   // Under -NoBndLabels an unknown bond type is read as "-"; 999 atoms and 499
   // bonds fit.
-  Loaded loaded = load("r.mol2", odd, {0, 1});
-  expect_bonds(loaded.g[1], 2, {{0, 1, 2}});
-  loaded = load("r.mol2", mol2_molecule("fits", types999, bonds499));
-  EXPECT_EQ(loaded.g[0].es, 998);
+  Result loaded = load_text("r.mol2", odd, {0, 1});
+  expect_bonds(loaded.loaded.G[1], 2, {{0, 1, 2}});
+  loaded = load_text("r.mol2", mol2_molecule("fits", types999, bonds499));
+  EXPECT_EQ(loaded.loaded.G[0].es, 998);
 }
 
 }  // namespace

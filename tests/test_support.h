@@ -1,5 +1,5 @@
 // Helpers shared by the test programs: scratch folders, running the Sarvik binary,
-// reading and writing files, and a guard that restores the run-wide settings.
+// reading and writing files, and checking failures.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include <tuple>
 #include <vector>
 
-#include "canon/cl_freq.h"
 #include "common/common.h"
 #include "graph_builder.h"
 
@@ -93,37 +92,21 @@ inline RunResult run_sarvik(const std::vector<std::string>& args, const std::str
 
 // The fields that make a canonical graph the fragment it is, and with them the
 // order the labelling leaves.
-inline auto form_of(const Graph& g) { return std::tie(g.vs, g.es, g.v, g.e, g.el, g.vl, g.key); }
-inline auto fields_of(const Graph& g) { return std::tuple_cat(form_of(g), std::tie(g.vid)); }
-
-// Restores every run-wide setting and frees the canonical work area on both ends
-// of a test, so tests do not see each other's state.
-struct SettingsGuard {
-  SettingsGuard() {
-    reset_run_settings();
-    cl_free_work_area();
-  }
-  ~SettingsGuard() {
-    reset_run_settings();
-    cl_free_work_area();
-  }
-  SettingsGuard(const SettingsGuard&) = delete;
-  SettingsGuard& operator=(const SettingsGuard&) = delete;
-};
+inline auto form_of(const sarvik::Graph& g) { return std::tie(g.vs, g.es, g.v, g.e, g.el, g.vl, g.key); }
+inline auto fields_of(const sarvik::Graph& g) { return std::tuple_cat(form_of(g), std::tie(g.vid)); }
 
 }  // namespace test_support
 
-// Death test of a fatal path: error() writes on standard output, so the statement
-// runs with standard output sent to a file, whose text must equal expected.
-#define EXPECT_FATAL_STDOUT(statement, expected)                                      \
-  do {                                                                                \
-    const std::string out_path_ = test_support::scratch_dir("_stdout") + "/stdout.txt"; \
-    EXPECT_EXIT(                                                                      \
-        {                                                                             \
-          if (std::freopen(out_path_.c_str(), "w", stdout) == nullptr) std::abort();  \
-          statement;                                                                  \
-        },                                                                            \
-        ::testing::ExitedWithCode(1), "");                                            \
-    EXPECT_EQ(test_support::read_text(out_path_), expected);                          \
+// The statement must fail with sarvik::Error, whose whole text (what the
+// command line prints for it) is `expected`.
+#define EXPECT_ERROR_TEXT(statement, expected)                       \
+  do {                                                               \
+    try {                                                            \
+      statement;                                                     \
+      ADD_FAILURE() << "no error from " #statement;                  \
+    } catch (const sarvik::Error& error_) {                          \
+      EXPECT_EQ(std::string(error_.what()), std::string(expected));  \
+    }                                                                \
   } while (0)
 
+using namespace sarvik;

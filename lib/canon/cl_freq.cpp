@@ -3,8 +3,11 @@
 #include "canon/cl_freq.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "canon/cl_freq_detail.h"
+
+namespace sarvik {
 
 namespace {
 
@@ -18,40 +21,12 @@ constexpr const char* kModule = "cl_freq";
 // trying every order. Affects output.
 constexpr int Canonical_Labeling_Stabilizer_Threshold = 5;
 
-// Each thread canonicalises with its own state below, so that enumeration
-// threads never share it.
-//
-// The work area: the matrix being searched and the best order found so far,
-// both laid out for Work_Matrix_Size vertices. Grows only.
-// (Held by value: MinGW's thread_local std::unique_ptr fails at thread exit.)
-thread_local AdjMat Work_Matrix;
-thread_local AdjMat Work_Matrix_Min;
-thread_local int Work_Matrix_Size = 0;  // 0: not laid out
-
-// Saved state of the individualisation search: the vs vertex parts of each
-// level, taken as a stack so that no level allocates once the stack has grown.
-thread_local std::vector<int> Saved_State;
-thread_local std::size_t Saved_Top = 0;
-
-// Whether best holds a leaf of the individualisation search; reset per search.
-thread_local bool Best_Has_Leaf = false;
-
-// Whether the individualisation search may stop after the first branch of each
-// level (set per search: only for trees, and never for the unpruned reference).
-thread_local bool First_Branch_Only = false;
-
-// Whether the next search may prune; cl_canonicalize_graph_unpruned clears it.
-thread_local bool Prune_Allowed = true;
-
-// Scratch of the tree test: a stack of vertex indices and a seen mark per vertex.
-thread_local std::vector<int> Tree_Stack;
-thread_local std::vector<unsigned char> Tree_Seen;
-
-// Ensures room for one more level of saved state and returns its offset.
-std::size_t push_saved_state(int vs) {
-  std::size_t base = Saved_Top;
-  Saved_Top += static_cast<std::size_t>(vs);
-  if (Saved_State.size() < Saved_Top) Saved_State.resize(Saved_Top);
+// Ensures room in w's saved state for one more level of vs vertices and
+// returns its offset.
+std::size_t push_saved_state(CanonState& w, int vs) {
+  std::size_t base = w.saved_top;
+  w.saved_top += static_cast<std::size_t>(vs);
+  if (w.saved.size() < w.saved_top) w.saved.resize(w.saved_top);
   return base;
 }
 
@@ -506,14 +481,14 @@ void release_vertex(AdjMat& m, const int* vp) {
   refine_presorted(m);
 }
 
-void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best) {
+void get_min_adjmat_by_stabilizer(CanonState& w, AdjMat& m, int part, int p_part, AdjMat& best) {
   const int vs = m.vs;
   if (m.parts == vs) {
     // Storing a leaf copies the order and the partition, never the count parts.
-    if (!Best_Has_Leaf || compare_orders(m, best, p_part, part) > 0) {
+    if (!w.best_has_leaf || compare_orders(m, best, p_part, part) > 0) {
       copy_adjmat_perm(m, best);
       copy_adjmat_partitioning(m, best);
-      Best_Has_Leaf = true;
+      w.best_has_leaf = true;
     }
     return;
   }
@@ -521,48 +496,48 @@ void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best)
   const int pindex = first_multi_part(m, 0);
   CL_ASSERT(pindex != -1, "pindex != -1");
   CL_ASSERT(pindex == part, "pindex == part");
-  const std::size_t base = push_saved_state(vs);
+  const std::size_t base = push_saved_state(w, vs);
   // Affects output: the vertex tried at position i is whichever stands there
   // after the previous release, and the bounds are re-read every step. On a tree
   // the branches after the first cannot change best (see search_refined).
   for (int i = m.part[part]; i < m.part[part + 1]; ++i) {
     const int rank = m.p[i];
-    fix_vertex(m, rank, Saved_State.data() + base);
+    fix_vertex(m, rank, w.saved.data() + base);
     CL_ASSERT(m.parts <= vs, "m->parts <= m_vs");
     if (compare_orders(m, best, 0, part) >= 0) {
       const int multi = first_multi_part(m, part + 1);
       const int next = multi == -1 ? vs - 1 : multi;
-      get_min_adjmat_by_stabilizer(m, next, part, best);
+      get_min_adjmat_by_stabilizer(w, m, next, part, best);
     }
-    release_vertex(m, Saved_State.data() + base);
-    if (First_Branch_Only) break;
+    release_vertex(m, w.saved.data() + base);
+    if (w.first_branch_only) break;
   }
-  Saved_Top = base;
+  w.saved_top = base;
 }
 
 namespace {
 
 // Whether m, whose lists hold each edge at both ends, is a tree: vs - 1 edges and
 // connected.
-bool is_tree(const AdjMat& m) {
+bool is_tree(CanonState& w, const AdjMat& m) {
   const int vs = m.vs;
   long long ends = 0;
   for (int i = 0; i < vs; ++i) ends += m.v[i].d;
   if (ends != 2LL * (vs - 1)) return false;
-  Tree_Seen.assign(static_cast<std::size_t>(vs), 0);
-  Tree_Stack.clear();
-  Tree_Stack.push_back(0);
-  Tree_Seen[0] = 1;
+  w.tree_seen.assign(static_cast<std::size_t>(vs), 0);
+  w.tree_stack.clear();
+  w.tree_stack.push_back(0);
+  w.tree_seen[0] = 1;
   int reached = 1;
-  while (!Tree_Stack.empty()) {
-    const Vertex& x = m.v[Tree_Stack.back()];
-    Tree_Stack.pop_back();
+  while (!w.tree_stack.empty()) {
+    const Vertex& x = m.v[w.tree_stack.back()];
+    w.tree_stack.pop_back();
     for (int k = 0; k < x.d; ++k) {
       const int y = m.nbr[x.n + k].v;
-      if (!Tree_Seen[y]) {
-        Tree_Seen[y] = 1;
+      if (!w.tree_seen[y]) {
+        w.tree_seen[y] = 1;
         ++reached;
-        Tree_Stack.push_back(y);
+        w.tree_stack.push_back(y);
       }
     }
   }
@@ -605,7 +580,7 @@ bool is_tree(const AdjMat& m) {
 // and is not stored. The first branch alone thus leaves best as the whole
 // search does, order and partition included. The unpruned search stays
 // available as the reference (cl_canonicalize_graph_unpruned).
-bool search_refined(AdjMat& m, AdjMat& best) {
+bool search_refined(CanonState& w, AdjMat& m, AdjMat& best) {
   if (m.parts == m.vs) return true;
   int max = 0;
   for (int k = 0; k < m.parts; ++k) max = std::max(max, m.part[k + 1] - m.part[k]);
@@ -620,11 +595,11 @@ bool search_refined(AdjMat& m, AdjMat& best) {
   } else {
     const int part = first_multi_part(m, 0);
     CL_ASSERT(part != -1, "part != -1");
-    Best_Has_Leaf = false;
-    Saved_Top = 0;
-    First_Branch_Only = Prune_Allowed && is_tree(m);
-    get_min_adjmat_by_stabilizer(m, part, 0, best);
-    First_Branch_Only = false;
+    w.best_has_leaf = false;
+    w.saved_top = 0;
+    w.first_branch_only = w.prune_allowed && is_tree(w, m);
+    get_min_adjmat_by_stabilizer(w, m, part, 0, best);
+    w.first_branch_only = false;
   }
   copy_order_state(best, m);
   return exhaustive;
@@ -632,27 +607,22 @@ bool search_refined(AdjMat& m, AdjMat& best) {
 
 }  // namespace
 
-void cl_free_work_area() {
-  Work_Matrix = AdjMat{};
-  Work_Matrix_Min = AdjMat{};
-  Work_Matrix_Size = 0;
-  std::vector<int>().swap(Saved_State);
-  Saved_Top = 0;
-  std::vector<int>().swap(Tree_Stack);
-  std::vector<unsigned char>().swap(Tree_Seen);
-}
+CanonWork::CanonWork() : state(std::make_unique<CanonState>()) {}
+CanonWork::~CanonWork() = default;
+CanonWork::CanonWork(CanonWork&&) noexcept = default;
+CanonWork& CanonWork::operator=(CanonWork&&) noexcept = default;
 
-bool cl_canonicalize_graph(Graph& g) {
+bool cl_canonicalize_graph(Graph& g, CanonWork& work) {
+  CanonState& w = *work.state;
   const int vs = g.vs;
   SARVIK_ASSERT(vs > 0, kModule);
-  if (Work_Matrix_Size < vs) cl_free_work_area();
-  if (Work_Matrix_Size == 0) {
-    Work_Matrix_Size = vs;
-    Work_Matrix = cl_alloc_adjmat(vs);
-    Work_Matrix_Min = cl_alloc_adjmat(vs);
-    Saved_State.reserve(static_cast<std::size_t>(vs) * vs);
+  if (w.size < vs) {
+    w.size = vs;
+    w.m = cl_alloc_adjmat(vs);
+    w.min = cl_alloc_adjmat(vs);
+    w.saved.reserve(static_cast<std::size_t>(vs) * vs);
   }
-  AdjMat& m = Work_Matrix;
+  AdjMat& m = w.m;
   m.vs = vs;
   m.stride = vs;
   m.parts = 1;
@@ -668,7 +638,7 @@ bool cl_canonicalize_graph(Graph& g) {
   sort_adjmat_vertices(m);
   refine_presorted(m);
   if (m.parts < vs || !simple) fill_matrix(m);
-  const bool numbering_free = search_refined(m, Work_Matrix_Min);
+  const bool numbering_free = search_refined(w, m, w.min);
   if (simple)
     write_graph_from_lists(m, g);
   else
@@ -677,10 +647,10 @@ bool cl_canonicalize_graph(Graph& g) {
   return numbering_free;
 }
 
-bool cl_canonicalize_graph_unpruned(Graph& g) {
-  Prune_Allowed = false;
-  const bool numbering_free = cl_canonicalize_graph(g);
-  Prune_Allowed = true;
+bool cl_canonicalize_graph_unpruned(Graph& g, CanonWork& work) {
+  work.state->prune_allowed = false;
+  const bool numbering_free = cl_canonicalize_graph(g, work);
+  work.state->prune_allowed = true;
   return numbering_free;
 }
 
@@ -739,3 +709,5 @@ int graph_compare(const Graph& a, const Graph& b) {
   }
   return 0;
 }
+
+}  // namespace sarvik

@@ -7,6 +7,8 @@
 
 #include "canon/cl_freq.h"
 
+namespace sarvik {
+
 // One entry of a vertex's neighbour list.
 struct Neighbor {
   int e;  // edge label index + 1, as in the matrix
@@ -83,9 +85,27 @@ void sort_adjmat_vertices(AdjMat& m);
 void get_min_adjmat(AdjMat& m, int part, AdjMat& best);
 // Steps the order of one part; 1 while orders remain, 0 when back at o.
 int perm_next_adjmat(AdjMat& m, int part);
+// What canonical labelling keeps from fragment to fragment (see CanonWork).
+struct CanonState {
+  int size = 0;  // vertices m and min are laid out for; 0: not laid out
+  AdjMat m;      // the matrix being searched
+  AdjMat min;    // the best order found so far
+  // Saved state of the individualisation search: the vs vertex parts of each
+  // level, taken as a stack so that no level allocates once the stack has grown.
+  std::vector<int> saved;
+  std::size_t saved_top = 0;
+  bool best_has_leaf = false;      // best holds a leaf of the individualisation search
+  bool first_branch_only = false;  // the search may stop after each level's first branch
+                                   // (trees only, never for the unpruned reference)
+  bool prune_allowed = true;       // cleared by cl_canonicalize_graph_unpruned
+  // Scratch of the tree test: a stack of vertex indices and a seen mark per vertex.
+  std::vector<int> tree_stack;
+  std::vector<unsigned char> tree_seen;
+};
+
 // Individualisation search in `part`; p_part is the part individualised in by
-// the level above. Saved state comes from a grow-only module stack.
-void get_min_adjmat_by_stabilizer(AdjMat& m, int part, int p_part, AdjMat& best);
+// the level above. Saved state comes from w's grow-only stack.
+void get_min_adjmat_by_stabilizer(CanonState& w, AdjMat& m, int part, int p_part, AdjMat& best);
 // Individualise vertex `rank` (saving every vertex's part into vp) and undo it
 // (parts from vp, order recomputed by the sort).
 void fix_vertex(AdjMat& m, int rank, int* vp);
@@ -98,3 +118,5 @@ int next_perm(int* a, int n);
 // v/vl pairs, then e/el pairs. 0 means the same fragment; vid is ignored. The
 // table compares packed forms instead (the same equality); tests compare graphs.
 int graph_compare(const Graph& a, const Graph& b);
+
+}  // namespace sarvik

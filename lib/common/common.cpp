@@ -1,109 +1,36 @@
-// Run-wide settings and tables, the fatal error routine and the run files' names.
-#include <cstdio>
-#include <cstdlib>
-#include <new>
-#include <string>
-#include <vector>
-
+// error(), the assertion handler, the bond types and the public error type.
 #include "common/common.h"
 
-std::string option = "QZ";
-int opt = kFragmentsAll;
-int mint = 1;
-int maxt = 7;
-int freqt = 1;
-int NoAtmLabels = 0;
-int NoBndLabels = 0;
-int filetype = kInputSd;
-std::string filestub;
-std::string outfile;
-int threshold = 0;
-std::string dspace_file;
-int threads = 1;
+#include <cstdio>
+#include <cstdlib>
 
-std::vector<int> map;
-std::vector<std::string> hashdict;
-std::vector<std::string> name;
-std::vector<std::vector<CSR>> csr;
-std::vector<CSRcount> csrcount;
-LabelSet ls;
-std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
-
-std::uint64_t csr_occurrences(int compid, int entry) {
-  const std::uint64_t low = csr[compid][entry].freq;
-  if (csr_carry.empty()) return low;
-  const auto it =
-      csr_carry.find(static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry));
-  return it == csr_carry.end() ? low : it->second << 32 | low;
-}
-
-void reset_run_settings() {
-  option = "QZ";
-  opt = kFragmentsAll;
-  mint = 1;
-  maxt = 7;
-  freqt = 1;
-  NoAtmLabels = 0;
-  NoBndLabels = 0;
-  filetype = kInputSd;
-  filestub.clear();
-  outfile.clear();
-  threshold = 0;
-  dspace_file.clear();
-  threads = 1;
-  map.clear();
-  hashdict.clear();
-  name.clear();
-  csr.clear();
-  csrcount.clear();
-  csr_carry.clear();
-  ls = LabelSet{};
-  compound_place() = CompoundPlace{};
-}
+namespace sarvik {
 
 namespace {
-CompoundPlace run_place;
-thread_local CompoundPlace* own_place = nullptr;
+
+// The text the command line prints for a failure: the message, then the line
+// naming the compound when there is one.
+std::string error_text(const std::string& message, const CompoundPlace& place) {
+  if (!place.active) return message;
+  std::string text = message + "  in compound " + std::to_string(place.position) + " '" +
+                     place.name + "'";
+  if (place.line > 0) text += " at line " + std::to_string(place.line);
+  return text + " of '" + place.file + "'\n";
+}
+
 }  // namespace
 
-CompoundPlace& compound_place() { return own_place != nullptr ? *own_place : run_place; }
-OwnCompoundPlace::OwnCompoundPlace() { own_place = &place; }
-OwnCompoundPlace::~OwnCompoundPlace() { own_place = nullptr; }
+Error::Error(ErrorKind kind, const std::string& message, const CompoundPlace& place)
+    : std::runtime_error(error_text(message, place)), kind_(kind), message_(message), place_(place) {}
 
-thread_local bool fatal_errors_deferred = false;
-void (*stop_other_threads)() = nullptr;
+void error(const std::string& str) { throw Error(ErrorKind::input, str); }
 
-void error(const std::string& str) {
-  if (fatal_errors_deferred) throw DeferredFatalError{str};
-  // No other thread may still run while the process ends.
-  if (stop_other_threads != nullptr) stop_other_threads();
-  std::fputs(str.c_str(), stdout);
-  const CompoundPlace& place = compound_place();
-  if (place.active) {
-    std::printf("  in compound %d '%s'", place.position, place.name.c_str());
-    if (place.line > 0) std::printf(" at line %lld", place.line);
-    std::printf(" of '%s'\n", filestub.c_str());
-  }
-#ifdef SARVIK_FUZZ
-  // The fuzzing harness runs many inputs in one process: it catches the end of
-  // the run instead.
-  throw FatalError{};
-#else
-  std::exit(1);
-#endif
-}
+void error(ErrorKind kind, const std::string& str) { throw Error(kind, str); }
 
-void ThreadFailure::end_run() const {
-  if (out_of_memory) {
-    if (fatal_errors_deferred) throw std::bad_alloc();
-    std::get_new_handler()();
-  }
-  compound_place() = place;
-  error(message);
-}
-
-void thread_start_failed(const char* what) {
-  error(std::string("can't start a thread: ") + what + "\n");
+const BondType* bond_type_of_label(std::string_view label) {
+  for (const BondType& t : kBondTypes)
+    if (label == t.label) return &t;
+  return nullptr;
 }
 
 void assert_fail(const char* expr, const char* module, int line) {
@@ -112,9 +39,17 @@ void assert_fail(const char* expr, const char* module, int line) {
   std::abort();
 }
 
-// SD runs write SD records, Mol2 runs Mol2 molecules; the suffix says which, so
-// that readers that go by the extension read them.
-std::string rules_file_name() { return outfile + (filetype == kInputMol2 ? "_frag.mol2" : "_frag.sdf"); }
+const char* version() { return SARVIK_VERSION; }
 
-std::string output_file_name() { return outfile + ".out"; }
+Format format_of(std::string_view path, bool windows_separators) {
+  const std::size_t sep = path.find_last_of(windows_separators ? "/\\" : "/");
+  const std::string_view last = sep == std::string_view::npos ? path : path.substr(sep + 1);
+  const std::size_t dot = last.rfind('.');
+  if (dot == std::string_view::npos) return Format::sd;
+  std::string ext(last.substr(dot + 1));
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == "mol2" ? Format::mol2 : Format::sd;
+}
 
+}  // namespace sarvik

@@ -7,11 +7,13 @@
 #include "enumerate/enumerate_detail.h"
 #include "enumerate/tree_freq.h"
 
+namespace sarvik {
+
 namespace {
 
-[[noreturn]] void refuse(std::size_t record, const std::string& title, const std::string& what) {
-  compound_place().active = false;
-  error("descriptor space '" + dspace_file + "': record " + std::to_string(record + 1) +
+[[noreturn]] void refuse_record(const SpaceRule& rule, std::size_t record, const std::string& title,
+                         const std::string& what) {
+  error("descriptor space '" + rule.file + "': record " + std::to_string(record + 1) +
         (title.empty() ? "" : " ('" + title + "')") + " " + what + "\n");
 }
 
@@ -43,31 +45,34 @@ bool growth_form(const Graph& g, std::vector<int>& label, std::vector<int>& pare
   return static_cast<int>(order.size()) == n;
 }
 
-void descriptor_space_add(DescriptorSpace& space, int position, const Graph& g,
-                          const std::string& title, int no_atm_labels, int no_bnd_labels) {
-  static std::vector<int> place, label, parent, bond;  // reused from record to record
+void descriptor_space_add(DescriptorSpace& space, const SpaceRule& rule, int position,
+                          const Graph& g, const std::string& title) {
+  std::vector<int> place, label, parent, bond;
   const std::size_t r = static_cast<std::size_t>(position);
+  const auto refuse = [&rule, r, &title](const std::string& what) {
+    refuse_record(rule, r, title, what);
+  };
   const int bonds = g.es / 2;
-  if (bonds == 0) refuse(r, title, "is no fragment: it has no bond");
-  if (bonds >= g.vs) refuse(r, title, "is no fragment: it has a cycle");
+  if (bonds == 0) refuse("is no fragment: it has no bond");
+  if (bonds >= g.vs) refuse("is no fragment: it has a cycle");
   if (bonds < g.vs - 1 || !growth_form(g, label, parent, bond, place))
-    refuse(r, title, "is no fragment: it has more than one part");
-  if (bonds < mint || bonds > maxt)
-    refuse(r, title,
-           "has " + std::to_string(bonds) + " bonds, outside the lengths " + std::to_string(mint) +
-               " to " + std::to_string(maxt) +
-               " of -lmin and -lmax: give the lengths of the run that made the space");
+    refuse("is no fragment: it has more than one part");
+  if (bonds < rule.mint || bonds > rule.maxt)
+    refuse("has " + std::to_string(bonds) + " bonds, outside the lengths " +
+           std::to_string(rule.mint) + " to " + std::to_string(rule.maxt) +
+           " of -lmin and -lmax: give the lengths of the run that made the space");
   const bool branched = fragment_is_branched(g);
-  if (opt == kFragmentsTrees && !branched) refuse(r, title, "is a path, but -ds TF keeps only branched fragments");
-  if (opt == kFragmentsPaths && branched) refuse(r, title, "is branched, but -ds PF keeps only paths");
+  if (rule.opt == kFragmentsTrees && !branched)
+    refuse("is a path, but -ds TF keeps only branched fragments");
+  if (rule.opt == kFragmentsPaths && branched) refuse("is branched, but -ds PF keeps only paths");
   for (int i = 0; i < g.vs; ++i) {
-    const std::string& type = ls.vl.buf[static_cast<std::size_t>(g.vl[i])];
-    if (no_atm_labels == 1 && filetype == kInputMol2 && type.find('.') != std::string::npos)
-      refuse(r, title, "has the atom type '" + type + "', but -NoAtmLabels keeps only elements");
+    const std::string& type = rule.ls->vl.buf[static_cast<std::size_t>(g.vl[i])];
+    if (rule.NoAtmLabels == 1 && rule.format == Format::mol2 && type.find('.') != std::string::npos)
+      refuse("has the atom type '" + type + "', but -NoAtmLabels keeps only elements");
   }
   for (int a = 0; a < g.es; ++a)
-    if (no_bnd_labels == 1 && ls.el.buf[static_cast<std::size_t>(g.el[a])] != "-")
-      refuse(r, title, "has a bond that is not single, but -NoBndLabels makes every bond single");
+    if (rule.NoBndLabels == 1 && rule.ls->el.buf[static_cast<std::size_t>(g.el[a])] != kBondTypes[0].label)
+      refuse("has a bond that is not single, but -NoBndLabels makes every bond single");
   if (space.by_length.size() <= static_cast<std::size_t>(bonds)) space.by_length.resize(bonds + 1);
   DescriptorSpace::Length& l = space.by_length[bonds];
   l.id.push_back(position + 1);
@@ -77,7 +82,7 @@ void descriptor_space_add(DescriptorSpace& space, int position, const Graph& g,
   ++space.size;
 }
 
-void descriptor_space_check_repeats(const DescriptorSpace& space) {
+void descriptor_space_check_repeats(const DescriptorSpace& space, const SpaceRule& rule) {
   TreeClasses seen;
   std::vector<int> first;  // per class: the first record's id, 0 none
   for (std::size_t n = 1; n < space.by_length.size(); ++n) {
@@ -89,9 +94,11 @@ void descriptor_space_check_repeats(const DescriptorSpace& space) {
                                  l.parent.data() + k * (n + 1), l.bond.data() + k * (n + 1));
       if (first.size() <= static_cast<std::size_t>(cls)) first.resize(cls + 1, 0);
       if (first[cls] != 0)
-        refuse(static_cast<std::size_t>(l.id[k]) - 1, "",
+        refuse_record(rule, static_cast<std::size_t>(l.id[k]) - 1, "",
                "is the same fragment as record " + std::to_string(first[cls]));
       first[cls] = l.id[k];
     }
   }
 }
+
+}  // namespace sarvik

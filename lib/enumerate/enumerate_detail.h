@@ -10,6 +10,8 @@
 
 #include "common/common.h"
 
+namespace sarvik {
+
 // One bond of the working edge list, or one entry of a bond set: endpoints as node
 // numbers (compound vertex index + 1), u < v.
 struct Edge {
@@ -400,5 +402,4 @@ bool fragment_passes(const Graph& g, int opt);
 bool growth_form(const Graph& g, std::vector<int>& label, std::vector<int>& parent,
                  std::vector<int>& bond, std::vector<int>& place);
 
-// Releases the module's enumeration and materialisation scratch.
-void enumerate_free_work_area();
+}  // namespace sarvik

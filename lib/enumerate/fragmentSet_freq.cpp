@@ -3,6 +3,8 @@
 
 #include "enumerate/enumerate_detail.h"
 
+namespace sarvik {
+
 int find_label(const Edge& s, const Graph& G) {
   const int a = s.u - 1;
   const int b = s.v - 1;
@@ -113,3 +115,5 @@ bool fragment_passes(const Graph& g, int opt) {
       error("Option not valid\n");
   }
 }
+
+}  // namespace sarvik

@@ -2,6 +2,8 @@
 // or masks, and connected parts.
 #include "enumerate/enumerate_detail.h"
 
+namespace sarvik {
+
 void load_working_edges(const Graph& G, EnumWork& w) {
   const int nv = G.vs;
   const std::size_t n = static_cast<std::size_t>(nv);
@@ -98,3 +100,5 @@ void load_working_edges(const Graph& G, EnumWork& w) {
     if (c > w.max_part) w.max_part = c;
   }
 }
+
+}  // namespace sarvik

@@ -7,13 +7,13 @@
 
 #include "enumerate/enumerate_detail.h"
 
+namespace sarvik {
+
 namespace {
 
 constexpr const char* kModule = "growth_index";
 
-inline std::size_t home_of(std::uint64_t hash, int shift) {
-  return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift);
-}
+inline std::size_t home_of(std::uint64_t hash, int shift) { return fibonacci_home(hash, shift); }
 
 }  // namespace
 
@@ -61,6 +61,11 @@ inline std::size_t growth_home(const GrowthIndex& gi, std::uint32_t parent, std:
   return (home_of(parent, gi.shift) + spread) & gi.mask;
 }
 
+// The first free slot from h on.
+std::size_t free_slot_from(const GrowthIndex& gi, std::size_t h) {
+  return probe_from(h, gi.mask, [&gi](std::size_t at) { return gi.slot[at].parent == 0; });
+}
+
 // Doubles the slots and places every entry again.
 void growth_grow(GrowthIndex& gi) {
   std::vector<GrowthIndex::Slot> old(gi.slot.size() * 2, kFreeSlot);
@@ -69,9 +74,7 @@ void growth_grow(GrowthIndex& gi) {
   gi.shift = 64 - std::countr_zero(gi.slot.size());
   for (const GrowthIndex::Slot& s : old) {
     if (s.parent == 0) continue;
-    std::size_t h = growth_home(gi, s.parent, s.code, s.code2);
-    while (gi.slot[h].parent != 0) h = (h + 1) & gi.mask;
-    gi.slot[h] = s;
+    gi.slot[free_slot_from(gi, growth_home(gi, s.parent, s.code, s.code2))] = s;
   }
   recent_clear(gi);
 }
@@ -99,8 +102,7 @@ GrowthIndex::Slot& find_or_add(GrowthIndex& gi, std::uint32_t parent, std::uint3
   // At most 3/4 full.
   if (4 * (gi.used + 1) > 3 * gi.slot.size()) {
     growth_grow(gi);
-    h = growth_home(gi, p1, code, code2);
-    while (gi.slot[h].parent != 0) h = (h + 1) & gi.mask;
+    h = free_slot_from(gi, growth_home(gi, p1, code, code2));
   }
   SARVIK_ASSERT(gi.nodes < (std::uint32_t{1} << 31) && p1 != 0, kModule);
   const int value = node ? static_cast<int>(gi.nodes++) : kResultUnknown;
@@ -160,6 +162,11 @@ inline std::uint64_t class_slot(std::uint64_t hash, std::size_t id) {
   return (hash & 0xFFFFFFFF00000000ull) | (static_cast<std::uint64_t>(id) + 1);
 }
 
+// The first free slot from h on.
+std::size_t free_class_slot(const TreeClasses& tc, std::size_t h) {
+  return probe_from(h, tc.mask, [&tc](std::size_t at) { return tc.slot[at] == 0; });
+}
+
 void classes_grow(TreeClasses& tc) {
   tc.slot.assign(tc.slot.size() * 2, 0);
   tc.mask = tc.slot.size() - 1;
@@ -167,9 +174,7 @@ void classes_grow(TreeClasses& tc) {
   for (std::size_t id = 0; id < tc.start.size(); ++id) {
     const int* sig = tc.pool.data() + tc.start[id];
     const std::uint64_t hash = signature_hash(sig + 1, sig[0]);
-    std::size_t h = home_of(hash, tc.shift);
-    while (tc.slot[h] != 0) h = (h + 1) & tc.mask;
-    tc.slot[h] = class_slot(hash, id);
+    tc.slot[free_class_slot(tc, home_of(hash, tc.shift))] = class_slot(hash, id);
   }
 }
 
@@ -187,8 +192,7 @@ int intern(TreeClasses& tc, const int* sig, int n) {
   }
   if (4 * (tc.start.size() + 1) > 3 * tc.slot.size()) {
     classes_grow(tc);
-    h = home_of(hash, tc.shift);
-    while (tc.slot[h] != 0) h = (h + 1) & tc.mask;
+    h = free_class_slot(tc, home_of(hash, tc.shift));
   }
   const std::size_t id = tc.start.size();
   SARVIK_ASSERT(id < static_cast<std::size_t>(std::numeric_limits<int>::max() - 1) &&
@@ -342,3 +346,5 @@ int tree_class(TreeClasses& tc, int nv, const int* lab, const int* par, const in
   sig[3] = std::max(id[c1], id[c2]);
   return intern(tc, sig, 4);
 }
+
+}  // namespace sarvik

@@ -23,6 +23,8 @@
 #include "canon/cl_freq.h"
 #include "enumerate/enumerate_detail.h"
 
+namespace sarvik {
+
 namespace {
 
 [[maybe_unused]] constexpr const char* kModule = "tree_freq";
@@ -38,94 +40,100 @@ constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 // below 2^31, and the index hands out node ids below 2^31.
 constexpr std::uint32_t kLoneVertexNode = std::numeric_limits<std::uint32_t>::max() - 1;
 
-// Module scratch, one per thread, grown to the largest compound and fragment seen;
-// released only by enumerate_free_work_area. Makes find_all_spanning
-// non-re-entrant within a thread.
-thread_local EnumWork enum_work;
-thread_local FragWork frag_work;
-thread_local Graph frag_graph;
-thread_local GrowthIndex growth;
-thread_local TreeClasses classes;
-// What the results of growth and classes belong to.
-thread_local std::uint64_t cache_generation = 0;
-// Classes the descriptor space's trees of the current length took: the limit on
-// the classes counts from there.
-thread_local std::size_t seeded_classes = 0;
-thread_local int cache_threshold = 0;
-thread_local int cache_opt = 0;
-// The growth sequence of the current set as step codes (level 0: the start
-// bond's end of smaller label alone; level k: the set's first k bonds), and the growth
-// nodes of its levels, as far as they are up to date. Nodes are looked up only
-// when a complete set needs them, so that branches that never complete a set
-// cost no lookups.
-thread_local std::vector<std::uint32_t> growth_code;
-thread_local std::vector<std::uint32_t> growth_path;
-thread_local std::vector<int> tree_label;
-thread_local std::vector<int> tree_parent;
-thread_local std::vector<int> tree_bond;
-thread_local std::vector<int> tree_place;
-thread_local std::vector<int> tree_degree;
+// Complete sets between two looks at the cancel flag.
+constexpr int kSetsPerCancelCheck = 1 << 16;
 
-// A worker thread's handles of the current epoch (one length of one run): a
-// fragment met first in a set whose tree the thread has not met before (or met
-// with a numbering-dependent form) gets the next handle, and its canonical form
-// is handed over beside the occurrences. Results cached in the growth index and
-// the tree classes hold handles, so that a handle stands for all later sets of
-// its tree. Two handles may name one fragment; the thread that enters them into
-// the table finds the fragment by its form.
-thread_local int next_handle = 0;
-thread_local std::uint64_t handle_epoch = 0;
+}  // namespace
 
-// Where each handle (or descriptor-space place) stands among the current
-// compound's entries, -1 where it does not (yet); reset after each compound.
-thread_local std::vector<int> entry_of;
-thread_local std::size_t compound_first_entry = 0;
+// Everything a thread keeps from compound to compound; see Workspace.
+struct WorkspaceState {
+  EnumWork enum_work;
+  FragWork frag_work;
+  Graph frag_graph;
+  GrowthIndex growth;
+  TreeClasses classes;
+  CanonWork canon;
+  // What the results of growth and classes belong to.
+  std::uint64_t cache_generation = 0;
+  // Classes the descriptor space's trees of the current length took: the limit on
+  // the classes counts from there.
+  std::size_t seeded_classes = 0;
+  int cache_threshold = 0;
+  int cache_opt = 0;
+  // The growth sequence of the current set as step codes (level 0: the start
+  // bond's end of smaller label alone; level k: the set's first k bonds), and the growth
+  // nodes of its levels, as far as they are up to date. Nodes are looked up only
+  // when a complete set needs them, so that branches that never complete a set
+  // cost no lookups.
+  std::vector<std::uint32_t> growth_code;
+  std::vector<std::uint32_t> growth_path;
+  std::vector<int> tree_label;
+  std::vector<int> tree_parent;
+  std::vector<int> tree_bond;
+  std::vector<int> tree_place;
+  std::vector<int> tree_degree;
+  // A worker thread's handles of the current epoch (one length of one table): a
+  // fragment met first in a set whose tree the thread has not met before (or met
+  // with a numbering-dependent form) gets the next handle, and its canonical form
+  // is handed over beside the occurrences. Results cached in the growth index and
+  // the tree classes hold handles, so that a handle stands for all later sets of
+  // its tree. Two handles may name one fragment; the thread that enters them into
+  // the table finds the fragment by its form.
+  int next_handle = 0;
+  std::uint64_t handle_epoch = 0;
+  // Where each handle (or descriptor-space place) stands among the current
+  // compound's entries, -1 where it does not (yet); reset after each compound.
+  std::vector<int> entry_of;
+  std::size_t compound_first_entry = 0;
+  // An occurrence's atoms and bond numbers, for reports of occurrences.
+  std::vector<int> report_atoms;
+  std::vector<int> report_bonds;
+  // What the self-check saw, reported on standard error when the workspace
+  // goes, so that a test can tell that numbering-dependent forms were among
+  // the sets checked.
+  long long check_sets = 0;
+  long long check_numbering_dependent = 0;
+#ifdef SARVIK_EXPENSIVE_CHECKS
+  ~WorkspaceState() {
+    if (check_sets > 0)
+      std::fprintf(stderr, "self-check: %lld sets, %lld with a numbering-dependent form\n",
+                   check_sets, check_numbering_dependent);
+  }
+#endif
+};
 
-// One more occurrence of handle w in the current compound.
-void tally(int w, CompoundEvents& out) {
-  if (entry_of.size() <= static_cast<std::size_t>(w))
-    entry_of.resize(std::max(entry_of.size() * 2, static_cast<std::size_t>(w) + 1), -1);
-  int& at = entry_of[w];
+namespace {
+
+// One more occurrence of handle h in the current compound.
+void tally(WorkspaceState& w, int h, CompoundEvents& out) {
+  if (w.entry_of.size() <= static_cast<std::size_t>(h))
+    w.entry_of.resize(std::max(w.entry_of.size() * 2, static_cast<std::size_t>(h) + 1), -1);
+  int& at = w.entry_of[h];
   if (at < 0) {
-    at = static_cast<int>(out.entries.size() - compound_first_entry);
-    out.entries.push_back({w, 1});
+    at = static_cast<int>(out.entries.size() - w.compound_first_entry);
+    out.entries.push_back({h, 1});
   } else {
-    ++out.entries[compound_first_entry + static_cast<std::size_t>(at)].n;
+    ++out.entries[w.compound_first_entry + static_cast<std::size_t>(at)].n;
   }
 }
 
 // A new handle for canonical graph g, whose form is handed over in out.
-int new_handle(const Graph& g, CompoundEvents& out) {
-  std::vector<int>& d = out.forms;
-  out.form_at.push_back(d.size());
-  d.push_back(g.vs);
-  d.push_back(g.es);
-  d.push_back(static_cast<int>(g.key));
-  d.insert(d.end(), g.v.begin(), g.v.begin() + g.vs + 1);
-  d.insert(d.end(), g.vl.begin(), g.vl.begin() + g.vs);
-  d.insert(d.end(), g.e.begin(), g.e.begin() + g.es);
-  d.insert(d.end(), g.el.begin(), g.el.begin() + g.es);
-  return next_handle++;
+int new_handle(WorkspaceState& w, const Graph& g, CompoundEvents& out) {
+  const int width = form_width(g);
+  const std::size_t at = out.forms.size();
+  out.forms.resize(at + form_bytes(g.vs, g.es, width));
+  pack_form(g, width, out.forms.data() + at);
+  out.form_of.push_back(CompoundEvents::Form{at, g.key, width});
+  return w.next_handle++;
 }
-
-#ifdef SARVIK_EXPENSIVE_CHECKS
-// What the self-check saw, reported on standard error at exit, so that a test can
-// tell that numbering-dependent forms were among the sets checked.
-struct CheckTally {
-  long long sets = 0;
-  long long numbering_dependent = 0;
-  ~CheckTally() {
-    std::fprintf(stderr, "self-check: %lld sets, %lld with a numbering-dependent form\n", sets,
-                 numbering_dependent);
-  }
-} check_tally;
-#endif
 
 // Enters the sets of one compound.
 struct FragmentVisitor {
+  WorkspaceState& w;
   const Graph& G;
-  int& count;
+  const LengthContext& cx;
   FragmentTable* hashg;    // null for a worker thread, which records events instead
+  OccurrenceStore* occ;    // with hashg
   int opt;
   int compid;
   bool indexed;            // growth sequences fit the step codes
@@ -139,10 +147,12 @@ struct FragmentVisitor {
   bool swapped = false;    // the start bond's ends are coded in reverse
   const DescriptorSpace* space = nullptr;
   CompoundEvents* out = nullptr;  // a worker thread's events
+  // Sets before the next look at the cancel flag: a few milliseconds of work.
+  int until_cancel_check = kSetsPerCancelCheck;
 
   void first(int a, int b, int bond) {
     if (!indexed) return;
-    bond_label = enum_work.label.data();
+    bond_label = w.enum_work.label.data();
     // The start bond's end of smaller label comes first, so that the two ways
     // of meeting the bond in different compounds share their sequences.
     swapped = vl[b] < vl[a];
@@ -168,23 +178,23 @@ struct FragmentVisitor {
       path[0] = kLoneVertexNode - code[0];
       valid = 1;
     }
-    if (n == 1) return growth_result(growth, path[0], code[1]);
+    if (n == 1) return growth_result(w.growth, path[0], code[1]);
     // Two steps below the node of the first n - 2 bonds.
-    for (int k = valid; k < n - 1; ++k) path[k] = growth_node(growth, path[k - 1], code[k]);
+    for (int k = valid; k < n - 1; ++k) path[k] = growth_node(w.growth, path[k - 1], code[k]);
     if (valid < n - 1) valid = n - 1;
-    return growth_result(growth, path[n - 2], code[n - 1], code[n]);
+    return growth_result(w.growth, path[n - 2], code[n - 1], code[n]);
   }
 
   // Builds, filters, canonicalises and enters the set; returns the live index, or
   // kResultFiltered, or with *numbering_free whether the form may stand for its
   // tree's other occurrences.
   int enter(const Edge* s, int n, bool* numbering_free) {
-    create_graph_from_set(s, n, G, frag_work, frag_graph);
-    if (!fragment_passes(frag_graph, opt)) return kResultFiltered;
-    *numbering_free = cl_canonicalize_graph(frag_graph);
-    if (out == nullptr) return hash_graph(frag_graph, count, *hashg, compid);
-    const int handle = new_handle(frag_graph, *out);
-    tally(handle, *out);
+    create_graph_from_set(s, n, G, w.frag_work, w.frag_graph);
+    if (!fragment_passes(w.frag_graph, opt)) return kResultFiltered;
+    *numbering_free = cl_canonicalize_graph(w.frag_graph, w.canon);
+    if (out == nullptr) return hash_graph(w.frag_graph, *hashg, *occ, compid);
+    const int handle = new_handle(w, w.frag_graph, *out);
+    tally(w, handle, *out);
     return handle;
   }
 
@@ -192,9 +202,9 @@ struct FragmentVisitor {
   // handle, or in a descriptor space the fragment's place).
   void count_known(int known) {
     if (out == nullptr)
-      count_occurrence(*hashg, known, compid);
+      count_occurrence(*hashg, *occ, known, compid);
     else
-      tally(known, *out);
+      tally(w, known, *out);
   }
 
   // What the set comes to: a live index after entering one occurrence, or
@@ -208,12 +218,12 @@ struct FragmentVisitor {
     int known = leaf;
     if (known == kResultUnknown) {
       const int cls = set_class(s, n);
-      known = classes.result[cls];
+      known = w.classes.result[cls];
       if (known == kResultUnknown) {
         // The first occurrence of this tree at this length.
         const int live = enter(s, n, &numbering_free);
         known = live >= 0 && !numbering_free ? kResultPerOccurrence : live;
-        classes.result[cls] = known;
+        w.classes.result[cls] = known;
         leaf = known;
         return live;
       }
@@ -230,11 +240,11 @@ struct FragmentVisitor {
   // Whether the tree in tree_parent (n bonds) is of type opt.
   bool tree_passes(int n) {
     if (opt == kFragmentsAll) return true;
-    tree_degree.assign(static_cast<std::size_t>(n) + 1, 0);
+    w.tree_degree.assign(static_cast<std::size_t>(n) + 1, 0);
     bool branched = false;
     for (int j = 1; j <= n; ++j) {
-      ++tree_degree[j];
-      branched = branched || ++tree_degree[tree_parent[j]] >= 3;
+      ++w.tree_degree[j];
+      branched = branched || ++w.tree_degree[w.tree_parent[j]] >= 3;
     }
     return opt == kFragmentsTrees ? branched : !branched;
   }
@@ -245,18 +255,19 @@ struct FragmentVisitor {
   int set_class(const Edge* s, int n) {
     if (indexed) {
       // Vertex j + 1 joins at step j.
-      tree_label[0] = static_cast<int>(code[0]);
+      w.tree_label[0] = static_cast<int>(code[0]);
       for (int j = 1; j <= n; ++j) {
         const std::uint32_t c = code[j];
-        tree_parent[j] = static_cast<int>(c / per_pos);
-        tree_label[j] = static_cast<int>(c % per_pos / n_bond);
-        tree_bond[j] = static_cast<int>(c % n_bond);
+        w.tree_parent[j] = static_cast<int>(c / per_pos);
+        w.tree_label[j] = static_cast<int>(c % per_pos / n_bond);
+        w.tree_bond[j] = static_cast<int>(c % n_bond);
       }
     } else {
-      create_graph_from_set(s, n, G, frag_work, frag_graph);
-      growth_form(frag_graph, tree_label, tree_parent, tree_bond, tree_place);
+      create_graph_from_set(s, n, G, w.frag_work, w.frag_graph);
+      growth_form(w.frag_graph, w.tree_label, w.tree_parent, w.tree_bond, w.tree_place);
     }
-    return tree_class(classes, n + 1, tree_label.data(), tree_parent.data(), tree_bond.data());
+    return tree_class(w.classes, n + 1, w.tree_label.data(), w.tree_parent.data(),
+                      w.tree_bond.data());
   }
 
   // Counts set s of n bonds in the descriptor space: the live index of its
@@ -267,33 +278,59 @@ struct FragmentVisitor {
     int known = leaf != nullptr ? *leaf : kResultUnknown;
     if (known == kResultUnknown) {
       const int cls = set_class(s, n);
-      known = classes.result[cls];
+      known = w.classes.result[cls];
       if (known == kResultUnknown) {
         known = tree_passes(n) ? kResultOutside : kResultFiltered;
-        classes.result[cls] = known;
+        w.classes.result[cls] = known;
       }
       if (leaf != nullptr) *leaf = known;
     }
-    if (known >= 0)
+    if (known >= 0) {
       count_known(known);
-    else if (known == kResultOutside)
+      if (cx.occurrence != nullptr) report(known, s, n);
+    } else if (known == kResultOutside)
       ++(out == nullptr ? hashg->outside : out->outside);
     return known;
   }
 
+  // Reports the occurrence of the space's fragment at `place`: set s of n bonds.
+  void report(int place, const Edge* s, int n) {
+    w.report_atoms.clear();
+    w.report_bonds.clear();
+    for (int k = 0; k < n; ++k) {
+      const int a = s[k].u - 1;
+      const int b = s[k].v - 1;
+      if (k == 0) w.report_atoms.push_back(a);
+      for (const int x : {a, b})
+        if (std::find(w.report_atoms.begin(), w.report_atoms.end(), x) == w.report_atoms.end())
+          w.report_atoms.push_back(x);
+      SARVIK_ASSERT(static_cast<int>(G.eb.size()) == G.es, kModule);
+      int j = G.v[a];
+      while (j < G.v[a + 1] && G.e[j] != b) ++j;
+      SARVIK_ASSERT(j < G.v[a + 1], kModule);
+      w.report_bonds.push_back(G.eb[j]);
+    }
+    (*cx.occurrence)(space->by_length[cx.threshold].id[static_cast<std::size_t>(place)],
+                     w.report_atoms, w.report_bonds);
+  }
+
   void emit(const Edge* s, int n) {
+    if (--until_cancel_check == 0) {
+      until_cancel_check = kSetsPerCancelCheck;
+      check_cancel(cx.cancel);
+    }
     const int live = enter_occurrence(s, n);
 #ifdef SARVIK_EXPENSIVE_CHECKS
     // Every set again from scratch: built, filtered, canonicalised with the
     // unpruned search and looked up by its form.
     if (space != nullptr || out != nullptr) return;
-    create_graph_from_set(s, n, G, frag_work, frag_graph);
-    const bool passes = fragment_passes(frag_graph, opt);
+    create_graph_from_set(s, n, G, w.frag_work, w.frag_graph);
+    const bool passes = fragment_passes(w.frag_graph, opt);
     SARVIK_ASSERT(passes == (live >= 0), kModule);
-    ++check_tally.sets;
+    ++w.check_sets;
     if (passes) {
-      check_tally.numbering_dependent += !cl_canonicalize_graph_unpruned(frag_graph);
-      SARVIK_ASSERT(table_find(*hashg, frag_graph) == live, kModule);
+      w.check_numbering_dependent += !cl_canonicalize_graph_unpruned(w.frag_graph, w.canon);
+      SARVIK_ASSERT(table_find(*hashg, w.frag_graph) == live, kModule);
     }
 #else
     (void)live;
@@ -315,26 +352,30 @@ bool labels_within(const Graph& G, std::uint64_t n_vertex, std::uint64_t n_bond)
 
 namespace {
 
-// Interns the space's trees of the current length into emptied tree classes,
-// each with its place in the length's list as result.
-void seed_space_classes(const DescriptorSpace& space) {
-  seeded_classes = 0;
+// Interns the space's trees of the length into emptied tree classes, each with
+// its place in the length's list as result.
+void seed_space_classes(WorkspaceState& w, const DescriptorSpace& space, int threshold) {
+  w.seeded_classes = 0;
   if (threshold < 0 || static_cast<std::size_t>(threshold) >= space.by_length.size()) return;
   const DescriptorSpace::Length& l = space.by_length[threshold];
   const std::size_t nv = static_cast<std::size_t>(threshold) + 1;
   for (std::size_t k = 0; k < l.id.size(); ++k) {
-    const int cls = tree_class(classes, static_cast<int>(nv), l.label.data() + k * nv,
+    const int cls = tree_class(w.classes, static_cast<int>(nv), l.label.data() + k * nv,
                                l.parent.data() + k * nv, l.bond.data() + k * nv);
-    classes.result[cls] = static_cast<int>(k);
+    w.classes.result[cls] = static_cast<int>(k);
   }
-  seeded_classes = classes.result.size();
+  w.seeded_classes = w.classes.result.size();
 }
 
-// One compound at the current length: entered into hashg (worker null), or as
+// One compound at the length of cx: entered into hashg (worker null), or as
 // events into out. `generation` names what the cached results belong to.
-void run_compound(const Graph& G, const LabelSet& ls, int& count, FragmentTable* hashg, int opt,
-                  int compid, const DescriptorSpace* space, std::uint64_t generation,
+void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, FragmentTable* hashg,
+                  OccurrenceStore* occ, int compid, std::uint64_t generation,
                   CompoundEvents* out) {
+  const LabelSet& ls = *cx.ls;
+  const int threshold = cx.threshold;
+  const int opt = cx.opt;
+  const DescriptorSpace* space = cx.space;
   const std::uint64_t n_vertex = ls.vl.buf.size();
   const std::uint64_t n_bond = ls.el.buf.size();
   const std::uint64_t t = threshold < 1 ? 1 : static_cast<std::uint64_t>(threshold);
@@ -343,43 +384,42 @@ void run_compound(const Graph& G, const LabelSet& ls, int& count, FragmentTable*
   const bool indexed = n_vertex > 0 && n_bond > 0 &&
                        n_vertex <= std::numeric_limits<std::uint32_t>::max() / n_bond / t &&
                        labels_within(G, n_vertex, n_bond);
+  const bool same = w.cache_generation == generation && w.cache_threshold == threshold &&
+                    w.cache_opt == opt;
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    const bool same = cache_generation == generation && cache_threshold == threshold &&
-                      cache_opt == opt;
-    if (!same || 8 * growth.used > 5 * kGrowthSlots)
-      growth_clear(growth, kGrowthSlots);
-    if (!same || classes.result.size() > seeded_classes + kMaxClasses || classes.slot.empty()) {
-      tree_classes_clear(classes);
-      seeded_classes = 0;
-      if (space != nullptr) seed_space_classes(*space);
+    if (!same || 8 * w.growth.used > 5 * kGrowthSlots) growth_clear(w.growth, kGrowthSlots);
+    if (!same || w.classes.result.size() > w.seeded_classes + kMaxClasses || w.classes.slot.empty()) {
+      tree_classes_clear(w.classes);
+      w.seeded_classes = 0;
+      if (space != nullptr) seed_space_classes(w, *space, threshold);
     }
-    cache_generation = generation;
-    cache_threshold = threshold;
-    cache_opt = opt;
+    w.cache_generation = generation;
+    w.cache_threshold = threshold;
+    w.cache_opt = opt;
     // No set of G is longer than its bonds, however long the length asked for.
     const std::size_t levels = std::min<std::uint64_t>(t, static_cast<std::uint64_t>(G.es) / 2) + 1;
-    if (growth_path.size() < levels) {
-      growth_code.resize(levels);
-      growth_path.resize(levels);
-      tree_label.resize(levels);
-      tree_parent.resize(levels);
-      tree_bond.resize(levels);
+    if (w.growth_path.size() < levels) {
+      w.growth_code.resize(levels);
+      w.growth_path.resize(levels);
+      w.tree_label.resize(levels);
+      w.tree_parent.resize(levels);
+      w.tree_bond.resize(levels);
     }
   } else if (space != nullptr) {
     // Unindexed compounds find their classes through the same classes.
-    const bool same = cache_generation == generation && cache_threshold == threshold &&
-                      cache_opt == opt;
-    if (!same || classes.result.size() > seeded_classes + kMaxClasses || classes.slot.empty()) {
-      tree_classes_clear(classes);
-      seed_space_classes(*space);
+    if (!same || w.classes.result.size() > w.seeded_classes + kMaxClasses || w.classes.slot.empty()) {
+      tree_classes_clear(w.classes);
+      seed_space_classes(w, *space, threshold);
     }
-    cache_generation = 0;  // the growth index was not made ready
+    w.cache_generation = 0;  // the growth index was not made ready
   }
-  FragmentVisitor vis{G,
-                      count,
+  FragmentVisitor vis{w,
+                      G,
+                      cx,
                       hashg,
+                      occ,
                       opt,
                       compid,
                       indexed,
@@ -387,54 +427,40 @@ void run_compound(const Graph& G, const LabelSet& ls, int& count, FragmentTable*
                       static_cast<std::uint32_t>(n_bond),
                       G.vl.data(),
                       nullptr,
-                      growth_code.data(),
-                      growth_path.data()};
+                      w.growth_code.data(),
+                      w.growth_path.data()};
   vis.space = space;
   vis.out = out;
   // Path fragments (opt 3) need no branched set: the search leaves them out.
-  enumerate_bond_sets(G, threshold, enum_work, vis, opt == kFragmentsPaths);
+  enumerate_bond_sets(G, threshold, w.enum_work, vis, opt == kFragmentsPaths);
 }
 
 }  // namespace
 
-void find_all_spanning(const Graph& G, const LabelSet& ls, int& count,
-                       FragmentTable& hashg, int opt, int compid, const DescriptorSpace* space) {
-  run_compound(G, ls, count, &hashg, opt, compid, space, hashg.generation, nullptr);
+Workspace::Workspace() : state(std::make_unique<WorkspaceState>()) {}
+Workspace::~Workspace() = default;
+Workspace::Workspace(Workspace&&) noexcept = default;
+Workspace& Workspace::operator=(Workspace&&) noexcept = default;
+
+void find_all_spanning(const Graph& G, int compid, const LengthContext& cx, FragmentTable& hashg,
+                       OccurrenceStore& occ, Workspace& ws) {
+  run_compound(*ws.state, G, cx, &hashg, &occ, compid, hashg.generation, nullptr);
 }
 
-void enumerate_compound_events(const Graph& G, const LabelSet& ls, int opt,
-                               const DescriptorSpace* space, std::uint64_t epoch,
-                               CompoundEvents& out) {
+void enumerate_compound_events(const Graph& G, const LengthContext& cx, std::uint64_t epoch,
+                               CompoundEvents& out, Workspace& ws) {
+  WorkspaceState& w = *ws.state;
   SARVIK_ASSERT(epoch != 0, kModule);
-  if (handle_epoch != epoch) {
-    next_handle = 0;
-    handle_epoch = epoch;
+  if (w.handle_epoch != epoch) {
+    w.next_handle = 0;
+    w.handle_epoch = epoch;
   }
-  if (out.ends.empty()) out.first_handle = next_handle;
-  int unused = 0;
-  compound_first_entry = out.entries.size();
-  run_compound(G, ls, unused, nullptr, opt, -1, space, epoch, &out);
-  for (std::size_t j = compound_first_entry; j < out.entries.size(); ++j)
-    entry_of[static_cast<std::size_t>(out.entries[j].handle)] = -1;
+  if (out.ends.empty()) out.first_handle = w.next_handle;
+  w.compound_first_entry = out.entries.size();
+  run_compound(w, G, cx, nullptr, nullptr, -1, epoch, &out);
+  for (std::size_t j = w.compound_first_entry; j < out.entries.size(); ++j)
+    w.entry_of[static_cast<std::size_t>(out.entries[j].handle)] = -1;
   out.ends.push_back(out.entries.size());
 }
 
-void enumerate_free_work_area() {
-  enum_work = EnumWork{};
-  frag_work = FragWork{};
-  frag_graph = Graph{};
-  growth = GrowthIndex{};
-  classes = TreeClasses{};
-  cache_generation = 0;
-  seeded_classes = 0;
-  std::vector<std::uint32_t>().swap(growth_code);
-  std::vector<std::uint32_t>().swap(growth_path);
-  std::vector<int>().swap(tree_label);
-  std::vector<int>().swap(tree_parent);
-  std::vector<int>().swap(tree_bond);
-  std::vector<int>().swap(tree_place);
-  std::vector<int>().swap(tree_degree);
-  next_handle = 0;
-  handle_epoch = 0;
-  entry_of = {};
-}
+}  // namespace sarvik

@@ -5,6 +5,8 @@
 
 #include "input/input.h"
 
+namespace sarvik {
+
 int graph_lookup_vid(int id, const Graph& g) {
   for (int i = 0; i < g.vs; ++i)
     if (g.vid[i] == id) return i;
@@ -47,5 +49,9 @@ void pack_edges(const EdgeEntry* edge, Graph& g) {
     g.el[k] = edge[k].label;
     ++g.v[edge[k].head + 1];
   }
+  if (static_cast<int>(g.eb.size()) == g.es)
+    for (int k = 0; k < g.es; ++k) g.eb[k] = edge[k].bond;
   for (int i = 1; i <= vs; ++i) g.v[i] += g.v[i - 1];
 }
+
+}  // namespace sarvik

@@ -1,8 +1,8 @@
-// Compound input: graph helpers, file and line helpers, label sets, edge-list
-// normalisation and the loading of a whole input file.
+// Compound input: graph helpers, file helpers, label sets, edge-list
+// normalisation and the loading of a whole source.
 #pragma once
 
-#include <cstdio>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,21 +10,18 @@
 
 #include "common/common.h"
 
-// ---- memory, files, lines ----
+namespace sarvik {
 
-// Makes allocation failure fatal: prints "not enough memory" on standard error and
-// ends the process with status 1. Called once by main.
-void install_memory_handler();
+// ---- files and numbers ----
 
-// The whole content of the file at path. Ends the run (status 1) with
-// "can't open a file '<path>': <reason>\n" or "can't read the file '<path>':
-// <reason>\n" on standard output.
+// The whole content of the file at path. Error kind input "can't open a file
+// '<path>': <reason>\n" or "can't read the file '<path>': <reason>\n".
 std::string read_whole_file(const std::string& path);
 
 // The number the decimal digits at the start of s spell (no sign; 0 when s does
 // not start with a digit), saturated at INT_MAX + 1 so that a caller can tell a
 // number that does not fit an int; sets *digits to how many digits there are.
-// The one integer parser of the program's input and command line.
+// The one integer parser of the library's input and the command line.
 long long leading_digits(std::string_view s, std::size_t* digits = nullptr);
 
 #ifdef _WIN32
@@ -35,63 +32,83 @@ std::wstring wide_name(const std::string& utf8);
 
 // ---- graph record ----
 
-// Index of the first vertex whose vid is id; ends the run with
-// "graph lookup vid : can't find a vid in a graph <id>\n" when there is none.
+// Index of the first vertex whose vid is id; error "graph lookup vid : can't
+// find a vid in a graph <id>\n" when there is none.
 int graph_lookup_vid(int id, const Graph& g);
 
-// ---- sorted pointer array and label sets ----
+// ---- label sets ----
 
-// Comparison of an array element (first) with a key (second), as strcmp.
-using PtrCompare = int (*)(const std::string& element, const std::string& key);
+// Comparison of labels, as strcmp: byte-wise. Affects output: label integers
+// are ranks in this order.
 int ptr_array_strcmp(const std::string& element, const std::string& key);
+// Position of key in a, or -1.
+int ptr_array_index(const std::string& key, const PtrArray& a);
 
-void ptr_array_append(const std::string& s, PtrArray& a);
-void ptr_array_insert(const std::string& s, PtrArray& a, int pos);  // 0 <= pos < top
-void ptr_array_add(const std::string& key, PtrArray& a, PtrCompare compar);
-int ptr_array_index(const std::string& key, const PtrArray& a, PtrCompare compar);
-const std::string* ptr_array_search(const std::string& key, const PtrArray& a,
-                                    PtrCompare compar);
-
-LabelSet graph_init_labelset();
-void graph_register_vertex_label_to_set(const std::string& str, LabelSet& ls);
-void graph_register_edge_label_to_set(const std::string& str, LabelSet& ls);
+// The label set of a run: the vertex labels given (any order, repeats allowed)
+// and the edge labels of the format's bond types, each table in byte-wise
+// ascending order.
+LabelSet make_labelset(const std::vector<std::string>& vertex_labels, Format format);
 int graph_index_vertex_labelset(const std::string& str, const LabelSet& ls);
 int graph_index_edge_labelset(const std::string& str, const LabelSet& ls);
-// The label set of a dictionary text: "#" comment lines, "E <label>" and
-// "V <label>" lines.
-LabelSet graph_load_labelset(const std::string& text);
-void graph_free_labelset(LabelSet& ls);
 
 // ---- edge list normalisation ----
 
 // One directed entry of an edge list: every bond appears as (i, j, l) and (j, i, l).
+// bond is the input bond number, carried along (not compared).
 struct EdgeEntry {
   int head;
   int tail;
   int label;
+  int bond = 0;
 };
 
 // Lexicographic order by head, tail, label: -1, 0 or 1.
 int compar_edge(const EdgeEntry& a, const EdgeEntry& b);
 // Sorts the first n entries.
 void sort_edges(EdgeEntry* edge, int n);
-// Ends the run with "duplicated edges %d %d, %d %d\n" when two neighbouring
-// entries of the sorted list (g.es long) share head and tail.
+// error "duplicated edges %d %d, %d %d\n" when two neighbouring entries of the
+// sorted list (g.es long) share head and tail.
 void check_duplicated_edges(const EdgeEntry* edge, const Graph& g);
-// Fills g.e, g.el and g.v (already sized for g.es and g.vs) from the sorted list.
+// Fills g.e, g.el and g.v (already sized for g.es and g.vs) from the sorted list,
+// and g.eb when it is sized for g.es.
 void pack_edges(const EdgeEntry* edge, Graph& g);
 
 // ---- loading ----
 
-// Receives each graph a reader builds, with its 0-based position in the file; it
-// may take the graph's arrays.
-using GraphSink = std::function<void(int position, Graph& g)>;
+// Receives each graph a reader builds, with its 0-based position in the source
+// and its name; it may take the graph's arrays.
+using GraphSink = std::function<void(int position, const std::string& name, Graph& g)>;
 
-// Loads every compound of filestub with the reader chosen by filetype, and prints
-// "total compounds = %d\n"; sets name, ls, csr and csrcount (one empty
-// occurrence list per compound). Returns the compound graphs in file order. With
-// space given, also reads the records of dspace_file (a fragment file of the same
-// format) under one label set with the compounds, each handed to space with
-// name[position] its title line, labels as written there (without the label
-// options).
-std::vector<Graph> read_compounds(const GraphSink* space = nullptr);
+// What loading needs to know.
+struct LoadRequest {
+  const Source* input = nullptr;
+  const Source* space = nullptr;  // a descriptor space's fragment file, or none
+  int NoAtmLabels = 0;
+  int NoBndLabels = 0;
+  int threads = 1;             // threads that may read parts of the input side by side
+  bool bond_numbers = false;   // fill each compound's eb
+  const std::atomic<bool>* cancel = nullptr;
+  // Told the number of compounds once the input's first pass has counted them.
+  std::function<void(int total)> counted;
+  // With a space: each of its records, as built, with its title; labels as
+  // written there (without the label options).
+  GraphSink space_record;
+};
+
+// The compounds of a source and the run's label set.
+struct Loaded {
+  std::vector<Graph> G;             // in input order
+  std::vector<std::string> name;    // compound names, in input order
+  LabelSet ls;
+  std::vector<std::string> atom_labels;  // the input's distinct atom labels, first
+                                         // appearance first
+};
+
+// Loads every compound of the input with the reader of its format into out.
+// With a space, its records are read too (after checking that they are of the
+// input's format), under one label set with the compounds: label integers are
+// ranks among the labels of both. out.ls is set before the space's records
+// are handed over.
+void read_compounds(const LoadRequest& request, Loaded& out);
+
+}  // namespace sarvik

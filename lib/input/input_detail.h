@@ -3,14 +3,15 @@
 #pragma once
 
 #include <climits>
-#include <cstdio>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "input/input.h"
+
+namespace sarvik {
 
 // Hands out the lines of an input held in memory. A line comes without its
 // newline, and a carriage return right before the newline is dropped too, so a
@@ -41,33 +42,21 @@ struct RecordRun {
   RecordStart at;
 };
 
-// SD reader passes over the input's bytes. calculate_total_comps fills hashdict
-// and the dictionary text `dict`, notes where each record begins in `starts`
-// when given, and returns the number of records; it may read parts of the input
-// on up to `threads` threads, with the same results. read_sdf_file builds one graph
-// per record of `run`, hands it to take with the record's 0-based position,
-// fills those records' entries of name (sized by the caller) and returns the
-// number of records read. A non-empty input without any record is refused.
-// Filling passes over separate runs of records may work side by side.
-int calculate_total_comps(std::string_view input, std::string& dict,
-                          std::vector<RecordStart>* starts = nullptr, int threads = 1);
-int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
+// How a reader reads one source: its name in messages, the label options, the
+// label set (filling passes), whether compounds keep their bond numbers, and the
+// flag that cancels the run.
+struct ReadContext {
+  std::string file;
+  int NoAtmLabels = 0;
+  int NoBndLabels = 0;
+  const LabelSet* ls = nullptr;
+  bool bond_numbers = false;
+  const std::atomic<bool>* cancel = nullptr;
+};
 
-// Mol2 reader passes, with the same contracts.
-int calculate_total_comps_mol2(std::string_view input, std::string& dict,
-                               std::vector<RecordStart>* starts = nullptr, int threads = 1);
-int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run = {});
-
-// Shared by both readers.
-
-// Runs body(0) .. body(n-1) each on a thread of its own, which defers fatal
-// errors and names its own compounds in them; returns what each ended with.
-std::vector<ThreadFailure> run_side_by_side(std::size_t n,
-                                            const std::function<void(std::size_t)>& body);
-
-// What a first pass found in a part of the input: its records, where each
-// begins (lines counted from the part's start) and its atom labels in order of
-// first appearance within the part.
+// What a first pass found in a part of the input (or all of it): its records,
+// where each begins (lines counted from the part's start) and its atom labels
+// in order of first appearance within the part.
 struct FirstPassPart {
   int count = 0;
   std::vector<RecordStart> starts;
@@ -75,43 +64,58 @@ struct FirstPassPart {
   long long lines = 0;  // lines read
   bool exact = false;   // its last record ends exactly at the part's end
 };
+
+// SD reader passes over the input's bytes. calculate_total_comps counts the
+// records, notes where each begins and collects the atom labels (labels in
+// order of first appearance over the whole input, without repeats); it may read
+// parts of the input on up to `threads` threads, with the same results.
+// read_sdf_file builds one graph per record of `run`, hands it to take with the
+// record's 0-based position and name, and returns the number of records read. A
+// non-empty input without any record is refused. Filling passes over separate
+// runs of records may work side by side.
+FirstPassPart calculate_total_comps(std::string_view input, const ReadContext& cx,
+                                    int threads = 1);
+int read_sdf_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
+                  const RecordRun& run = {});
+
+// Mol2 reader passes, with the same contracts.
+FirstPassPart calculate_total_comps_mol2(std::string_view input, const ReadContext& cx,
+                                         int threads = 1);
+int read_mol2_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
+                   const RecordRun& run = {});
+
+// Shared by both readers.
+
+// Runs body(0) .. body(n-1) each on a thread of its own; returns what each
+// ended with (null: it returned). Running out of memory for a thread's start is
+// std::bad_alloc of that thread.
+std::vector<std::exception_ptr> run_side_by_side(std::size_t n,
+                                                 const std::function<void(std::size_t)>& body);
+
 // The first pass over `parts` parts of the input side by side, each on a thread
 // of its own: scan(input, begin, end) reads the records from `begin` up to `end`
 // (npos: the end of input); boundary(input, from) finds where a part may begin
 // at or after `from`. Merged as one pass over the whole input would have found
 // it, into `all`; false, with `all` unset, when some part failed or did not end
 // where the next began, so that the caller reads the input as one part (which
-// says exactly what is wrong, where there is something). The merged labels keep
-// the order of first appearance but may repeat.
-using FirstPassScan = FirstPassPart (*)(std::string_view input, std::size_t begin, std::size_t end);
+// says exactly what is wrong, where there is something).
+using FirstPassScan = std::function<FirstPassPart(std::string_view input, std::size_t begin,
+                                                  std::size_t end)>;
 using PartBoundary = std::size_t (*)(std::string_view input, std::size_t from);
-bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
+bool first_pass_in_parts(std::string_view input, int parts, const FirstPassScan& scan,
                          PartBoundary boundary, FirstPassPart& all);
 // A reader's first pass over the whole input: in parts on up to `threads`
-// threads where that works, else in one piece; the labels go into the
-// dictionary text begun with edge_block (see dictionary_begin).
-FirstPassPart whole_first_pass(std::string_view input, std::string& dict_text,
-                               const char* edge_block, int threads, FirstPassScan scan,
+// threads where that works, else in one piece; labels without repeats.
+FirstPassPart whole_first_pass(std::string_view input, int threads, const FirstPassScan& scan,
                                PartBoundary boundary);
 
-// The dictionary text of a first pass, held in memory: the label set is loaded
-// from it.
-struct DictionaryBuilder {
-  std::unordered_set<std::string> seen;
-  std::string* text = nullptr;  // the caller's
-};
-// A builder of text: starts it with the comment line and the fixed edge block;
-// empties hashdict, which the first pass fills from its first entry.
-DictionaryBuilder dictionary_begin(std::string& text, const char* edge_block);
-// Appends "V <label>" and stores label in hashdict when it is new. Vertex lines
-// follow first appearance in the input, as the dictionary text always had them.
-void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label);
 // Builds g's adjacency from bonds: both directions of every bond, atom numbers
 // passed through graph_lookup_vid, then sort, duplicate check and packing.
-// g.vs, g.vid and g.vl must be set; g.es, g.e, g.el and g.v are (re)sized here.
-// edges is scratch reused from compound to compound.
+// g.vs, g.vid and g.vl must be set; g.es, g.e, g.el, g.v (and g.eb with
+// bond_numbers, else emptied) are (re)sized here. edges is scratch reused from
+// compound to compound.
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
-                            std::vector<EdgeEntry>& edges);
+                            std::vector<EdgeEntry>& edges, bool bond_numbers);
 
 // Largest compound either reader takes: atoms, and bonds (999 ends of bonds). A
 // larger one ends the run with "Graph <name> is too large : ...".
@@ -123,14 +127,24 @@ struct ReaderWords {
   const char* head;  // "read sdf file : "
   const char* of;    // " of compound "
 };
-// Makes `place` the compound that fatal messages name and ends the run with
-// the reader's message about it.
+// Throws the reader's message about the compound at `place`.
 [[noreturn]] void refuse_compound(const ReaderWords& words, const std::string& what,
                                   const CompoundPlace& place);
+// Runs f; a failure in it that names no compound is made to name `place`, as
+// it stands when the failure comes (an inactive place names none).
+template <class F>
+void at_place(const CompoundPlace& place, F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    if (e.place().active || !place.active) throw;
+    throw Error(e.kind(), e.message(), place);
+  }
+}
 // The 0-based atom of a bond's atom field of bond line `bond` (0-based) of compound
-// g (g.vs its atoms): `field` as written, `n` its value when `numeric`. Refuses a
-// field that is not a number from 1 to g.vs; one beyond the atoms gets the
-// lookup's own message. Leaves `place` the compound that messages name.
+// g (g.vs its atoms) at `place`: `field` as written, `n` its value when
+// `numeric`. Refuses a field that is not a number from 1 to g.vs; one beyond
+// the atoms gets the lookup's own message.
 int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
               bool numeric, int n, int bond, const Graph& g);
 // What a filling pass keeps from compound to compound.
@@ -138,15 +152,16 @@ struct CompoundBuilder {
   Graph g;                       // the compound being built; the sink may take its arrays
   std::vector<EdgeEntry> bonds;  // its bonds as read: 0-based atoms, edge label integer
   std::vector<EdgeEntry> edges;  // scratch of build_graph_from_bonds
+  CompoundPlace place;           // the compound being built, named in failures
 };
-// Starts compound num (0-based) named nm with `atoms` atoms: records the name,
-// sets vs, vid (the identity) and the size of vl, empties bonds; ends the run
-// when the compound has more atoms or bonds than the limits. compound_place()
-// must name the compound already.
-void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atoms, int bonds);
-// Builds the graph from its bonds (a repeated bond has no one line to blame),
-// makes the compound inactive and hands the graph to take as compound num.
-void finish_compound(CompoundBuilder& b, int num, const GraphSink& take);
+// Starts a compound with `atoms` atoms: sets vs, vid (the identity) and the size
+// of vl, empties bonds; refuses a compound with more atoms or bonds than the
+// limits ("Graph <name> is too large : ...").
+void begin_compound(CompoundBuilder& b, int atoms, int bonds);
+// Builds the graph from its bonds (a repeated bond has no one line to blame) and
+// hands it to take as compound num, named as its place names it; keeps bond
+// numbers when bond_numbers.
+void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take);
 
 // Splits line at runs of spaces and tabs; the views point into line.
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);
@@ -161,3 +176,5 @@ int leading_int(std::string_view s);
 // True when s is a whole decimal number: digits, with only spaces around them
 // (no sign, no inner space, at least one digit).
 bool is_number_field(std::string_view s);
+
+}  // namespace sarvik

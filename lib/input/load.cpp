@@ -1,42 +1,48 @@
-// The loading entry: reads the input once into memory, runs the reader's two
-// passes chosen by filetype over those bytes, loads the label set in between
-// and creates the per-compound run tables. With a descriptor space, the space's
-// fragment file is read the same way, under one label set with the input.
+// The loading entry: reads a source once into memory (or takes its bytes), runs
+// the reader's two passes over those bytes with the label set made in between,
+// and collects the compounds and their names. With a descriptor space, the
+// space's fragment file is read the same way, under one label set with the
+// input.
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "input/input_detail.h"
 
+namespace sarvik {
+
 namespace {
 
-// The whole file; refuses a compressed one.
-std::string snapshot(const std::string& path, int format) {
-  std::string text = read_whole_file(path);
-  if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0x1f &&
-      static_cast<unsigned char>(text[1]) == 0x8b)
-    error("the input file '" + path +
+// The bytes of a source: given, or the whole file, which is refused when
+// compressed.
+std::string_view source_bytes(const Source& source, std::string& storage) {
+  if (source.bytes) return *source.bytes;
+  storage = read_whole_file(source.path);
+  if (storage.size() >= 2 && static_cast<unsigned char>(storage[0]) == 0x1f &&
+      static_cast<unsigned char>(storage[1]) == 0x8b)
+    error("the input file '" + source.path +
           "' is compressed (gzip); compressed input is not read: unpack it first, for "
-          "example with gunzip -c '" + path + "' > unpacked" + (format == kInputSd ? ".sdf" : ".mol2") +
-          "\n");
-  return text;
+          "example with gunzip -c '" + source.path + "' > unpacked" +
+          (source.format == Format::sd ? ".sdf" : ".mol2") + "\n");
+  return storage;
 }
 
-int first_pass(const std::string& input, std::string& dict,
-               std::vector<RecordStart>* starts = nullptr, int parts = 1) {
-  return filetype == kInputSd ? calculate_total_comps(input, dict, starts, parts)
-                              : calculate_total_comps_mol2(input, dict, starts, parts);
+FirstPassPart first_pass(Format format, std::string_view input, const ReadContext& cx,
+                         int threads = 1) {
+  return format == Format::sd ? calculate_total_comps(input, cx, threads)
+                              : calculate_total_comps_mol2(input, cx, threads);
 }
 
-int filling_pass(const std::string& input, const GraphSink& take, const RecordRun& run = {}) {
-  return filetype == kInputSd ? read_sdf_file(input, take, run) : read_mol2_file(input, take, run);
+int filling_pass(Format format, std::string_view input, const ReadContext& cx,
+                 const GraphSink& take, const RecordRun& run = {}) {
+  return format == Format::sd ? read_sdf_file(input, cx, take, run)
+                              : read_mol2_file(input, cx, take, run);
 }
 
 // The input's filling pass on `threads` threads, each over a run of records of
 // about equal bytes. Where runs fail, the run ends with the failure of the
 // earliest, which is the one reading them in order would have met.
-void fill_in_parallel(const std::string& input, const std::vector<RecordStart>& starts,
-                      std::vector<Graph>& graphs) {
+void fill_in_parallel(Format format, std::string_view input, const ReadContext& cx,
+                      const std::vector<RecordStart>& starts, int threads, Loaded& out) {
   const int total = static_cast<int>(starts.size());
   const int parts = std::min(threads, total);
   std::vector<int> first(static_cast<std::size_t>(parts) + 1, total);
@@ -48,90 +54,84 @@ void fill_in_parallel(const std::string& input, const std::vector<RecordStart>& 
     first[static_cast<std::size_t>(t)] = std::min(std::max(k, lo), total - (parts - t));
     k = first[static_cast<std::size_t>(t)];
   }
-  const GraphSink take = [&graphs](int k, Graph& g) { graphs[static_cast<std::size_t>(k)] = std::move(g); };
-  const std::vector<ThreadFailure> failure =
+  const GraphSink take = [&out](int k, const std::string& name, Graph& g) {
+    out.G[static_cast<std::size_t>(k)] = std::move(g);
+    out.name[static_cast<std::size_t>(k)] = name;
+  };
+  const std::vector<std::exception_ptr> failure =
       run_side_by_side(static_cast<std::size_t>(parts), [&](std::size_t t) {
         const RecordRun run{first[t], first[t + 1] - first[t],
                             starts[static_cast<std::size_t>(first[t])]};
-        SARVIK_ASSERT(filling_pass(input, take, run) == run.count, "load");
+        SARVIK_ASSERT(filling_pass(format, input, cx, take, run) == run.count, "load");
       });
-  for (const ThreadFailure& f : failure)
-    if (f.failed) f.end_run();
+  for (const std::exception_ptr& f : failure)
+    if (f != nullptr) std::rethrow_exception(f);
 }
-
-// While alive, the readers read the descriptor space: messages name its file,
-// and labels are taken as written there (the label options are checked against
-// them later).
-struct ReadingSpace {
-  const std::string input_name = filestub;
-  const int atm = NoAtmLabels;
-  const int bnd = NoBndLabels;
-  ReadingSpace() {
-    filestub = dspace_file;
-    NoAtmLabels = 0;
-    NoBndLabels = 0;
-  }
-  ~ReadingSpace() {
-    filestub = input_name;
-    NoAtmLabels = atm;
-    NoBndLabels = bnd;
-  }
-  ReadingSpace(const ReadingSpace&) = delete;
-  ReadingSpace& operator=(const ReadingSpace&) = delete;
-};
 
 }  // namespace
 
-std::vector<Graph> read_compounds(const GraphSink* space) {
-  std::vector<Graph> graphs;
-  {
-    // One snapshot: every pass sees the same bytes, whatever happens to the
-    // file meanwhile. It is released before the occurrence lists are made.
-    const std::string input = snapshot(filestub, filetype);
-    std::string space_text;
-    std::string space_dict;
-    int space_total = 0;
-    if (space != nullptr) {
-      space_text = snapshot(dspace_file, filetype);
-      // The space must come from a run over input of the same format.
-      const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string::npos;
-      if (filetype == kInputSd && mol2_space)
-        error("descriptor space '" + dspace_file +
-              "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
-              "file of a run over SD input\n");
-      if (filetype == kInputMol2 && !mol2_space && !is_blank_text(space_text))
-        error("descriptor space '" + dspace_file +
-              "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
-              "fragment file of a run over Mol2 input\n");
-      const ReadingSpace reading;
-      space_total = first_pass(space_text, space_dict);
-    }
-    std::string dict;
-    // On several threads the filling pass is split where records begin.
-    std::vector<RecordStart> starts;
-    const int total = first_pass(input, dict, threads > 1 ? &starts : nullptr, threads);
-    std::printf("total compounds = %d\n", total);
-    // One label set for both: label integers are ranks among the labels of this
-    // run, so the space's fragments and the input's must share them.
-    ls = graph_load_labelset(dict + space_dict);
-    if (space != nullptr) {
-      const ReadingSpace reading;
-      name.assign(space_total, std::string());
-      const int num = filling_pass(space_text, *space);
-      SARVIK_ASSERT(num == space_total, "load");
-    }
-    graphs.resize(total);
-    name.assign(total, std::string());
-    if (threads > 1 && total > 1) {
-      fill_in_parallel(input, starts, graphs);
-    } else {
-      const int num = filling_pass(input, [&graphs](int k, Graph& g) { graphs[k] = std::move(g); });
-      SARVIK_ASSERT(num == total, "load");
-    }
+void read_compounds(const LoadRequest& request, Loaded& out) {
+  const Source& source = *request.input;
+  const Format format = source.format;
+  // One copy of each file: every pass sees the same bytes, whatever happens to
+  // the file meanwhile.
+  std::string input_storage;
+  const std::string_view input = source_bytes(source, input_storage);
+  std::string space_storage;
+  std::string_view space_text;
+  // The space's records are read with labels as written there; the label
+  // options are checked against them as the records are taken.
+  ReadContext space_cx;
+  FirstPassPart space_pass;
+  if (request.space != nullptr) {
+    const Source& space = *request.space;
+    space_text = source_bytes(space, space_storage);
+    // The space must come from a run over input of the same format.
+    const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos;
+    if (format == Format::sd && mol2_space)
+      error("descriptor space '" + space.path +
+            "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
+            "file of a run over SD input\n");
+    if (format == Format::mol2 && !mol2_space && !is_blank_text(space_text))
+      error("descriptor space '" + space.path +
+            "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
+            "fragment file of a run over Mol2 input\n");
+    space_cx.file = space.path;
+    space_cx.cancel = request.cancel;
+    space_pass = first_pass(format, space_text, space_cx);
   }
-  const std::size_t total = graphs.size();
-  csrcount.assign(total, CSRcount{0, CSR_LEN, 0});
-  csr.assign(total, std::vector<CSR>());
-  for (std::vector<CSR>& list : csr) list.reserve(CSR_LEN);
-  return graphs;
+  ReadContext cx;
+  cx.file = source.path;
+  cx.NoAtmLabels = request.NoAtmLabels;
+  cx.NoBndLabels = request.NoBndLabels;
+  cx.bond_numbers = request.bond_numbers;
+  cx.cancel = request.cancel;
+  FirstPassPart pass = first_pass(format, input, cx, request.threads);
+  const int total = pass.count;
+  if (request.counted) request.counted(total);
+  // One label set for both: label integers are ranks among the labels of this
+  // run, so the space's fragments and the input's must share them.
+  out.atom_labels = std::move(pass.labels);
+  std::vector<std::string> labels = out.atom_labels;
+  labels.insert(labels.end(), space_pass.labels.begin(), space_pass.labels.end());
+  out.ls = make_labelset(labels, format);
+  cx.ls = &out.ls;
+  space_cx.ls = &out.ls;
+  if (request.space != nullptr) {
+    const int num = filling_pass(format, space_text, space_cx, request.space_record);
+    SARVIK_ASSERT(num == space_pass.count, "load");
+  }
+  out.G.resize(static_cast<std::size_t>(total));
+  out.name.resize(static_cast<std::size_t>(total));
+  if (request.threads > 1 && total > 1) {
+    fill_in_parallel(format, input, cx, pass.starts, request.threads, out);
+  } else {
+    const int num = filling_pass(format, input, cx, [&out](int k, const std::string& name, Graph& g) {
+      out.G[static_cast<std::size_t>(k)] = std::move(g);
+      out.name[static_cast<std::size_t>(k)] = name;
+    });
+    SARVIK_ASSERT(num == total, "load");
+  }
 }
+
+}  // namespace sarvik

@@ -7,6 +7,8 @@
 
 #include "input/input_detail.h"
 
+namespace sarvik {
+
 namespace {
 
 constexpr ReaderWords kWords{"read mol2 file : ", " in molecule "};
@@ -48,15 +50,16 @@ std::string mol2_name(const Mol2Molecule& m, int position) {
   return m.name_line;
 }
 
-// Makes the molecule the compound that fatal messages name, at input line `line`
-// (0: no one line).
-void mol2_place(const Mol2Molecule& m, int position, long long line) {
-  compound_place() = CompoundPlace{true, position, mol2_name(m, position), line};
+// The molecule at input line `line` (0: no one line) of the source being read,
+// as failures name it.
+CompoundPlace mol2_place(const ReadContext& cx, const Mol2Molecule& m, int position,
+                         long long line) {
+  return CompoundPlace{true, position, mol2_name(m, position), line, cx.file};
 }
 
-[[noreturn]] void mol2_refuse(const std::string& what, const Mol2Molecule& m, int position,
-                              long long line) {
-  refuse_compound(kWords, what, CompoundPlace{true, position, mol2_name(m, position), line});
+[[noreturn]] void mol2_refuse(const ReadContext& cx, const std::string& what,
+                              const Mol2Molecule& m, int position, long long line) {
+  refuse_compound(kWords, what, mol2_place(cx, m, position, line));
 }
 
 bool is_separator(char c) { return c == ' ' || c == '\t'; }
@@ -85,8 +88,8 @@ void parse_counts(Mol2Molecule& m) {
 
 // The vertex label of an atom type: the whole type, or under NoAtmLabels the
 // part before its first ".".
-std::string_view vertex_label(std::string_view type) {
-  if (NoAtmLabels == 1) return type.substr(0, type.find('.'));
+std::string_view vertex_label(const ReadContext& cx, std::string_view type) {
+  if (cx.NoAtmLabels == 1) return type.substr(0, type.find('.'));
   return type;
 }
 
@@ -105,7 +108,7 @@ void keep_line(Mol2Scanner& s, std::vector<std::string>& lines, std::vector<long
 // "@<TRIPOS>MOLECULE" line, or one that ends the file. A molecule without a
 // "@<TRIPOS>BOND" section has no bonds. Refuses molecules whose layout or
 // counts are broken.
-bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
+bool mol2_next_molecule(const ReadContext& cx, Mol2Scanner& s, Mol2Molecule& m, int position) {
   if (!s.started) {
     s.started = true;
     while (read_line(s.r, s.line)) {
@@ -122,19 +125,19 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
   if (!read_line(s.r, m.name_line)) return false;
   m.name_at = s.r.line;
   if (!read_line(s.r, m.counts))
-    mol2_refuse("file ends before the counts line", m, position, s.r.line);
+    mol2_refuse(cx, "file ends before the counts line", m, position, s.r.line);
   parse_counts(m);
   // Optional lines (type, charges, status bits, comment) up to the first section.
   bool more;
   while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
   }
   if (!more || !starts_with(s.line, "@<TRIPOS>ATOM"))
-    mol2_refuse("no @<TRIPOS>ATOM line after the counts line", m, position, s.r.line);
+    mol2_refuse(cx, "no @<TRIPOS>ATOM line after the counts line", m, position, s.r.line);
   while ((more = read_line(s.r, s.line)) && !starts_with(s.line, "@<TRIPOS>")) {
     if (is_blank(s.line)) continue;
     split_fields(s.line, s.fields);
     if (s.fields.size() < 6)
-      mol2_refuse("fewer than 6 fields in atom line " + std::to_string(m.natoms + 1), m,
+      mol2_refuse(cx, "fewer than 6 fields in atom line " + std::to_string(m.natoms + 1), m,
                   position, s.r.line);
     keep_line(s, m.atoms, m.atom_at, m.natoms++);
   }
@@ -147,7 +150,7 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
            !is_blank(s.line)) {
       split_fields(s.line, s.fields);
       if (s.fields.size() < 4)
-        mol2_refuse("fewer than 4 fields in bond line " + std::to_string(m.nbonds + 1), m,
+        mol2_refuse(cx, "fewer than 4 fields in bond line " + std::to_string(m.nbonds + 1), m,
                     position, s.r.line);
       keep_line(s, m.bonds, m.bond_at, m.nbonds++);
     }
@@ -155,11 +158,11 @@ bool mol2_next_molecule(Mol2Scanner& s, Mol2Molecule& m, int position) {
   }
   s.have_header = more;
   if (m.natoms != m.atom_count)
-    mol2_refuse(std::to_string(m.natoms) + " atom lines for an atom count of " +
+    mol2_refuse(cx, std::to_string(m.natoms) + " atom lines for an atom count of " +
                     std::to_string(m.atom_count),
                 m, position, m.name_at + 1);
   if (m.bond_given && m.nbonds != m.bond_count)
-    mol2_refuse(std::to_string(m.nbonds) + " bond lines for a bond count of " +
+    mol2_refuse(cx, std::to_string(m.nbonds) + " bond lines for a bond count of " +
                     std::to_string(m.bond_count),
                 m, position, m.name_at + 1);
   return true;
@@ -172,25 +175,23 @@ void scanner_open(Mol2Scanner& s, std::string_view input) {
 }
 
 // A non-empty input in which no molecule was found is no Mol2 file.
-[[noreturn]] void no_molecule(std::string_view input) {
+[[noreturn]] void no_molecule(const ReadContext& cx, std::string_view input) {
   std::string hint;
   if (input.find('\n') == std::string_view::npos && input.find('\r') != std::string_view::npos)
     hint = " (its lines end in carriage returns only, which do not end a line here)";
   else if (input.find("V2000") != std::string_view::npos ||
            input.find("$$$$") != std::string_view::npos)
     hint = " (this looks like an SD file: only names ending in .mol2 are read as Mol2)";
-  compound_place().active = false;
-  error("read mol2 file : no molecule found in '" + filestub +
+  error("read mol2 file : no molecule found in '" + cx.file +
         "': no line begins with @<TRIPOS>MOLECULE" + hint + "\n");
 }
 
 // The 0-based atom number of bond field `field` (1 or 2) of bond line k of
-// molecule g; refuses a field that is not a number from 1 to the atom count.
-int mol2_bond_atom(const Mol2Molecule& m, int position, int k, std::string_view field,
-                   const Graph& g) {
+// molecule g at `place`; refuses a field that is not a number from 1 to the
+// atom count.
+int mol2_bond_atom(const CompoundPlace& place, int k, std::string_view field, const Graph& g) {
   const bool numeric = is_number_field(field);
-  return bond_atom(kWords, CompoundPlace{true, position, mol2_name(m, position), m.bond_at[k]},
-                   field, numeric, numeric ? leading_int(field) : 0, k, g);
+  return bond_atom(kWords, place, field, numeric, numeric ? leading_int(field) : 0, k, g);
 }
 
 }  // namespace
@@ -207,7 +208,8 @@ std::size_t line_end(std::string_view input, std::size_t at) {
 // the start of input, skipping what comes before the first header) up to the
 // header line at `end` (npos: to the end of input). Messages number molecules and
 // lines from `begin`, so they are exact for a part that begins the input.
-FirstPassPart mol2_first_pass_part(std::string_view input, std::size_t begin, std::size_t end) {
+FirstPassPart mol2_first_pass_part(const ReadContext& cx, std::string_view input, std::size_t begin,
+                                   std::size_t end) {
   FirstPassPart part;
   Mol2Scanner s;
   scanner_open(s, input);
@@ -221,15 +223,16 @@ FirstPassPart mol2_first_pass_part(std::string_view input, std::size_t begin, st
   Mol2Molecule m;
   std::unordered_set<std::string> seen;
   for (RecordStart at{s.r.pos, s.r.line};
-       !(s.have_header && s.r.pos >= stop) && mol2_next_molecule(s, m, part.count + 1);
+       !(s.have_header && s.r.pos >= stop) && mol2_next_molecule(cx, s, m, part.count + 1);
        at = {s.r.pos, s.r.line}) {
+    if ((part.count & 255) == 0) check_cancel(cx.cancel);
     part.starts.push_back(at);
     ++part.count;
     for (int k = 0; k < m.natoms; ++k) {
       split_fields(m.atoms[k], s.fields);
-      std::string label(vertex_label(s.fields[5]));
+      std::string label(vertex_label(cx, s.fields[5]));
       if (label.empty())
-        mol2_refuse("no atom type in atom line " + std::to_string(k + 1), m, part.count,
+        mol2_refuse(cx, "no atom type in atom line " + std::to_string(k + 1), m, part.count,
                     m.atom_at[k]);
       if (seen.insert(label).second) part.labels.push_back(std::move(label));
     }
@@ -252,16 +255,31 @@ std::size_t mol2_part_boundary(std::string_view input, std::size_t from) {
 
 }  // namespace
 
-int calculate_total_comps_mol2(std::string_view input, std::string& dict_text,
-                               std::vector<RecordStart>* starts, int threads) {
-  FirstPassPart all = whole_first_pass(input, dict_text, "E -\nE =\nE #\nE ~\nE *\n", threads,
-                                       mol2_first_pass_part, mol2_part_boundary);
-  if (all.count == 0 && !is_blank_text(input)) no_molecule(input);
-  if (starts != nullptr) *starts = std::move(all.starts);
-  return all.count;
+FirstPassPart calculate_total_comps_mol2(std::string_view input, const ReadContext& cx,
+                                         int threads) {
+  FirstPassPart all = whole_first_pass(
+      input, threads,
+      [&cx](std::string_view in, std::size_t begin, std::size_t end) {
+        return mol2_first_pass_part(cx, in, begin, end);
+      },
+      mol2_part_boundary);
+  if (all.count == 0 && !is_blank_text(input)) no_molecule(cx, input);
+  return all;
 }
 
-int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
+// The bond type of a Mol2 bond type field: null for one left out of the
+// compound (nc, du, un), the first under -NoBndLabels; refuses any other.
+const BondType* mol2_bond_type(const ReadContext& cx, const CompoundPlace& place,
+                               std::string_view field) {
+  if (field == "nc" || field == "du" || field == "un") return nullptr;
+  if (cx.NoBndLabels == 1) return &kBondTypes[0];
+  for (const BondType& t : kBondTypes)
+    if (field == t.mol2) return &t;
+  refuse_compound(kWords, "edge label not valid " + std::string(field), place);
+}
+
+int read_mol2_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
+                   const RecordRun& run) {
   Mol2Scanner s;
   scanner_open(s, input);
   if (run.first > 0) {
@@ -276,41 +294,31 @@ int read_mol2_file(std::string_view input, const GraphSink& take, const RecordRu
   CompoundBuilder b;
   Graph& g = b.g;
   int num = run.first;
-  while (num - run.first < run.count && mol2_next_molecule(s, m, num + 1)) {
-    mol2_place(m, num + 1, m.name_at + 1);
-    // Without a bond count on the counts line the bond lines are the limit.
-    begin_compound(b, num, mol2_name(m, num + 1), m.natoms,
-                   m.bond_given ? m.bond_count : m.nbonds);
-    for (int k = 0; k < g.vs; ++k) {
-      split_fields(m.atoms[k], s.fields);
-      label = vertex_label(s.fields[5]);
-      g.vl[k] = graph_index_vertex_labelset(label, ls);
-    }
-    for (int k = 0; k < m.nbonds; ++k) {
-      split_fields(m.bonds[k], s.fields);
-      const std::string_view type = s.fields[3];
-      const char* edge = nullptr;
-      if (type == "nc" || type == "du" || type == "un") continue;
-      if (NoBndLabels == 1)
-        edge = "-";
-      else if (type == "1")
-        edge = "-";
-      else if (type == "2")
-        edge = "=";
-      else if (type == "3")
-        edge = "#";
-      else if (type == "ar")
-        edge = "~";
-      else if (type == "am")
-        edge = "*";
-      else
-        mol2_refuse("edge label not valid " + std::string(type), m, num + 1, m.bond_at[k]);
-      const int i = mol2_bond_atom(m, num + 1, k, s.fields[1], g);
-      const int j = mol2_bond_atom(m, num + 1, k, s.fields[2], g);
-      b.bonds.push_back({i, j, graph_index_edge_labelset(edge, ls)});
-    }
-    finish_compound(b, num, take);
+  while (num - run.first < run.count && mol2_next_molecule(cx, s, m, num + 1)) {
+    if ((num & 255) == 0) check_cancel(cx.cancel);
+    b.place = mol2_place(cx, m, num + 1, m.name_at + 1);
+    at_place(b.place, [&] {
+      // Without a bond count on the counts line the bond lines are the limit.
+      begin_compound(b, m.natoms, m.bond_given ? m.bond_count : m.nbonds);
+      for (int k = 0; k < g.vs; ++k) {
+        split_fields(m.atoms[k], s.fields);
+        label = vertex_label(cx, s.fields[5]);
+        g.vl[k] = graph_index_vertex_labelset(label, *cx.ls);
+      }
+      for (int k = 0; k < m.nbonds; ++k) {
+        split_fields(m.bonds[k], s.fields);
+        b.place.line = m.bond_at[k];
+        const BondType* type = mol2_bond_type(cx, b.place, s.fields[3]);
+        if (type == nullptr) continue;
+        const int i = mol2_bond_atom(b.place, k, s.fields[1], g);
+        const int j = mol2_bond_atom(b.place, k, s.fields[2], g);
+        b.bonds.push_back({i, j, graph_index_edge_labelset(type->label, *cx.ls), k});
+      }
+      finish_compound(b, num, cx.bond_numbers, take);
+    });
     ++num;
   }
   return num - run.first;
 }
+
+}  // namespace sarvik

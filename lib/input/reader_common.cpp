@@ -3,12 +3,15 @@
 // the field helpers.
 #include <algorithm>
 #include <climits>
-#include <cstring>
-#include <system_error>
 #include <iterator>
+#include <new>
+#include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "input/input_detail.h"
+
+namespace sarvik {
 
 void line_reader_open(LineReader& r, std::string_view text) {
   r.text = text;
@@ -34,23 +37,8 @@ bool read_line(LineReader& r, std::string& line) {
   return true;
 }
 
-DictionaryBuilder dictionary_begin(std::string& text, const char* edge_block) {
-  hashdict.clear();
-  text = "# number of vertices, # of edges is 4\n";
-  text += edge_block;
-  return DictionaryBuilder{{}, &text};
-}
-
-void dictionary_add_vertex_label(DictionaryBuilder& d, const std::string& label) {
-  if (!d.seen.insert(label).second) return;
-  hashdict.push_back(label);
-  *d.text += "V ";
-  *d.text += label;
-  *d.text += '\n';
-}
-
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
-                            std::vector<EdgeEntry>& edges) {
+                            std::vector<EdgeEntry>& edges, bool bond_numbers) {
   g.es = 2 * static_cast<int>(bonds.size());
   edges.clear();
   for (const EdgeEntry& b : bonds) {
@@ -60,11 +48,15 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
     // vertex; anything else gets the lookup's message.
     const int hi = (i >= 0 && i < g.vs && g.vid[i] == i) ? i : graph_lookup_vid(i, g);
     const int hj = (j >= 0 && j < g.vs && g.vid[j] == j) ? j : graph_lookup_vid(j, g);
-    edges.push_back({hi, hj, b.label});
-    edges.push_back({hj, hi, b.label});
+    edges.push_back({hi, hj, b.label, b.bond});
+    edges.push_back({hj, hi, b.label, b.bond});
   }
   g.e.assign(g.es, 0);
   g.el.assign(g.es, 0);
+  if (bond_numbers)
+    g.eb.assign(g.es, 0);
+  else
+    g.eb.clear();
   g.v.assign(g.vs + 1, 0);
   sort_edges(edges.data(), g.es);
   check_duplicated_edges(edges.data(), g);
@@ -73,8 +65,7 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
 
 void refuse_compound(const ReaderWords& words, const std::string& what,
                      const CompoundPlace& place) {
-  compound_place() = place;
-  error(words.head + what + words.of + place.name + "\n");
+  throw Error(ErrorKind::input, words.head + what + words.of + place.name + "\n", place);
 }
 
 int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
@@ -86,30 +77,27 @@ int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_
                         std::to_string(g.vs),
                     place);
   // Beyond the atoms: the lookup's own message.
-  compound_place() = place;
-  if (n > g.vs) graph_lookup_vid(n - 1, g);
+  if (n > g.vs) at_place(place, [&] { graph_lookup_vid(n - 1, g); });
   return n - 1;
 }
 
-void begin_compound(CompoundBuilder& b, int num, const std::string& nm, int atoms, int bonds) {
+void begin_compound(CompoundBuilder& b, int atoms, int bonds) {
   Graph& g = b.g;
-  SARVIK_ASSERT(num < static_cast<int>(name.size()), "reader_common");
-  name[num] = nm;
   g.vs = atoms;
   if (atoms > MAX_COMPOUND_ATOMS || bonds > MAX_COMPOUND_BONDS)
-    error("Graph " + nm + " is too large : Max vertices or edges allowed in a compound is 999\n");
+    error("Graph " + b.place.name +
+          " is too large : Max vertices or edges allowed in a compound is 999\n");
   g.vid.resize(g.vs);
   g.vl.resize(g.vs);
   for (int k = 0; k < g.vs; ++k) g.vid[k] = k;
   b.bonds.clear();
 }
 
-void finish_compound(CompoundBuilder& b, int num, const GraphSink& take) {
+void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take) {
   // A repeated bond: no one line to blame.
-  compound_place().line = 0;
-  build_graph_from_bonds(b.g, b.bonds, b.edges);
-  compound_place().active = false;
-  take(num, b.g);
+  b.place.line = 0;
+  build_graph_from_bonds(b.g, b.bonds, b.edges, bond_numbers);
+  take(num, b.place.name, b.g);
 }
 
 void split_fields(const std::string& line, std::vector<std::string_view>& fields) {
@@ -173,26 +161,29 @@ bool is_number_field(std::string_view s) {
   return k == s.size();
 }
 
-std::vector<ThreadFailure> run_side_by_side(std::size_t n,
-                                            const std::function<void(std::size_t)>& body) {
-  std::vector<ThreadFailure> failure(n);
+std::vector<std::exception_ptr> run_side_by_side(std::size_t n,
+                                                 const std::function<void(std::size_t)>& body) {
+  std::vector<std::exception_ptr> failure(n);
   const auto run = [&failure, &body](std::size_t t) {
-    const OwnCompoundPlace own;
-    fatal_errors_deferred = true;
-    failure[t].run([&] { body(t); });
+    try {
+      body(t);
+    } catch (...) {
+      failure[t] = std::current_exception();
+    }
   };
   std::vector<std::thread> runners;
   try {
     for (std::size_t t = 0; t < n; ++t) runners.emplace_back(run, t);
-  } catch (const std::system_error& e) {
+  } catch (const std::system_error&) {
+    // A thread that cannot start lacks memory for its stack.
     for (std::thread& r : runners) r.join();
-    thread_start_failed(e.what());
+    throw std::bad_alloc();
   }
   for (std::thread& r : runners) r.join();
   return failure;
 }
 
-bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
+bool first_pass_in_parts(std::string_view input, int parts, const FirstPassScan& scan,
                          PartBoundary boundary, FirstPassPart& all) {
   // Part t begins at the first place a part may begin at or after t / parts of
   // the input.
@@ -208,14 +199,23 @@ bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
   const std::size_t n = begin.size();
   if (n < 2) return false;
   std::vector<FirstPassPart> part(n);
-  const std::vector<ThreadFailure> failure = run_side_by_side(n, [&](std::size_t t) {
+  const std::vector<std::exception_ptr> failure = run_side_by_side(n, [&](std::size_t t) {
     part[t] = scan(input, begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
   });
-  for (std::size_t t = 0; t < n; ++t)
-    if (failure[t].failed || !part[t].exact) return false;
+  for (std::size_t t = 0; t < n; ++t) {
+    // Out of memory (or a stop) is no failure of the input's: reading in one
+    // piece could not do better.
+    if (failure[t] != nullptr) {
+      try {
+        std::rethrow_exception(failure[t]);
+      } catch (const Error& e) {
+        if (e.kind() != ErrorKind::input) throw;
+      }
+    }
+    if (failure[t] != nullptr || !part[t].exact) return false;
+  }
   // Every part began where the one before ended, the first at the start: they
   // read the records one pass over the whole input reads.
-  // Labels repeated across parts are dropped where the dictionary takes them.
   all = FirstPassPart{};
   for (FirstPassPart& p : part) {
     all.count += p.count;
@@ -230,13 +230,18 @@ bool first_pass_in_parts(std::string_view input, int parts, FirstPassScan scan,
   return true;
 }
 
-FirstPassPart whole_first_pass(std::string_view input, std::string& dict_text,
-                               const char* edge_block, int threads, FirstPassScan scan,
+FirstPassPart whole_first_pass(std::string_view input, int threads, const FirstPassScan& scan,
                                PartBoundary boundary) {
-  DictionaryBuilder dict = dictionary_begin(dict_text, edge_block);
   FirstPassPart all;
   if (threads <= 1 || !first_pass_in_parts(input, threads, scan, boundary, all))
     all = scan(input, 0, std::string_view::npos);
-  for (const std::string& label : all.labels) dictionary_add_vertex_label(dict, label);
+  // Parts repeat each other's labels: the first appearance stays.
+  std::unordered_set<std::string> seen;
+  std::vector<std::string> labels;
+  for (std::string& label : all.labels)
+    if (seen.insert(label).second) labels.push_back(std::move(label));
+  all.labels = std::move(labels);
   return all;
 }
+
+}  // namespace sarvik

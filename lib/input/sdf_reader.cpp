@@ -10,6 +10,8 @@
 
 #include "input/input_detail.h"
 
+namespace sarvik {
+
 namespace {
 
 // 1-based columns of the V2000 fields read, each three characters wide: the
@@ -23,10 +25,6 @@ constexpr std::size_t kBondTypeColumn = 7;
 constexpr std::size_t kSymbolColumn = 32;
 
 constexpr ReaderWords kWords{"read sdf file : ", " of compound "};
-
-// Edge label of each V2000 bond type 1 .. 4 (single, double, triple, aromatic);
-// -NoBndLabels makes every bond type 1. Affects output.
-constexpr const char* kBondLabel[5] = {"", "-", "=", "#", "~"};
 
 // One record's lines. Vectors keep their strings between records so that
 // reading allocates only while lines grow.
@@ -49,15 +47,15 @@ std::string sd_name(const SdRecord& rec, int position) {
   return rec.title.empty() ? std::to_string(position) : rec.title;
 }
 
-// Makes the record the compound that fatal messages name, at input line `line`
-// (0: no one line).
-void sd_place(const SdRecord& rec, int position, long long line) {
-  compound_place() = CompoundPlace{true, position, sd_name(rec, position), line};
+// The record at input line `line` (0: no one line) of the source being read, as
+// failures name it.
+CompoundPlace sd_place(const ReadContext& cx, const SdRecord& rec, int position, long long line) {
+  return CompoundPlace{true, position, sd_name(rec, position), line, cx.file};
 }
 
-[[noreturn]] void sd_refuse(const std::string& what, const SdRecord& rec, int position,
-                            long long line) {
-  refuse_compound(kWords, what, CompoundPlace{true, position, sd_name(rec, position), line});
+[[noreturn]] void sd_refuse(const ReadContext& cx, const std::string& what, const SdRecord& rec,
+                            int position, long long line) {
+  refuse_compound(kWords, what, sd_place(cx, rec, position, line));
 }
 
 // Input lines of a record's counts line, atom line k and bond line k (0-based).
@@ -114,18 +112,19 @@ bool read_into(LineReader& r, std::vector<std::string>& lines, int k) {
 // Reads the `count` lines of an atom or bond block into lines, counting them in
 // `read`; refuses a block cut short by the end of input (ends) or by a line that
 // cannot stand in a block (early).
-void read_block(LineReader& r, const SdRecord& rec, int position, std::vector<std::string>& lines,
-                int& read, int count, const char* ends, const char* early) {
+void read_block(const ReadContext& cx, LineReader& r, const SdRecord& rec, int position,
+                std::vector<std::string>& lines, int& read, int count, const char* ends,
+                const char* early) {
   for (int k = 0; k < count; ++k) {
-    if (!read_into(r, lines, k)) sd_refuse(ends, rec, position, r.line);
-    if (ends_block_early(lines[k])) sd_refuse(early, rec, position, r.line);
+    if (!read_into(r, lines, k)) sd_refuse(cx, ends, rec, position, r.line);
+    if (ends_block_early(lines[k])) sd_refuse(cx, early, rec, position, r.line);
     read = k + 1;
   }
 }
 
 // Refuses the count (atom or bond) of the counts line at column `first`.
-[[noreturn]] void counts_refused(const SdRecord& rec, int position, const char* which,
-                                 std::size_t first) {
+[[noreturn]] void counts_refused(const ReadContext& cx, const SdRecord& rec, int position,
+                                 const char* which, std::size_t first) {
   std::string what = std::string(which) + " count '" + std::string(columns(rec.counts, first)) +
                      "' in the counts line is not a number";
   for (const std::string* line : {&rec.title, &rec.line2, &rec.line3, &rec.counts})
@@ -133,7 +132,7 @@ void read_block(LineReader& r, const SdRecord& rec, int position, std::vector<st
       what += " (this looks like a Mol2 file: Mol2 input must be named .mol2)";
       break;
     }
-  sd_refuse(what, rec, position, counts_line(rec));
+  sd_refuse(cx, what, rec, position, counts_line(rec));
 }
 
 // Reads the next record. False when the input holds no further record: at end
@@ -141,7 +140,7 @@ void read_block(LineReader& r, const SdRecord& rec, int position, std::vector<st
 // bond blocks are complete counts also without a closing "$$$$". Refuses a
 // record cut short, a V3000 record, counts that are not numbers and counts
 // larger than the blocks.
-bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
+bool sd_next_record(const ReadContext& cx, LineReader& r, SdRecord& rec, int position) {
   rec.natoms = 0;
   rec.nbonds = 0;
   if (!read_line(r, rec.title)) return false;
@@ -149,15 +148,15 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
   // A "$$$$" before the counts line means that the record ends before it has
   // begun: a record cut short, or "$$$$" lines in a row.
   if (is_record_end(rec.title))
-    sd_refuse("record ends before its counts line", rec, position, r.line);
+    sd_refuse(cx, "record ends before its counts line", rec, position, r.line);
   bool blank = is_blank(rec.title);
   for (std::string* line : {&rec.line2, &rec.line3, &rec.counts}) {
     if (!read_line(r, *line)) {
       if (blank) return false;
-      sd_refuse("file ends before the counts line", rec, position, r.line);
+      sd_refuse(cx, "file ends before the counts line", rec, position, r.line);
     }
     if (is_record_end(*line))
-      sd_refuse("record ends before its counts line", rec, position, r.line);
+      sd_refuse(cx, "record ends before its counts line", rec, position, r.line);
     blank = blank && is_blank(*line);
   }
   if (blank) {
@@ -170,18 +169,18 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
     r.pos = pos;
     r.line = line;
   }
-  if (rec.counts.find("V3000") != std::string::npos) {
-    sd_place(rec, position, counts_line(rec));
-    error("read sdf file : compound " + sd_name(rec, position) +
-          " is a V3000 record; only V2000 records are read\n");
-  }
+  if (rec.counts.find("V3000") != std::string::npos)
+    throw Error(ErrorKind::input,
+                "read sdf file : compound " + sd_name(rec, position) +
+                    " is a V3000 record; only V2000 records are read\n",
+                sd_place(cx, rec, position, counts_line(rec)));
   for (const auto& [column, which] : {std::pair{kAtomCountColumn, "atom"},
                                        std::pair{kBondCountColumn, "bond"}})
     if (!is_number_field(columns(rec.counts, column)))
-      counts_refused(rec, position, which, column);
-  read_block(r, rec, position, rec.atoms, rec.natoms, column_number(rec.counts, kAtomCountColumn),
+      counts_refused(cx, rec, position, which, column);
+  read_block(cx, r, rec, position, rec.atoms, rec.natoms, column_number(rec.counts, kAtomCountColumn),
              "file ends inside the atom block", "atom count larger than the atom lines");
-  read_block(r, rec, position, rec.bonds, rec.nbonds, column_number(rec.counts, kBondCountColumn),
+  read_block(cx, r, rec, position, rec.bonds, rec.nbonds, column_number(rec.counts, kBondCountColumn),
              "file ends inside the bond block",
              "atom or bond count larger than the record's lines");
   while (read_line(r, rec.rest))
@@ -190,11 +189,12 @@ bool sd_next_record(LineReader& r, SdRecord& rec, int position) {
 }
 
 // The 0-based atom number of the bond field at column `first` of bond line k
-// of compound g; refuses a field that is not a number from 1 to the atom count.
-int sd_bond_atom(const SdRecord& rec, int position, int k, std::size_t first, const Graph& g) {
+// of compound g at `place`; refuses a field that is not a number from 1 to the
+// atom count.
+int sd_bond_atom(const SdRecord& rec, const CompoundPlace& place, int k, std::size_t first,
+                 const Graph& g) {
   const std::string& line = rec.bonds[k];
-  return bond_atom(kWords, CompoundPlace{true, position, sd_name(rec, position), bond_line(rec, k)},
-                   columns(line, first), is_number_field(columns(line, first)),
+  return bond_atom(kWords, place, columns(line, first), is_number_field(columns(line, first)),
                    column_number(line, first), k, g);
 }
 
@@ -205,20 +205,22 @@ namespace {
 // The first pass over the records from `begin`, a record's start, up to `end`
 // (npos: to the end of input). Messages number records and lines from `begin`,
 // so they are exact for a part that begins the input.
-FirstPassPart sd_first_pass_part(std::string_view input, std::size_t begin, std::size_t end) {
+FirstPassPart sd_first_pass_part(const ReadContext& cx, std::string_view input, std::size_t begin,
+                                 std::size_t end) {
   FirstPassPart part;
   LineReader r{input};
   r.pos = begin;
   SdRecord rec;
   std::unordered_set<std::string> seen;
-  for (RecordStart at{r.pos, r.line}; r.pos < end && sd_next_record(r, rec, part.count + 1);
+  for (RecordStart at{r.pos, r.line}; r.pos < end && sd_next_record(cx, r, rec, part.count + 1);
        at = {r.pos, r.line}) {
+    if ((part.count & 255) == 0) check_cancel(cx.cancel);
     part.starts.push_back(at);
     ++part.count;
     for (int k = 0; k < rec.natoms; ++k) {
       std::string label = atom_symbol(rec.atoms[k]);
       if (label.empty())
-        sd_refuse("no atom symbol in atom line " + std::to_string(k + 1), rec, part.count,
+        sd_refuse(cx, "no atom symbol in atom line " + std::to_string(k + 1), rec, part.count,
                   atom_line(rec, k));
       if (seen.insert(label).second) part.labels.push_back(std::move(label));
     }
@@ -247,15 +249,17 @@ std::size_t sd_part_boundary(std::string_view input, std::size_t from) {
 
 }  // namespace
 
-int calculate_total_comps(std::string_view input, std::string& dict_text,
-                          std::vector<RecordStart>* starts, int threads) {
-  FirstPassPart all = whole_first_pass(input, dict_text, "E -\nE =\nE #\nE ~\n", threads,
-                                       sd_first_pass_part, sd_part_boundary);
-  if (starts != nullptr) *starts = std::move(all.starts);
-  return all.count;
+FirstPassPart calculate_total_comps(std::string_view input, const ReadContext& cx, int threads) {
+  return whole_first_pass(
+      input, threads,
+      [&cx](std::string_view in, std::size_t begin, std::size_t end) {
+        return sd_first_pass_part(cx, in, begin, end);
+      },
+      sd_part_boundary);
 }
 
-int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun& run) {
+int read_sdf_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
+                  const RecordRun& run) {
   LineReader r{input};
   r.pos = run.at.pos;
   r.line = run.at.line;
@@ -263,28 +267,33 @@ int read_sdf_file(std::string_view input, const GraphSink& take, const RecordRun
   CompoundBuilder b;
   Graph& g = b.g;
   int num = run.first;
-  while (num - run.first < run.count && sd_next_record(r, rec, num + 1)) {
-    sd_place(rec, num + 1, counts_line(rec));
-    begin_compound(b, num, sd_name(rec, num + 1), rec.natoms, rec.nbonds);
-    for (int k = 0; k < g.vs; ++k)
-      g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), ls);
-    for (int k = 0; k < rec.nbonds; ++k) {
-      const std::string& line = rec.bonds[k];
-      const int i = sd_bond_atom(rec, num + 1, k, kFirstAtomColumn, g);
-      const int j = sd_bond_atom(rec, num + 1, k, kSecondAtomColumn, g);
-      int t = 1;
-      if (NoBndLabels == 0) {
-        t = column_number(line, kBondTypeColumn);
-        if (t < 1 || t > 4) {
-          sd_place(rec, num + 1, bond_line(rec, k));
-          error("read sdf file : edge label not valid " + column_digits(line, kBondTypeColumn) +
-                "\n");
+  while (num - run.first < run.count && sd_next_record(cx, r, rec, num + 1)) {
+    if ((num & 255) == 0) check_cancel(cx.cancel);
+    b.place = sd_place(cx, rec, num + 1, counts_line(rec));
+    at_place(b.place, [&] {
+      begin_compound(b, rec.natoms, rec.nbonds);
+      for (int k = 0; k < g.vs; ++k)
+        g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), *cx.ls);
+      for (int k = 0; k < rec.nbonds; ++k) {
+        const std::string& line = rec.bonds[k];
+        b.place.line = bond_line(rec, k);
+        const int i = sd_bond_atom(rec, b.place, k, kFirstAtomColumn, g);
+        const int j = sd_bond_atom(rec, b.place, k, kSecondAtomColumn, g);
+        int t = 1;
+        if (cx.NoBndLabels == 0) {
+          t = column_number(line, kBondTypeColumn);
+          if (t < 1 || t > kSdBondTypes)
+            error("read sdf file : edge label not valid " + column_digits(line, kBondTypeColumn) +
+                  "\n");
         }
+        // SD bond type t is bond type t - 1 of the table. Affects output.
+        b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
       }
-      b.bonds.push_back({i, j, graph_index_edge_labelset(kBondLabel[t], ls)});
-    }
-    finish_compound(b, num, take);
+      finish_compound(b, num, cx.bond_numbers, take);
+    });
     ++num;
   }
   return num - run.first;
 }
+
+}  // namespace sarvik

@@ -1,13 +1,12 @@
-// Memory, file and line helpers shared by the compound readers and the label
-// loader.
+// File helpers of the compound readers.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
-#include <new>
 
 #include "input/input.h"
 
@@ -15,17 +14,7 @@
 #include <windows.h>
 #endif
 
-namespace {
-
-[[noreturn]] void out_of_memory() {
-  if (fatal_errors_deferred) throw std::bad_alloc();
-  std::fprintf(stderr, "%s:%d: not enough memory\n", "utils", __LINE__);
-  std::exit(1);
-}
-
-}  // namespace
-
-void install_memory_handler() { std::set_new_handler(out_of_memory); }
+namespace sarvik {
 
 #ifdef _WIN32
 std::wstring wide_name(const std::string& utf8) {
@@ -45,8 +34,11 @@ std::string read_whole_file(const std::string& path) {
   const std::filesystem::path native(path);
   FILE* fp = std::fopen(path.c_str(), "rb");
 #endif
-  if (fp == nullptr)
-    error("can't open a file '" + path + "': " + std::strerror(errno) + "\n");
+  if (fp == nullptr) {
+    const int err = errno;
+    error("can't open a file '" + path + "': " + std::strerror(err) + "\n");
+  }
+  const std::unique_ptr<FILE, int (*)(FILE*)> closer(fp, std::fclose);
   // The size a regular file has now is room enough for it; anything read beyond
   // it (the file grows, or is no regular file) grows the text as it comes.
   std::string text;
@@ -66,10 +58,10 @@ std::string read_whole_file(const std::string& path) {
   // file.
   if (std::ferror(fp)) {
     const int err = errno;
-    std::fclose(fp);
     error("can't read the file '" + path + "': " + std::strerror(err) + "\n");
   }
-  std::fclose(fp);
   text.resize(used);
   return text;
 }
+
+}  // namespace sarvik

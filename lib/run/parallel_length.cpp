@@ -1,13 +1,13 @@
 // The work of a run on several threads. Per length, workers enumerate and
-// canonicalise chunks of compounds, each with its own caches, and hand over per
-// compound its fragments in the order it first met them; this thread enters them
-// into the table in compound order, so fragment ids, slots and occurrence lists
-// come out exactly as when one thread enters compound after compound. The
+// canonicalise chunks of compounds, each with its own Workspace, and hand over
+// per compound its fragments in the order it first met them; this thread enters
+// them into the table in compound order, so fragment ids, slots and occurrence
+// lists come out exactly as when one thread enters compound after compound. The
 // fragment records of a length are written by another thread while the next
 // length runs.
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "run/run_detail.h"
-#include "enumerate/tree_freq.h"
-#include "table/table.h"
+
+namespace sarvik {
 
 namespace {
+
+constexpr const char* kModule = "parallel_length";
 
 // Compounds a worker takes at a time: up to enough that handing chunks over (a
 // wake-up of the thread waiting for it) costs little beside their enumeration,
@@ -32,11 +34,13 @@ struct alignas(64) Chunk {
   CompoundEvents events;
   int worker = 0;
   bool done = false;
-  ThreadFailure failure;  // the chunk ends at the compound that failed
+  std::exception_ptr failure;  // the chunk ends at the compound that failed
 };
 
-// The workers, started at the first length that needs them and kept for the run,
-// so that each keeps its work areas from length to length.
+}  // namespace
+
+// The workers, started at the first length that needs them and kept for the
+// run, so that each keeps its Workspace from length to length.
 struct Pool {
   std::mutex m;
   std::condition_variable work_cv;  // workers wait here for a chunk to take
@@ -46,7 +50,7 @@ struct Pool {
   // The length in progress: a new job number starts it.
   unsigned job = 0;
   const std::vector<Graph>* G = nullptr;
-  const DescriptorSpace* space = nullptr;
+  LengthContext cx;
   std::uint64_t epoch = 0;
   int next = 0;    // the next chunk a worker takes
   int merged = 0;  // chunks entered into the table
@@ -54,14 +58,22 @@ struct Pool {
   int chunk_size = 1;  // compounds per chunk
   int window = 0;  // chunk c uses slot c % window
   std::vector<Chunk> slot;
+  std::vector<Workspace> ws;  // per worker
   std::vector<std::thread> threads;
+
+  ~Pool() {
+    {
+      std::lock_guard<std::mutex> lk(m);
+      stop = true;
+    }
+    work_cv.notify_all();
+    for (std::thread& t : threads) t.join();
+  }
 };
 
-// The run's pool, stopped by stop_background_threads.
-std::unique_ptr<Pool> pool;
+namespace {
 
 void work(Pool& p, int k) {
-  fatal_errors_deferred = true;
   unsigned seen = 0;
   for (;;) {
     int c;
@@ -80,13 +92,17 @@ void work(Pool& p, int k) {
     Chunk& ch = p.slot[static_cast<std::size_t>(c % p.window)];
     ch.events.clear();
     ch.worker = k;
-    ch.failure = ThreadFailure{};
+    ch.failure = nullptr;
     const std::vector<Graph>& G = *p.G;
     const int total = static_cast<int>(G.size());
-    for (int i = c * p.chunk_size; i < total && i < (c + 1) * p.chunk_size; ++i) {
-      if (!ch.failure.run(
-              [&] { enumerate_compound_events(G[i], ls, opt, p.space, p.epoch, ch.events); }))
-        break;
+    try {
+      for (int i = c * p.chunk_size; i < total && i < (c + 1) * p.chunk_size; ++i) {
+        check_cancel(p.cx.cancel);
+        enumerate_compound_events(G[static_cast<std::size_t>(i)], p.cx, p.epoch, ch.events,
+                                  p.ws[static_cast<std::size_t>(k)]);
+      }
+    } catch (...) {
+      ch.failure = std::current_exception();
     }
     bool wake;
     {
@@ -98,86 +114,72 @@ void work(Pool& p, int k) {
   }
 }
 
-void stop_and_join(Pool& p) {
-  {
-    std::lock_guard<std::mutex> lk(p.m);
-    p.stop = true;
+// Starts the run's workers.
+std::unique_ptr<Pool> start_pool(int threads) {
+  auto pool = std::make_unique<Pool>();
+  pool->window = kChunksPerThread * threads;
+  pool->slot.resize(static_cast<std::size_t>(pool->window));
+  pool->ws.resize(static_cast<std::size_t>(threads));
+  try {
+    for (int k = 0; k < threads; ++k) pool->threads.emplace_back(work, std::ref(*pool), k);
+  } catch (const std::system_error&) {
+    // A thread that cannot start lacks memory for its stack; the pool's
+    // destructor stops the workers started.
+    throw std::bad_alloc();
   }
-  p.work_cv.notify_all();
-  for (std::thread& t : p.threads)
-    if (t.joinable() && t.get_id() != std::this_thread::get_id()) t.join();
+  return pool;
 }
 
-// Enters the canonical form stored at `at` in forms, for compound i.
-int enter_form(const std::vector<int>& forms, std::size_t at, Graph& g, int& count,
-               FragmentTable& hashg, int i) {
-  const int* f = forms.data() + at;
-  g.vs = f[0];
-  g.es = f[1];
-  g.key = static_cast<unsigned>(f[2]);
-  f += 3;
-  g.v.assign(f, f + g.vs + 1);
-  f += g.vs + 1;
-  g.vl.assign(f, f + g.vs);
-  f += g.vs;
-  g.e.assign(f, f + g.es);
-  f += g.es;
-  g.el.assign(f, f + g.es);
-  return hash_graph(g, count, hashg, i);
-}
-
-// The background writer of fragment records.
-struct RecordWriter {
-  std::thread thread;
-  FragmentRecords records;
-  ThreadFailure failure;
-};
-RecordWriter writer;
-
-void join_writer() {
-  if (writer.thread.joinable()) writer.thread.join();
+// The background writer's work: the records of one length to the fragment sink.
+void write_records(Run& r, bool last) {
+  const Sinks& sinks = *r.sinks;
+  write_fragment_records(r.writer.records, r.ls, r.filetype, r.threads,
+                         sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
+                         sinks.cancel);
+  // The file is complete: its writing out overlaps the descriptor file's.
+  if (last && sinks.fragments_complete) sinks.fragments_complete();
 }
 
 }  // namespace
 
-void stop_background_threads() {
-  if (pool != nullptr) {
-    stop_and_join(*pool);
-    pool.reset();
+void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int i,
+                           std::vector<int>& live) {
+  std::size_t e = j == 0 ? 0 : ev.ends[j - 1];
+  for (; e < ev.ends[j]; ++e) {
+    const int h = ev.entries[e].handle;
+    const std::uint64_t n = ev.entries[e].n;
+    if (r.in_space) {
+      count_occurrences(r.hashg, r.occ, h, i, n);
+      continue;
+    }
+    int& l = live[static_cast<std::size_t>(h)];
+    if (l >= 0) {
+      count_occurrences(r.hashg, r.occ, l, i, n);
+      continue;
+    }
+    const CompoundEvents::Form& f = ev.form_of[static_cast<std::size_t>(h - ev.first_handle)];
+    l = hash_form(ev.forms.data() + f.at, f.width, f.key, r.hashg, r.occ, i);
+    if (n > 1) count_occurrences(r.hashg, r.occ, l, i, n - 1);
   }
-  if (writer.thread.joinable() && writer.thread.get_id() != std::this_thread::get_id()) {
-    writer.thread.join();
-    // The run ends on another failure: the writer's own is not reported later.
-    writer.failure = ThreadFailure{};
-  }
+  csr_end_length(r.occ, i);
 }
 
-void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& hashg, int& count,
-                                  const DescriptorSpace* space, int threads,
-                                  const std::function<void(int done)>& progress) {
-  const int total = static_cast<int>(G.size());
-  if (pool == nullptr) {
-    pool = std::make_unique<Pool>();
-    pool->window = kChunksPerThread * threads;
-    pool->slot.resize(static_cast<std::size_t>(pool->window));
-    try {
-      for (int k = 0; k < threads; ++k) pool->threads.emplace_back(work, std::ref(*pool), k);
-    } catch (const std::system_error& e) {
-      thread_start_failed(e.what());  // stops the workers started
-    }
-  }
-  Pool& p = *pool;
-  SARVIK_ASSERT(static_cast<int>(p.threads.size()) == threads, "parallel_length");
+void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
+  const int total = static_cast<int>(r.G.size());
+  const int threads = r.threads;
+  if (r.pool == nullptr) r.pool = start_pool(threads);
+  Pool& p = *r.pool;
+  SARVIK_ASSERT(static_cast<int>(p.threads.size()) == threads, kModule);
   {
     std::lock_guard<std::mutex> lk(p.m);
-    p.G = &G;
-    p.space = space;
+    p.G = &r.G;
+    p.cx = cx;
     // Handles and cached results are a worker's own, for this length of this
     // table only.
-    p.epoch = hashg.generation;
+    p.epoch = r.hashg.generation;
     p.next = 0;
     p.merged = 0;
-    p.chunk_size = std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
+    p.chunk_size = r.chunk > 0 ? r.chunk : std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
     p.chunks = (total + p.chunk_size - 1) / p.chunk_size;
     ++p.job;
   }
@@ -185,7 +187,6 @@ void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& ha
 
   // Per worker: handle -> live index, -1 before this thread first entered it.
   std::vector<std::vector<int>> live_of(static_cast<std::size_t>(threads));
-  Graph form;  // a handed-over form, grown to the largest
   for (int c = 0; c < p.chunks; ++c) {
     Chunk& ch = p.slot[static_cast<std::size_t>(c % p.window)];
     {
@@ -196,34 +197,17 @@ void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& ha
     }
     const CompoundEvents& ev = ch.events;
     std::vector<int>& live = live_of[static_cast<std::size_t>(ch.worker)];
-    const std::size_t needed = static_cast<std::size_t>(ev.first_handle) + ev.form_at.size();
+    const std::size_t needed = static_cast<std::size_t>(ev.first_handle) + ev.form_of.size();
     if (live.size() < needed) live.resize(std::max(needed, 2 * live.size()), -1);
-    std::size_t e = 0;
     const int first = c * p.chunk_size;
     for (std::size_t j = 0; j < ev.ends.size(); ++j) {
       const int i = first + static_cast<int>(j);
-      for (; e < ev.ends[j]; ++e) {
-        const int h = ev.entries[e].handle;
-        const std::uint64_t n = ev.entries[e].n;
-        if (space != nullptr) {
-          count_occurrences(hashg, h, i, n);
-          continue;
-        }
-        int& l = live[static_cast<std::size_t>(h)];
-        if (l >= 0) {
-          count_occurrences(hashg, l, i, n);
-          continue;
-        }
-        l = enter_form(ev.forms, ev.form_at[static_cast<std::size_t>(h - ev.first_handle)], form,
-                       count, hashg, i);
-        if (n > 1) count_occurrences(hashg, l, i, n - 1);
-      }
-      // The compound's entries of the next length start behind all made so far.
-      csrcount[i].offset = csrcount[i].size;
-      progress(i + 1);
+      enter_compound_events(r, ev, j, i, live);
+      if (r.sinks->progress)
+        r.sinks->progress(Progress{r.threshold, i + 1, total, r.in_space ? r.k : r.hashg.count});
     }
-    if (ch.failure.failed) ch.failure.end_run();
-    hashg.outside += ev.outside;
+    if (ch.failure != nullptr) std::rethrow_exception(ch.failure);
+    r.hashg.outside += ev.outside;
     {
       std::lock_guard<std::mutex> lk(p.m);
       ch.done = false;
@@ -234,31 +218,39 @@ void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& ha
   }
 }
 
-void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp, bool last) {
-  finish_background_records();
+Run::Run() = default;
+Run::~Run() = default;
+
+RecordWriter::~RecordWriter() {
+  if (thread.joinable()) thread.join();
+}
+
+void write_records_in_background(Run& r, bool last) {
+  finish_background_records(r);
   // The records of the length before hand their buffer back to the table.
-  sweep_length(hashg, k, writer.records);
-  writer.failure = ThreadFailure{};
+  sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
+               r.writer.records);
+  r.writer.failure = nullptr;
   try {
-    writer.thread = std::thread([fp, last] {
-      fatal_errors_deferred = true;
-      writer.failure.run([fp, last] {
-        write_fragment_records(writer.records, ls, fp, threads);
-        check_run_output(fp);
-        // The file is complete: its writing out overlaps the descriptor file's.
-        if (last) start_writing_back(fp);
-      });
+    r.writer.thread = std::thread([&r, last] {
+      try {
+        write_records(r, last);
+      } catch (...) {
+        r.writer.failure = std::current_exception();
+      }
     });
-  } catch (const std::system_error& e) {
-    thread_start_failed(e.what());
+  } catch (const std::system_error&) {
+    throw std::bad_alloc();
   }
 }
 
-void finish_background_records() {
-  join_writer();
-  if (writer.failure.failed) {
-    const ThreadFailure f = writer.failure;
-    writer.failure = ThreadFailure{};
-    f.end_run();
+void finish_background_records(Run& r) {
+  if (r.writer.thread.joinable()) r.writer.thread.join();
+  if (r.writer.failure != nullptr) {
+    const std::exception_ptr f = r.writer.failure;
+    r.writer.failure = nullptr;
+    std::rethrow_exception(f);
   }
 }
+
+}  // namespace sarvik

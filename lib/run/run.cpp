@@ -1,170 +1,202 @@
-// The run: settings, loading, the length sweep, the descriptor file, clean-up.
+// The run: settings, loading, the length sweep, the descriptor file, the end.
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "canon/cl_freq.h"
-#include "run/run_detail.h"
-#include "common/common.h"
-#include "enumerate/tree_freq.h"
 #include "input/input.h"
-#include "table/table.h"
+#include "run/run_detail.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+namespace sarvik {
 
 namespace {
 
-// A standard stream started closed would lend its descriptor to the fragment
-// file, and progress lines would land in that file: closed ones get /dev/null.
-void guard_standard_descriptors() {
-#ifndef _WIN32
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (opened >= 0 && opened != fd) {
-      dup2(opened, fd);
-      close(opened);
-    }
-  }
-#endif
+constexpr const char* kModule = "run";
+// More threads than this would only share the same cores.
+constexpr int kMaxThreads = 1024;
+
+// The run's progress lines, as the command line prints them.
+void say(const Run& r, const std::string& line) {
+  if (r.sinks->message) r.sinks->message(line);
 }
 
-// A line on standard error, when that is a terminal, showing how far the
-// current length has come; redrawn a few times a second and erased at the end of
-// the length. Standard output keeps exactly its lines.
-struct LiveProgress {
-  bool on = false;
-  std::size_t width = 0;  // characters of the line now shown
-  std::chrono::steady_clock::time_point last{};
+std::string printed(const char* format, long long a, long long b = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
 
-  void show(int length, int done, int total, int fragments) {
-    if (!on) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last < std::chrono::milliseconds(250)) return;
-    last = now;
-    char text[160];
-    const int n = std::snprintf(text, sizeof text, "length %d: %d of %d compounds, %d fragments",
-                                length, done, total, fragments);
-    const std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 0;
-    std::fprintf(stderr, "\r%s", text);
-    for (std::size_t k = len; k < width; ++k) std::fputc(' ', stderr);
-    width = std::max(width, len);
-    std::fflush(stderr);
-  }
-  void erase() {
-    if (width == 0) return;
-    std::fputc('\r', stderr);
-    for (std::size_t k = 0; k < width; ++k) std::fputc(' ', stderr);
-    std::fputc('\r', stderr);
-    std::fflush(stderr);
-    width = 0;
-  }
-};
+void show_progress(const Run& r, int done, long long fragments) {
+  if (r.sinks->progress)
+    r.sinks->progress(Progress{r.threshold, done, static_cast<int>(r.G.size()), fragments});
+}
 
-bool stderr_is_terminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
+// Settings out of range end the run before anything is read.
+void check_settings(const Settings& s, bool in_space) {
+  const auto refuse = [](const std::string& what) { error(ErrorKind::usage, what + "\n"); };
+  if (s.option != "QZ" && s.option != "TF" && s.option != "PF")
+    refuse("invalid fragment type '" + s.option + "': QZ, TF or PF");
+  if (s.mint < 1) refuse("invalid smallest length " + std::to_string(s.mint) + ": 1 or more");
+  if (s.maxt < 1) refuse("invalid largest length " + std::to_string(s.maxt) + ": 1 or more");
+  if (s.freqt < 0) refuse("invalid minimum frequency " + std::to_string(s.freqt));
+  if (in_space && s.freqt != 1)
+    refuse("a minimum frequency has no meaning in a descriptor space: every fragment of the "
+           "space is counted");
+  if ((s.NoAtmLabels != 0 && s.NoAtmLabels != 1) || (s.NoBndLabels != 0 && s.NoBndLabels != 1))
+    refuse("label options are 0 or 1");
+  if (s.threads < 0 || s.threads > kMaxThreads)
+    refuse("invalid thread count " + std::to_string(s.threads) + ": 0 to " +
+           std::to_string(kMaxThreads));
+}
+
+// Loads the compounds (and the descriptor space's records) into r.
+void load(Run& r, const Source& input, const Source* space_source) {
+  LoadRequest request;
+  request.input = &input;
+  request.space = space_source;
+  request.NoAtmLabels = r.settings.NoAtmLabels;
+  request.NoBndLabels = r.settings.NoBndLabels;
+  request.threads = r.threads;
+  request.bond_numbers = static_cast<bool>(r.sinks->occurrences);
+  request.cancel = r.sinks->cancel;
+  request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
+  // The space's records are taken as they are read: only their trees are kept.
+  SpaceRule rule;
+  if (space_source != nullptr) {
+    rule.file = space_source->path;
+    rule.mint = r.settings.mint;
+    rule.maxt = r.settings.maxt;
+    rule.opt = r.opt;
+    rule.format = r.filetype;
+    rule.NoAtmLabels = r.settings.NoAtmLabels;
+    rule.NoBndLabels = r.settings.NoBndLabels;
+    request.space_record = [&r, &rule](int position, const std::string& title, Graph& record) {
+      descriptor_space_add(r.space, rule, position, record, title);
+    };
+  }
+  // The space's records arrive once the label set is made, which the rule reads.
+  Loaded loaded;
+  rule.ls = &loaded.ls;
+  read_compounds(request, loaded);
+  r.G = std::move(loaded.G);
+  r.name = std::move(loaded.name);
+  r.ls = std::move(loaded.ls);
+  if (space_source != nullptr) descriptor_space_check_repeats(r.space, rule);
+  occurrences_init(r.occ, static_cast<int>(r.G.size()));
 }
 
 }  // namespace
 
-int sarvik_main(int argc, char** argv) {
-  guard_standard_descriptors();
-  // Progress lines reach a file or pipe as they are printed, not at the end.
-#ifdef _WIN32
-  // The Windows C library buffers _IOLBF streams fully.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-#else
-  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-#endif
-  install_memory_handler();
-  stop_other_threads = stop_background_threads;
-  initialize_var(argc, argv);
+Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
+                 const Sinks& sinks) {
+  r.in_space = space_source != nullptr;
+  check_settings(settings, r.in_space);
+  r.settings = settings;
+  r.sinks = &sinks;
+  r.opt = settings.option == "TF"   ? kFragmentsTrees
+          : settings.option == "PF" ? kFragmentsPaths
+                                    : kFragmentsAll;
+  r.filetype = input.format;
+  // 0: every core the machine reports (1 when it reports none).
+  r.threads = settings.threads > 0
+                  ? settings.threads
+                  : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+  // Occurrences are reported from one thread, in compound order.
+  if (sinks.occurrences) r.threads = 1;
+  r.hashg = initialize_hash();
+  r.map.clear();
+  load(r, input, space_source);
+  const int total = static_cast<int>(r.G.size());
+  const std::atomic<bool>* cancel = sinks.cancel;
 
-  // map grows with the fragment ids as the table hands them out.
-  map.clear();
-  hashdict.clear();
-  FragmentTable hashg = initialize_hash();
-
-  // Both outputs are created before loading, so that a run that cannot write its
-  // results says so at once. A run in an earlier run's descriptor space writes no
-  // fragment file.
-  const bool in_space = !dspace_file.empty();
-  const RunOutputs outputs = open_run_outputs(!in_space);
-
-  // The space's records are taken as they are read: only their trees are kept.
-  DescriptorSpace space;
-  const int no_atm = NoAtmLabels;
-  const int no_bnd = NoBndLabels;
-  const GraphSink add_to_space = [&space, no_atm, no_bnd](int position, Graph& record) {
-    descriptor_space_add(space, position, record, name[position], no_atm, no_bnd);
+  int reporting = 0;  // the compound whose occurrences are reported
+  const OccurrenceReport report = [&reporting, &sinks](int descriptor, std::span<const int> atoms,
+                                                       std::span<const int> bonds) {
+    sinks.occurrences(Occurrence{reporting, descriptor, atoms, bonds});
   };
-  std::vector<Graph> G = read_compounds(in_space ? &add_to_space : nullptr);
-  const int total = static_cast<int>(G.size());
-  if (in_space) descriptor_space_check_repeats(space);
-
-  int count = 0;  // fragment ids handed out, all lengths together
-  int k = 0;      // descriptor ids handed out (in a space: met), all lengths together
-  LiveProgress live;
-  live.on = stderr_is_terminal();
   // A wide counter, so that -lmax at the largest int still ends the sweep.
-  for (long long length = mint; length <= maxt; ++length) {
-    threshold = static_cast<int>(length);
-    std::printf("threshold = %d\n", threshold);
-    if (in_space)
-      table_begin_space_length(hashg, static_cast<std::size_t>(length) < space.by_length.size()
-                                          ? space.by_length[length].id
-                                          : std::vector<int>());
-    if (threads > 1) {
-      enumerate_length_in_parallel(G, hashg, count, in_space ? &space : nullptr, threads,
-                                   [&](int done) { live.show(threshold, done, total, in_space ? k : count); });
+  for (long long length = settings.mint; length <= settings.maxt; ++length) {
+    check_cancel(cancel);
+    r.threshold = static_cast<int>(length);
+    say(r, printed("threshold = %lld\n", r.threshold));
+    if (r.in_space)
+      table_begin_space_length(r.hashg,
+                               static_cast<std::size_t>(length) < r.space.by_length.size()
+                                   ? r.space.by_length[length].id
+                                   : std::vector<int>(),
+                               r.map);
+    LengthContext cx;
+    cx.ls = &r.ls;
+    cx.opt = r.opt;
+    cx.threshold = r.threshold;
+    cx.space = r.in_space ? &r.space : nullptr;
+    cx.cancel = cancel;
+    if (r.threads > 1) {
+      enumerate_length_in_parallel(r, cx);
     } else {
       for (int i = 0; i < total; ++i) {
-        find_all_spanning(G[i], ls, count, hashg, opt, i, in_space ? &space : nullptr);
-        // The compound's entries of the next length start behind all made so far.
-        csrcount[i].offset = csrcount[i].size;
-        live.show(threshold, i + 1, total, in_space ? k : count);
+        if (sinks.occurrences) {
+          cx.occurrence = &report;
+          reporting = i;
+        }
+        check_cancel(cancel);
+        find_all_spanning(r.G[i], i, cx, r.hashg, r.occ, r.ws);
+        csr_end_length(r.occ, i);
+        show_progress(r, i + 1, r.in_space ? r.k : r.hashg.count);
       }
     }
-    live.erase();
-    if (in_space) {
-      k += table_end_space_length(hashg);
-      std::printf("total upto this threshold = %d,value of k = %d\n", k, k);
+    if (r.in_space) {
+      r.k += table_end_space_length(r.hashg);
+      say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.k, r.k));
       continue;
     }
-    if (threads > 1) {
-      write_records_in_background(hashg, k, outputs.frag, length == maxt);
+    if (r.threads > 1) {
+      write_records_in_background(r, length == settings.maxt);
     } else {
-      sweep_length(hashg, k, outputs.frag);
-      check_run_output(outputs.frag);
+      sweep_length(r.hashg, SweepRule{settings.freqt, r.filetype, &r.ls}, r.k, r.map,
+                   r.writer.records);
+      write_fragment_records(r.writer.records, r.ls, r.filetype, 1,
+                             sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
+                             cancel);
+      if (length == settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
     }
-    std::printf("total upto this threshold = %d,value of k = %d\n", count, k);
+    say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
   }
-  std::printf("total features stored after freq elimination = %d\n", k);
+  say(r, printed("total features stored after freq elimination = %lld\n", r.k));
 
-  const long long outside = hashg.outside;
-  G.clear();
-  G.shrink_to_fit();
-  hashg = FragmentTable{};
-  cl_free_work_area();
+  Summary summary;
+  summary.compounds = total;
+  summary.fragments = r.hashg.count;
+  summary.descriptors = r.k;
+  summary.outside = r.hashg.outside;
+  r.G.clear();
+  r.G.shrink_to_fit();
+  r.hashg = FragmentTable{};
 
-  write_file(total, outputs.out, threads);
+  say(r, "Descriptors generated : writing id and frequency files\n");
+  if (sinks.descriptors)
+    write_descriptor_file(r.occ, r.map, r.name, r.threads, sinks.descriptors, cancel);
+  if (sinks.vectors) {
+    std::vector<DescriptorCount> pairs;
+    for (int i = 0; i < total; ++i) {
+      if ((i & 1023) == 0) check_cancel(cancel);
+      descriptor_vector(r.occ, r.map, i, pairs);
+      sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
+    }
+  }
   // The last length's fragment records may still be in writing, with the labels.
-  finish_background_records();
-  stop_background_threads();
-  graph_free_labelset(ls);
-  commit_run_outputs();
-  if (in_space) std::printf("occurrences outside the descriptor space = %lld\n", outside);
-  return 0;
+  finish_background_records(r);
+  if (sinks.complete) sinks.complete();
+  if (r.in_space)
+    say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
+  SARVIK_ASSERT(summary.compounds == total, kModule);
+  return summary;
 }
+
+Summary run(const Settings& settings, const Source& input, const Source* space, const Sinks& sinks) {
+  Run r;
+  return run_with(r, settings, input, space, sinks);
+}
+
+}  // namespace sarvik

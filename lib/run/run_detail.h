@@ -1,85 +1,92 @@
-// Internals of the run driver that tests reach: the command line and the run.
+// The run object and the pieces of a run that tests reach.
 #pragma once
 
-#include <cstdio>
-#include <functional>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "common/common.h"
+#include "enumerate/tree_freq.h"
+#include "table/table.h"
 
-struct DescriptorSpace;
-struct FragmentTable;
+namespace sarvik {
 
-// Option codes of the command line's arguments.
-enum OptionCode : int {
-  kOptUnknown = 0,  // anything else
-  kOptDs = 1,
-  kOptLmin = 2,
-  kOptLmax = 3,
-  kOptFmin = 4,
-  kOptOfile = 5,
-  kOptHelp = 6,
-  kOptNoAtmLabels = 7,
-  kOptNoBndLabels = 8,
-  kOptDspace = 9,
-  kOptThreads = 10,
-};
-// Option code of one argument.
-int get_argument(const char* str);
+struct Pool;
 
-// Writes the usage text on standard output.
-void print_help();
-
-// Parses the command line into the run-wide settings. Returns only when it is
-// valid; otherwise prints the usage text and/or a message and ends the process:
-// status 0 for -help, 2 for every usage error.
-void initialize_var(int argc, char** argv);
-
-// The whole run; returns the exit status of a complete run (0).
-int sarvik_main(int argc, char** argv);
-
-// The run's output files, open under temporary names beside their final names.
-struct RunOutputs {
-  FILE* frag = nullptr;  // the fragment file; null when the run makes none
-  FILE* out = nullptr;   // the descriptor file
+// The background writer of fragment records: the records of one length are laid
+// out and handed to the fragment sink by a thread of their own while the next
+// length runs.
+struct RecordWriter {
+  std::thread thread;
+  FragmentRecords records;
+  std::exception_ptr failure;  // what the last writing ended with
+  RecordWriter() = default;
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+  ~RecordWriter();  // waits for the writing
 };
 
-// Refuses outputs that would replace the input file (or the descriptor space) or
-// that name a folder, then creates both temporaries (the descriptor file's alone
-// without fragments) (exclusively, never through a link); ends the run with
-// "can't open a file '<name>': <reason>" when one cannot be created. From here on
-// the temporaries are removed at every exit and on SIGINT, SIGTERM, SIGHUP and
-// SIGPIPE (after which the process ends by that signal); on Windows on Ctrl-C,
-// Ctrl-Break and a closed console window.
-RunOutputs open_run_outputs(bool with_fragments = true);
-// Ends the run naming the file when a write to output fp has failed.
-void check_run_output(FILE* fp);
-// Starts writing output fp out to its device, without waiting for it.
-void start_writing_back(FILE* fp);
-// Flushes and closes both outputs, checking every write, then renames them over
-// the final names.
-void commit_run_outputs();
-// Closes and removes the temporaries not yet renamed.
-void discard_run_outputs();
+// Everything one run needs, owned for the run's life. Workers and the record
+// writer are declared last, so that they stop before what they read goes.
+struct Run {
+  // Settings: as given, and what the run derives from them.
+  Settings settings;
+  int opt = kFragmentsAll;  // fragment type code of settings.option
+  Format filetype = Format::sd;
+  int threads = 1;          // settings.threads, 0 resolved
+  int chunk = 0;            // compounds per worker chunk; 0: chosen by collection size
+  const Sinks* sinks = nullptr;
 
-// One length of the sweep on `threads` worker threads: every compound of G is
-// enumerated and its fragments entered into hashg (or counted in space) in
-// compound order, with csrcount offsets moved on, exactly as one thread calling
-// find_all_spanning compound after compound. progress(done) follows each
-// compound entered. At most a few chunks of compounds per thread are in flight.
-// A fatal error in a worker ends the run, with its message, once the compounds
-// before the failing one are entered.
-void enumerate_length_in_parallel(const std::vector<Graph>& G, FragmentTable& hashg, int& count,
-                                  const DescriptorSpace* space, int threads,
-                                  const std::function<void(int done)>& progress);
-// The sweep after a length (see sweep_length), its fragment records written to
-// fp by a thread of their own while the run goes on; waits first for the records
-// of the length before. After the last length's records (last) the thread starts
-// writing the file out.
-void write_records_in_background(FragmentTable& hashg, int& k, FILE* fp, bool last);
-// Waits for the records in writing; ends the run as their writing did when it
-// failed. Nothing when none are in writing.
-void finish_background_records();
-// Stops and joins every thread working beside this one (before the process ends
-// on a fatal error); nothing when there are none.
-void stop_background_threads();
+  // Tables.
+  std::vector<Graph> G;            // the compounds, in input order
+  std::vector<std::string> name;   // their names
+  LabelSet ls;                     // the run's label set
+  OccurrenceStore occ;             // csr, csrcount and the carry table
+  std::vector<int> map;            // fragment id -> descriptor id, -1 none
+  FragmentTable hashg;             // fragment ids (hashg.count), slots, live fragments
+  DescriptorSpace space;           // with a descriptor space
+  bool in_space = false;
+  int threshold = 0;               // fragment length of the current sweep step
+  int k = 0;                       // descriptor ids handed out (in a space: met)
+
+  // Threads.
+  Workspace ws;                    // the calling thread's caches
+  RecordWriter writer;
+  std::unique_ptr<Pool> pool;      // the workers of a run on several threads
+
+  Run();
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+};
+
+// The whole run of sarvik::run, on a run object made for it (tests set
+// r.chunk first).
+Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space,
+                 const Sinks& sinks);
+
+// One length of the sweep on r.threads worker threads: every compound of r.G is
+// enumerated and its fragments entered into r.hashg (or counted in r.space) in
+// compound order, with occurrence offsets moved on, exactly as one thread calling
+// find_all_spanning compound after compound. Progress follows each compound
+// entered. At most a few chunks of compounds per thread are in flight. A
+// failure in a worker ends the length with it, once the compounds before the
+// failing one are entered.
+void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
+// The sweep after a length (see sweep_length), its fragment records handed to
+// the fragment sink by the record writer while the run goes on; waits first for
+// the records of the length before. After the last length's records (last) the
+// writer says the fragment file is complete.
+void write_records_in_background(Run& r, bool last);
+// Waits for the records in writing; rethrows what their writing ended with.
+void finish_background_records(Run& r);
+
+// Makes a worker's hand-over of one compound's fragments (events of compound j
+// of a chunk) entries of compound i: new handles are entered by their forms,
+// known ones counted. live maps the worker's handles to live indices.
+void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int i,
+                           std::vector<int>& live);
+
+}  // namespace sarvik

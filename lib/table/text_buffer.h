@@ -6,12 +6,15 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "table/table.h"
+
+namespace sarvik {
 
 struct TextBuffer {
   std::vector<char> buf;
@@ -25,8 +28,7 @@ struct TextBuffer {
   // Ends the text at cursor p (from room).
   void close(const char* p) { used = static_cast<std::size_t>(p - buf.data()); }
 
-  // Writes the text to fp; false on a write error.
-  bool write(FILE* fp) const { return std::fwrite(buf.data(), 1, used, fp) == used; }
+  std::string_view text() const { return std::string_view(buf.data(), used); }
 };
 
 // Characters of int text at most: sign and ten digits.
@@ -78,9 +80,6 @@ inline char* put_uint64(char* p, std::uint64_t x) {
   return std::to_chars(p, p + kInt64Chars, x).ptr;
 }
 
-struct Graph;
-struct LabelSet;
-
 // The fragment writers' layout: one SD record or one Mol2 molecule for fragment
 // graph g (v, vl, e, el, vs and es are read) titled with fragment id `id`,
 // appended to text. The SD layout takes atom labels that check_sd_atom_label let
@@ -91,9 +90,12 @@ void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& 
 // symbol field (fragment id `id` being written).
 void check_sd_atom_label(const std::string& label, int id);
 
-// Writes blocks 0 .. blocks-1 to fp in order, block b laid out by layout(b, text)
+// Hands blocks 0 .. blocks-1 to sink in order, block b laid out by layout(b, text)
 // into an emptied buffer: on `threads` threads, each laying out a block while
-// this thread writes the blocks before. A fatal error in a layout ends the run
-// with the first failing block's error.
-void write_in_order(int blocks, int threads, FILE* fp,
+// this thread hands over the blocks before. A failure in a layout ends the
+// writing with the first failing block's failure, one of the sink with its own.
+void write_in_order(int blocks, int threads, const TextSink& sink,
+                    const std::atomic<bool>* cancel,
                     const std::function<void(int block, TextBuffer& text)>& layout);
+
+}  // namespace sarvik

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <condition_variable>
-#include <cstdio>
+#include <exception>
+#include <new>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -14,6 +15,8 @@
 
 #include "table/table.h"
 #include "table/text_buffer.h"
+
+namespace sarvik {
 
 namespace {
 
@@ -57,29 +60,14 @@ std::string_view c_text(const std::string& s) { return std::string_view(s.c_str(
 
 // SD bond type number of a bond label, 0 for an unlisted label.
 int sd_bond_type(const std::string& l) {
-  if (l.size() != 1) return 0;
-  switch (l[0]) {
-    case '-':
-      return 1;
-    case '=':
-      return 2;
-    case '#':
-      return 3;
-    case '~':
-      return 4;
-    default:
-      return 0;
-  }
+  const BondType* t = bond_type_of_label(l);
+  return t != nullptr ? t->sd : 0;
 }
 
-// Mol2 bond type text of a bond label, empty for an unlisted label.
-const char* mol2_bond_type(const std::string& l) {
-  if (l == "-") return "  1";
-  if (l == "=") return "  2";
-  if (l == "#") return "  3";
-  if (l == "~") return " ar";
-  if (l == "*") return " am";
-  return "";
+// Mol2 bond type of a bond label, empty for an unlisted label.
+std::string_view mol2_bond_type(const std::string& l) {
+  const BondType* t = bond_type_of_label(l);
+  return t != nullptr ? t->mol2 : "";
 }
 
 }  // namespace
@@ -178,7 +166,12 @@ void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& 
         p = put_int(p, i + 1, 3);
         *p++ = '\t';
         p = put_int(p, g.e[j] + 1, 3);
-        p = put_text(p, mol2_bond_type(edge_label(g, j, ls)));
+        // The type right-aligned in three columns.
+        const std::string_view type = mol2_bond_type(edge_label(g, j, ls));
+        if (!type.empty()) {
+          p = put_fill(p, ' ', 3 - type.size());
+          p = put_text(p, type);
+        }
         *p++ = '\n';
       }
     }
@@ -187,34 +180,36 @@ void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& 
   record.close(p);
 }
 
-void write_in_order(int blocks, int threads, FILE* fp,
+void write_in_order(int blocks, int threads, const TextSink& sink,
+                    const std::atomic<bool>* cancel,
                     const std::function<void(int block, TextBuffer& text)>& layout) {
   if (threads <= 1) {
     TextBuffer text;
     for (int b = 0; b < blocks; ++b) {
+      check_cancel(cancel);
       text.used = 0;
       layout(b, text);
-      text.write(fp);
+      sink(text.text());
     }
     return;
   }
   // `threads` helpers lay out blocks in order of their numbers, each into one of
-  // 2 x threads buffers, while this thread writes the blocks in order as they
-  // are ready; a helper waits while every buffer holds a block not yet written.
+  // 2 x threads buffers, while this thread hands the blocks over in order as
+  // they are ready; a helper waits while every buffer holds a block not yet
+  // handed over.
   struct Shared {
     std::mutex m;
     std::condition_variable ready_cv;  // a block is laid out
-    std::condition_variable free_cv;   // a buffer is written, or the helpers stop
+    std::condition_variable free_cv;   // a buffer is handed over, or the helpers stop
     int next = 0;                      // the next block a helper takes
-    int written = 0;                   // blocks written
+    int written = 0;                   // blocks handed over
     bool stop = false;
   } sh;
   const int slots = 2 * threads;
   std::vector<TextBuffer> text(static_cast<std::size_t>(slots));
   std::vector<char> ready(static_cast<std::size_t>(slots), 0);
-  std::vector<ThreadFailure> failure(static_cast<std::size_t>(slots));
+  std::vector<std::exception_ptr> failure(static_cast<std::size_t>(slots));
   const auto help = [&] {
-    fatal_errors_deferred = true;
     for (;;) {
       int b;
       {
@@ -224,11 +219,14 @@ void write_in_order(int blocks, int threads, FILE* fp,
         b = sh.next++;
       }
       const std::size_t at = static_cast<std::size_t>(b % slots);
-      failure[at] = ThreadFailure{};
-      failure[at].run([&] {
+      failure[at] = nullptr;
+      try {
+        check_cancel(cancel);
         text[at].used = 0;
         layout(b, text[at]);
-      });
+      } catch (...) {
+        failure[at] = std::current_exception();
+      }
       {
         std::lock_guard<std::mutex> lk(sh.m);
         ready[at] = 1;
@@ -236,20 +234,24 @@ void write_in_order(int blocks, int threads, FILE* fp,
       sh.ready_cv.notify_one();
     }
   };
-  const auto stop_helpers = [&](std::vector<std::thread>& helpers) {
-    {
-      std::lock_guard<std::mutex> lk(sh.m);
-      sh.stop = true;
+  // The helpers stop and are joined however this thread leaves.
+  struct Helpers {
+    Shared& sh;
+    std::vector<std::thread> threads;
+    ~Helpers() {
+      {
+        std::lock_guard<std::mutex> lk(sh.m);
+        sh.stop = true;
+      }
+      sh.free_cv.notify_all();
+      for (std::thread& t : threads) t.join();
     }
-    sh.free_cv.notify_all();
-    for (std::thread& t : helpers) t.join();
-  };
-  std::vector<std::thread> helpers;
+  } helpers{sh, {}};
   try {
-    for (int k = 0; k < std::min(threads, blocks); ++k) helpers.emplace_back(help);
-  } catch (const std::system_error& e) {
-    stop_helpers(helpers);
-    thread_start_failed(e.what());
+    for (int k = 0; k < std::min(threads, blocks); ++k) helpers.threads.emplace_back(help);
+  } catch (const std::system_error&) {
+    // A thread that cannot start lacks memory for its stack.
+    throw std::bad_alloc();
   }
   for (int b = 0; b < blocks; ++b) {
     const std::size_t at = static_cast<std::size_t>(b % slots);
@@ -257,13 +259,10 @@ void write_in_order(int blocks, int threads, FILE* fp,
       std::unique_lock<std::mutex> lk(sh.m);
       sh.ready_cv.wait(lk, [&] { return ready[at] != 0; });
     }
-    // The first block that failed ends the run, as laying them out in order would.
-    if (failure[at].failed) {
-      const ThreadFailure f = failure[at];
-      stop_helpers(helpers);
-      f.end_run();
-    }
-    text[at].write(fp);
+    // The first block that failed ends the writing, as laying them out in order
+    // would.
+    if (failure[at] != nullptr) std::rethrow_exception(failure[at]);
+    sink(text[at].text());
     {
       std::lock_guard<std::mutex> lk(sh.m);
       ready[at] = 0;
@@ -271,17 +270,17 @@ void write_in_order(int blocks, int threads, FILE* fp,
     }
     sh.free_cv.notify_all();
   }
-  stop_helpers(helpers);
 }
 
 namespace {
 
 // Appends compound i's line of the descriptor file to text.
-void append_line(int i, TextBuffer& text) {
+void append_line(const OccurrenceStore& occ, const std::vector<int>& map,
+                 const std::vector<std::string>& name, int i, TextBuffer& text) {
   const int mapsize = static_cast<int>(map.size());
   const int* ids = map.data();
-  const CSR* list = csr[i].data();
-  const int size = csrcount[i].size;
+  const CSR* list = occ.csr[i].data();
+  const int size = occ.csrcount[i].size;
   int n = 0;
   for (int j = 0; j < size; ++j) {
     SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
@@ -306,7 +305,7 @@ void append_line(int i, TextBuffer& text) {
       *p++ = ',';
       p = put_int(p, d);
       *p++ = ',';
-      p = put_uint64(p, csr_occurrences(i, j));
+      p = put_uint64(p, csr_occurrences(occ, i, j));
     }
   }
   *p++ = '\n';
@@ -315,14 +314,29 @@ void append_line(int i, TextBuffer& text) {
 
 }  // namespace
 
-void write_file(int total, FILE* fp, int threads) {
-  std::fputs("Descriptors generated : writing id and frequency files\n", stdout);
-  SARVIK_ASSERT(total >= 0 && total <= static_cast<int>(csrcount.size()) &&
-                    total <= static_cast<int>(csr.size()) &&
+void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
+                           const std::vector<std::string>& name, int threads,
+                           const TextSink& sink, const std::atomic<bool>* cancel) {
+  const int total = static_cast<int>(occ.csr.size());
+  SARVIK_ASSERT(total == static_cast<int>(occ.csrcount.size()) &&
                     total <= static_cast<int>(name.size()),
                 kModule);
   constexpr int kBlock = 512;  // compounds whose lines are laid out together
-  write_in_order((total + kBlock - 1) / kBlock, threads, fp, [&](int b, TextBuffer& text) {
-    for (int i = b * kBlock; i < std::min(total, (b + 1) * kBlock); ++i) append_line(i, text);
+  write_in_order((total + kBlock - 1) / kBlock, threads, sink, cancel, [&](int b, TextBuffer& text) {
+    for (int i = b * kBlock; i < std::min(total, (b + 1) * kBlock); ++i)
+      append_line(occ, map, name, i, text);
   });
 }
+
+void descriptor_vector(const OccurrenceStore& occ, const std::vector<int>& map, int i,
+                       std::vector<DescriptorCount>& pairs) {
+  pairs.clear();
+  const CSR* list = occ.csr[i].data();
+  const int size = occ.csrcount[i].size;
+  for (int j = 0; j < size; ++j) {
+    const int d = map[list[j].id];
+    if (d != -1) pairs.push_back(DescriptorCount{d, csr_occurrences(occ, i, j)});
+  }
+}
+
+}  // namespace sarvik

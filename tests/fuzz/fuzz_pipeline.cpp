@@ -4,7 +4,8 @@
 // both runs must print the same and end alike, and complete ones write the same
 // bytes. Built with libFuzzer (clang) as sarvik_fuzz, and
 // with a replaying main as fuzz_replay, which runs the committed corpus under
-// the sanitizers on every test run.
+// the sanitizers on every test run. Each run is a whole command-line run in this
+// process: nothing of one is left for the next.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,9 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "canon/cl_freq.h"
-#include "run/run_detail.h"
-#include "common/common.h"
+#include "cli/command_line.h"
 
 namespace {
 
@@ -75,16 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    reset_run_settings();
-    cl_free_work_area();
     if (std::freopen((stem + ".stdout").c_str(), "w", stdout) == nullptr) std::abort();
-    bool complete = true;
-    try {
-      sarvik_main(static_cast<int>(args.size()), argv.data());
-    } catch (const FatalError&) {
-      discard_run_outputs();
-      complete = false;
-    }
+    const bool complete = sarvik::cli_main(static_cast<int>(args.size()), argv.data()) == 0;
     std::fflush(stdout);
     return complete;
   };

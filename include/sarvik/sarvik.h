@@ -1,0 +1,214 @@
+// Sarvik as a library: fragment descriptors of a collection of compounds.
+//
+// A run reads one collection (an SD or Mol2 file, or its bytes in memory),
+// finds in every compound every connected acyclic fragment of mint..maxt
+// bonds, recognises equal fragments across the collection by a canonical form,
+// keeps as descriptors those met in at least freqt compounds, and hands over
+// through the caller's sinks:
+//   - the fragment file: one SD record (or Mol2 molecule) per descriptor, in
+//     descriptor-id order, length by length as the lengths are done;
+//   - the descriptor file: one line per compound, in input order ("name",n,
+//     then n pairs id,count), or the same as (id, count) pairs per compound;
+//   - the progress lines the command line prints on standard output.
+// A run in the descriptor space of an earlier run (its fragment file) counts
+// each compound in that run's descriptor ids instead and writes no fragment
+// file.
+//
+// Every output is exact and the same for every thread count. Runs share no
+// state: two runs may go on at the same time on two threads. Nothing here
+// prints, installs a signal handler or ends the process.
+//
+// Failures are exceptions: sarvik::Error for every failure the library can
+// name (malformed input, a descriptor space that does not fit, a full fragment
+// table, an output that cannot be written, a cancelled run), std::bad_alloc when
+// memory runs out on any thread of the run. A sink that throws ends the run
+// with its exception.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sarvik {
+
+// The version, as `Sarvik --version` prints it after "Sarvik ".
+const char* version();
+
+// ---- what a run is given ----
+
+// Input formats; a run's fragment file has its input's format.
+enum class Format { sd = 0, mol2 = 1 };
+
+// The format a file name tells: Mol2 when the last path component ends in
+// ".mol2" (any letter case), SD otherwise. With windows_separators, '\' ends a
+// path component too.
+Format format_of(std::string_view path, bool windows_separators = false);
+
+// The options of a run, with the command line's defaults and names.
+struct Settings {
+  std::string option = "QZ";  // fragment type: "QZ" every fragment, "TF" branched only,
+                              // "PF" unbranched (paths) only
+  int mint = 1;               // smallest fragment length in bonds (1 or more)
+  int maxt = 7;               // largest fragment length in bonds; below mint sweeps none
+  int freqt = 1;              // a fragment is a descriptor when met in this many
+                              // compounds; must stay 1 with a descriptor space
+  int NoAtmLabels = 0;        // 1: Mol2 atom types reduced to their element part
+  int NoBndLabels = 0;        // 1: every bond gets one type
+  int threads = 1;            // threads of the run, 1 to 1024; 0: one per core
+};
+
+// A collection of compounds: a file, or its bytes in memory.
+struct Source {
+  std::string path;                       // the file read; with bytes, only the name
+                                          // that messages give the input
+  Format format = Format::sd;
+  std::optional<std::string_view> bytes;  // the content, when given in memory; the
+                                          // caller keeps it alive during the run
+};
+
+// ---- what a run hands over ----
+
+// Where a failure about one compound (or one record of a descriptor space) was
+// found.
+struct CompoundPlace {
+  bool active = false;  // false: the failure is about no one compound
+  int position = 0;     // 1-based, in input order
+  std::string name;     // as the descriptor file names it
+  long long line = 0;   // input line of the problem; 0 when no one line is to blame
+  std::string file;     // the input's (or the descriptor space's) name
+};
+
+enum class ErrorKind {
+  usage,       // settings out of range (the command line: status 2)
+  input,       // unreadable or malformed input, a descriptor space that does not fit
+  output,      // an output that cannot be created or written
+  table_full,  // more distinct fragments than the fragment table holds
+  cancelled,   // the caller's cancel flag was set
+};
+
+// A failure of a run. what() is the whole text the command line prints on
+// standard output for it: the message, then, when the failure is about one
+// compound, the line "  in compound <position> '<name>'[ at line <line>] of
+// '<file>'".
+class Error : public std::runtime_error {
+ public:
+  Error(ErrorKind kind, const std::string& message, const CompoundPlace& place = {});
+  ErrorKind kind() const { return kind_; }
+  const std::string& message() const { return message_; }
+  const CompoundPlace& place() const { return place_; }
+
+ private:
+  ErrorKind kind_;
+  std::string message_;
+  CompoundPlace place_;
+};
+
+// How far a run has come: compounds done of total at the current length, and
+// the fragments met so far (descriptors met, in a descriptor space).
+struct Progress {
+  int length = 0;
+  int done = 0;
+  int total = 0;
+  long long fragments = 0;
+};
+
+// One entry of a compound's vector: descriptor id (1-based) and count.
+struct DescriptorCount {
+  int id;
+  std::uint64_t count;
+};
+
+// One occurrence of a descriptor in a compound (runs in a descriptor space
+// only): its atoms (0-based, in input order of the compound's atom lines) and
+// bonds (0-based numbers of the compound's bond lines, Mol2 bonds left out of
+// the compound counted too), each in the order the fragment was grown.
+struct Occurrence {
+  int compound = 0;    // 0-based
+  int descriptor = 0;  // descriptor id
+  std::span<const int> atoms;
+  std::span<const int> bonds;
+};
+
+// Where a run's outputs go. Every sink may be empty (nothing handed over).
+// Sinks are called one at a time, in output order; `fragments` and
+// `fragments_complete` may be called on a thread of the run other than the
+// caller's, all others on the caller's thread.
+struct Sinks {
+  std::function<void(std::string_view line)> message;  // progress lines, each ending in '\n'
+  std::function<void(const Progress&)> progress;       // often; keep it cheap
+  std::function<void(std::string_view text)> fragments;  // the fragment file, piece by piece
+  std::function<void()> fragments_complete;             // the fragment file is whole
+  std::function<void(std::string_view text)> descriptors;  // the descriptor file, whole lines
+  // Each compound's vector, in input order, when the descriptor file is written.
+  std::function<void(int compound, std::string_view name, std::span<const DescriptorCount>)>
+      vectors;
+  // Every occurrence of every descriptor, compound by compound (a run in a
+  // descriptor space only; it enumerates on one thread).
+  std::function<void(const Occurrence&)> occurrences;
+  // Called once every output has been handed over, before the run's last
+  // message: where outputs are files, the place to commit them.
+  std::function<void()> complete;
+  // Set (by any thread, or a signal handler) to stop the run: it ends within a
+  // few milliseconds of work with Error kind cancelled. Not read after
+  // `complete` has been called.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// What a complete run found.
+struct Summary {
+  int compounds = 0;
+  int fragments = 0;       // distinct fragments met, all lengths together
+  int descriptors = 0;     // descriptor ids given (in a space: descriptors met)
+  long long outside = 0;   // in a space: occurrences outside it
+};
+
+// One run over `input`, in the descriptor space `space` (the fragment file of an
+// earlier run, of the input's format) when given. Throws Error or
+// std::bad_alloc on failure; sinks may have received part of the outputs then.
+Summary run(const Settings& settings, const Source& input, const Source* space,
+            const Sinks& sinks);
+
+// ---- outputs as files ----
+
+// The two output files of a run, written under temporary names beside their
+// final names (the final name followed by ".tmp" and 12 random hexadecimal
+// digits, created exclusively, never through an existing name or link) and
+// renamed over the final names by commit() once both are complete; the
+// destructor removes what commit() did not rename, so a run that fails or is
+// stopped leaves earlier outputs as they were. Refuses, with Error kind output,
+// outputs that would replace one of `inputs` (whatever the spelling of their
+// names) or that name a folder, and temporaries that cannot be created.
+class OutputPair {
+ public:
+  // An empty fragment_path makes the descriptor file alone.
+  OutputPair(const std::string& fragment_path, const std::string& descriptor_path,
+             const std::vector<std::string>& inputs);
+  ~OutputPair();
+  OutputPair(const OutputPair&) = delete;
+  OutputPair& operator=(const OutputPair&) = delete;
+
+  // Appends to the fragment file or the descriptor file; Error kind output
+  // ("can't write the file '<final name>': <reason>") when the write fails.
+  void write_fragments(std::string_view text);
+  void write_descriptors(std::string_view text);
+  // Starts writing the complete fragment file out to its device.
+  void fragments_written();
+  // Closes both files, checking every write, and renames them over the final
+  // names.
+  void commit();
+  // Sinks that write here and commit at the run's end, with `hooks`'s message,
+  // progress and cancel.
+  Sinks sinks(const Sinks& hooks);
+
+ private:
+  struct File;
+  std::vector<File> files_;  // fragment file (when made), descriptor file
+};
+
+}  // namespace sarvik
