@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Injects twelve one-line faults into code that decides the output, one at a time:
+# Injects fourteen one-line faults into code that decides the output, one at a time:
 # applies the fault, builds the release flavour, runs its tests, restores the
 # file. A fault the tests miss is reported as MISSED and makes the exit status 1.
 # Usage: scripts/inject_faults.sh [source folder (default: this checkout)]
@@ -20,11 +20,13 @@ faults=(
 "key byte: a zero byte fed as 1@lib/canon/cl_freq.cpp@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3)); }@inline unsigned key_step0(unsigned h) { return h ^ ((h << 5) + (h >> 3) + 1); }"
 "label rank: labels ranked in descending byte order@lib/input/labelset.cpp@  return element.compare(key);@  return key.compare(element);"
 "CR rule: a carriage return before the newline kept@lib/input/reader_common.cpp@  if (end > r.pos && r.text[end - 1] == '\\r') --end;@  if (false && end > r.pos && r.text[end - 1] == '\\r') --end;"
-"bond-type mapping: Mol2 type 2 read as triple@lib/input/mol2_reader.cpp@        edge = \"=\";@        edge = \"#\";"
+"bond-type mapping: Mol2 types 2 and 3 swapped@lib/common/common.h@    {\"-\", 1, \"1\"}, {\"=\", 2, \"2\"}, {\"#\", 3, \"3\"}, {\"~\", 4, \"ar\"}, {\"*\", 0, \"am\"}};@    {\"-\", 1, \"1\"}, {\"=\", 2, \"3\"}, {\"#\", 3, \"2\"}, {\"~\", 4, \"ar\"}, {\"*\", 0, \"am\"}};"
 "count: a compound counted twice@lib/table/table.cpp@    ++f.count;@    f.count += 2;"
 "name rule: a Mol2 name starting with * kept@lib/input/mol2_reader.cpp@  if (m.name_line.empty() || m.name_line[0] == '*') return std::to_string(position);@  if (m.name_line.empty()) return std::to_string(position);"
-"earliest failure: of runs of records read side by side, the last failing one reported@lib/input/load.cpp@  for (const ThreadFailure& f : failure)@  for (const ThreadFailure& f : std::vector<ThreadFailure>(failure.rbegin(), failure.rend()))"
+"earliest failure: of runs of records read side by side, the last failing one reported@lib/input/load.cpp@  for (const std::exception_ptr& f : failure)@  for (const std::exception_ptr& f : std::vector<std::exception_ptr>(failure.rbegin(), failure.rend()))"
 "part lines: record starts of later parts of the first pass not moved on@lib/input/reader_common.cpp@      at.line += all.lines;@      at.line += 0;"
+"hand-over: a new fragment's further occurrences in its compound undercounted@lib/run/parallel_length.cpp@    if (n > 1) count_occurrences(r.hashg, r.occ, l, i, n - 1);@    if (n > 2) count_occurrences(r.hashg, r.occ, l, i, n - 2);"
+"hand-over: the first entry of every compound but a chunk's first dropped@lib/run/parallel_length.cpp@  std::size_t e = j == 0 ? 0 : ev.ends[j - 1];@  std::size_t e = j == 0 ? 0 : ev.ends[j - 1] + 1;"
 )
 
 missed=0

@@ -117,8 +117,12 @@ TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
     limit = "trap '' XFSZ; ulimit -f 256; ";
   }
   ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "dev/m", "m.sdf"}, dir).status, 0);
+  // A run in a descriptor space writes the descriptor file alone.
+  ASSERT_EQ(run_sarvik({"-lmax", "3", "-ofile", "s", "m.sdf"}, dir).status, 0);
+  ASSERT_EQ(run_sarvik({"-lmax", "3", "-dspace", "s_frag.sdf", "-ofile", "dev/d", "m.sdf"}, dir).status, 0);
   const std::string out = read_text(dev + "/m.out");
   const std::string frag = read_text(dev + "/m_frag.sdf");
+  const std::string in_space = read_text(dev + "/d.out");
   if (mounted) shell(dir, "dd if=/dev/zero of=dev/fill bs=4096 2>/dev/null; true");
   const std::vector<std::string> names = names_in(dev);
   const std::string reason = mounted ? "No space left on device" : "File too large";
@@ -132,6 +136,18 @@ TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
         << threads << said;
     EXPECT_EQ(read_text(dev + "/m.out"), out);
     EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
+    EXPECT_EQ(names_in(dev), names);
+    EXPECT_EQ(shell(dir, limit + kSarvik + threads +
+                             " -lmax 3 -dspace s_frag.sdf -ofile dev/d m.sdf > run.txt"),
+              1);
+    EXPECT_EQ(read_text(dir + "/run.txt"),
+              "total compounds = 47\nthreshold = 1\ntotal upto this threshold = 19,value of k = "
+              "19\nthreshold = 2\ntotal upto this threshold = 74,value of k = 74\nthreshold = "
+              "3\ntotal upto this threshold = 262,value of k = 262\ntotal features stored after "
+              "freq elimination = 262\nDescriptors generated : writing id and frequency files\n"
+              "can't write the file 'dev/d.out': " + reason + "\n")
+        << threads;
+    EXPECT_EQ(read_text(dev + "/d.out"), in_space);
     EXPECT_EQ(names_in(dev), names);
   }
   if (mounted) unmount(dev);
@@ -167,4 +183,51 @@ TEST(RunSafety, NothingIsWrittenBesideTheInput) {
   else
     std::filesystem::permissions(in, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);
+}
+
+// Running out of memory anywhere, on any thread, ends the run as on one
+// thread: "not enough memory" on standard error, status 1, the earlier outputs
+// kept and no temporary left. The test build's hook fails allocations past a
+// limit; a limit on the address space (ulimit -v) must give status 0 or 1,
+// never an abort.
+TEST(RunSafety, RunningOutOfMemoryEndsTheRunCleanly) {
+  const std::string dir = scratch_dir();
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+  ASSERT_EQ(run_sarvik({"-lmax", "2", "m.sdf"}, dir).status, 0);
+  const std::string out = read_text(dir + "/m.out");
+  const std::string frag = read_text(dir + "/m_frag.sdf");
+  const std::vector<std::string> names = names_in(dir);
+  const std::string complete = run_sarvik({"-lmax", "7", "-ofile", "c", "m.sdf"}, dir).out;
+  std::filesystem::remove(dir + "/c.out");
+  std::filesystem::remove(dir + "/c_frag.sdf");
+  const std::string hooked = shell_quote(SARVIK_ALLOC_LIMIT_BINARY);
+  for (const char* limit : {"20000", "600000", "3000000", "8000000"}) {
+    for (const char* threads : {"1", "2", "3"}) {
+      SCOPED_TRACE(std::string(limit) + " bytes, " + threads + " threads");
+      EXPECT_EQ(shell(dir, std::string("SARVIK_ALLOC_LIMIT=") + limit + " " + hooked +
+                               " -threads " + threads + " -lmax 7 m.sdf > o.txt 2> e.txt"),
+                1);
+      EXPECT_EQ(read_text(dir + "/e.txt"), "utils:22: not enough memory\n");
+      const std::string said = read_text(dir + "/o.txt");
+      EXPECT_EQ(complete.substr(0, said.size()), said);
+      std::filesystem::remove(dir + "/o.txt");
+      std::filesystem::remove(dir + "/e.txt");
+      EXPECT_EQ(read_text(dir + "/m.out"), out);
+      EXPECT_EQ(read_text(dir + "/m_frag.sdf"), frag);
+      EXPECT_EQ(names_in(dir), names);
+    }
+  }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  for (const char* threads : {"2", "3"}) {
+    for (int mb = 200; mb <= 250; mb += 10) {
+      SCOPED_TRACE(std::to_string(mb) + " MB, " + threads + " threads");
+      const int status = shell(dir, "ulimit -v " + std::to_string(mb * 1024) + "; " + kSarvik +
+                                        " -threads " + threads + " -lmax 9 -ofile v m.sdf > o.txt 2> e.txt");
+      EXPECT_TRUE(status == 0 || status == 1) << status << read_text(dir + "/e.txt");
+      if (status == 1) {
+        EXPECT_EQ(read_text(dir + "/e.txt"), "utils:22: not enough memory\n");
+      }
+    }
+  }
+#endif
 }
