@@ -2,34 +2,76 @@
 # Builds and runs every test twice: an optimised build and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build; then the golden cases on 4 threads under
 # ThreadSanitizer, the Windows build under wine and a short fuzzing run where
-# their tools are present. Build trees go to build/ (ignored by git).
-set -euo pipefail
+# their tools are present. Build trees go to build/ (ignored by git). Every part
+# runs whatever the parts before gave; the last line sums them all up:
+# "<N> passed, <M> failed" (a build that fails counts as one failed test), and
+# the status is 0 only when nothing failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs="${JOBS:-2}"
+passed=0
+failed=0
 
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DSARVIK_WERROR=ON
-cmake --build build/release -j "$jobs"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+# build NAME CMAKE-ARGUMENTS...: configures and builds build/NAME; false (and one
+# failure counted) when that fails.
+build() {
+  local name=$1
+  shift
+  if cmake -S . -B "build/$name" "$@" > "build/$name.configure.log" 2>&1 &&
+     cmake --build "build/$name" -j "$jobs" ${TARGET:+--target $TARGET}; then
+    return 0
+  fi
+  echo "the $name build failed (build/$name.configure.log)"
+  failed=$((failed + 1))
+  return 1
+}
 
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_SANITIZE=ON -DSARVIK_WERROR=ON
-cmake --build build/sanitize -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+# tests NAME CTEST-ARGUMENTS...: runs ctest on build/NAME and adds its counts
+# (no summary at all counts as one failure).
+tests() {
+  local name=$1 log
+  shift
+  log=$(mktemp)
+  ctest --test-dir "build/$name" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log"
+  local summary
+  summary=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  rm -f "$log"
+  if [ -z "$summary" ]; then
+    echo "ctest on build/$name gave no summary"
+    failed=$((failed + 1))
+    return
+  fi
+  local f t
+  f=$(echo "$summary" | awk '{ print $1 }')
+  t=$(echo "$summary" | awk '{ print $NF }')
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+}
+
+mkdir -p build
+if build release -DCMAKE_BUILD_TYPE=Release -DSARVIK_WERROR=ON; then
+  tests release
+fi
+
+if build sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_SANITIZE=ON -DSARVIK_WERROR=ON; then
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 tests sanitize
+fi
 
 # A ThreadSanitizer build: the golden end-to-end cases on 4 threads, against the
-# same expected files; a data race fails them.
-cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_TSAN=ON -DSARVIK_WERROR=ON \
-  -DSARVIK_GOLDEN_THREADS=4
-cmake --build build/tsan -j "$jobs" --target Sarvik
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -R '^golden[.]' --output-on-failure -j "$jobs"
+# same expected files, and the library's runs in one process; a data race fails
+# them.
+if TARGET="Sarvik test_library" build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSARVIK_TSAN=ON -DSARVIK_WERROR=ON \
+     -DSARVIK_GOLDEN_THREADS=4; then
+  TSAN_OPTIONS=halt_on_error=1 tests tsan -R '^(golden[.]|Library[.])'
+fi
 
 # The Windows console program, cross-built with MinGW-w64 and run under wine,
 # where both are present: the golden cases and the Windows-only cases.
 if command -v x86_64-w64-mingw32-g++-posix > /dev/null &&
    { command -v wine || command -v wine64 || [ -x /usr/lib/wine/wine64 ]; } > /dev/null; then
-  cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSARVIK_WERROR=ON
-  cmake --build build/windows -j "$jobs"
-  ctest --test-dir build/windows --output-on-failure -j "$jobs"
+  if build windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DSARVIK_WERROR=ON; then
+    tests windows
+  fi
 else
   echo "Windows build skipped: the MinGW-w64 cross compiler or wine is missing" \
     "(apt-get install g++-mingw-w64-x86-64 wine wine64)"
@@ -48,9 +90,19 @@ if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ > /dev/null &&
   mkdir -p build/fuzz/findings build/fuzz/tmp
   cp -r tests/fuzz/corpus build/fuzz/corpus
   echo "fuzzing the pipeline for $fuzz_seconds seconds"
-  TMPDIR="$PWD/build/fuzz/tmp" build/fuzz/sarvik_fuzz build/fuzz/corpus \
-    -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 -max_len=8192 \
-    -close_fd_mask=1 -artifact_prefix=build/fuzz/findings/ -print_final_stats=1 2>&1 | tail -n 12
+  if TMPDIR="$PWD/build/fuzz/tmp" build/fuzz/sarvik_fuzz build/fuzz/corpus \
+       -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=4096 -max_len=8192 \
+       -close_fd_mask=1 -artifact_prefix=build/fuzz/findings/ -print_final_stats=1 \
+       > build/fuzz/run.log 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "fuzzing found a failure: build/fuzz/findings/"
+  fi
+  tail -n 12 build/fuzz/run.log
 else
   echo "fuzzing skipped: clang++ with libFuzzer is not available (apt-get install clang libclang-rt-dev)"
 fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

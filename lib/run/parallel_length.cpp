@@ -47,6 +47,10 @@ struct Pool {
   std::condition_variable done_cv;  // the entering thread waits here for a chunk
   int awaited = -1;                 // the chunk it waits for, -1 none
   bool stop = false;
+  // A chunk failed: its worker's Workspace may be half updated (out of memory
+  // in the middle of a table), and the run ends there, so no worker takes
+  // another chunk. The chunks before it were taken already.
+  bool failed = false;
   // The length in progress: a new job number starts it.
   unsigned job = 0;
   const std::vector<Graph>* G = nullptr;
@@ -80,9 +84,10 @@ void work(Pool& p, int k) {
     {
       std::unique_lock<std::mutex> lk(p.m);
       p.work_cv.wait(lk, [&] {
-        return p.stop || (p.job != seen && (p.next >= p.chunks || p.next < p.merged + p.window));
+        return p.stop || p.failed ||
+               (p.job != seen && (p.next >= p.chunks || p.next < p.merged + p.window));
       });
-      if (p.stop) return;
+      if (p.stop || p.failed) return;
       if (p.next >= p.chunks) {
         seen = p.job;  // this length has no chunk left to take
         continue;
@@ -104,13 +109,19 @@ void work(Pool& p, int k) {
     } catch (...) {
       ch.failure = std::current_exception();
     }
+    const bool failed = ch.failure != nullptr;
     bool wake;
     {
       std::lock_guard<std::mutex> lk(p.m);
       ch.done = true;
       wake = p.awaited == c;
+      p.failed = p.failed || failed;
     }
     if (wake) p.done_cv.notify_one();
+    if (failed) {
+      p.work_cv.notify_all();
+      return;
+    }
   }
 }
 
