@@ -154,6 +154,13 @@ struct Sinks {
   // Called once every output has been handed over, before the run's last
   // message: where outputs are files, the place to commit them.
   std::function<void()> complete;
+  // Where the run may keep the occurrence lists of a run that is not in a
+  // descriptor space (about 4 bytes per fragment each compound holds, length
+  // by length: 1.4 GB for 500,000 compounds of 40 atoms) instead of memory: a
+  // path stem beside which it creates a file "<stem>.tmp" followed by 12
+  // random hexadecimal digits, exclusively, and removes it at once (Windows:
+  // when the run ends). Empty: the lists are held in memory.
+  std::string scratch;
   // Set (by any thread, or a signal handler) to stop the run: it ends within a
   // few milliseconds of work with Error kind cancelled. Not read after
   // `complete` has been called.

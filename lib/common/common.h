@@ -82,25 +82,17 @@ struct LabelSet {
   PtrArray vl;  // vertex (atom) labels
 };
 
-// One entry of a compound's occurrence list.
-// One compound may hold one fragment more than 2^32 times (a star of 499 leaves
-// holds C(499, 4) four-bond stars), but entries stay 8 bytes: freq counts modulo
-// 2^32 and each wrap is carried into the store's carry table.
+// One entry of a compound's occurrence list at one length: a fragment and how
+// many times the compound holds it (one compound may hold one fragment more
+// than 2^32 times: a star of 499 leaves holds C(499, 4) four-bond stars).
 struct CSR {
-  int id;              // fragment id
-  std::uint32_t freq;  // occurrences of that fragment in the compound, modulo 2^32
-};
-
-// Bookkeeping of one compound's occurrence list.
-struct CSRcount {
-  int size;    // entries in use
-  int top;     // capacity
-  int offset;  // first entry of the current fragment length
+  int id;              // fragment id (or the length's own index of it, see OccurrenceStore)
+  std::uint64_t freq;  // occurrences of that fragment in the compound
 };
 
 // Compiled-in limits.
 inline constexpr int HASHTBL_SIZE = 6100000;
-inline constexpr int CSR_LEN = 100;
+inline constexpr int CSR_LEN = 100;  // first room of the list in the making
 
 // Values of opt: the fragment type.
 inline constexpr int kFragmentsAll = 1;    // "QZ": every connected acyclic fragment

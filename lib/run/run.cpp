@@ -83,7 +83,15 @@ void load(Run& r, const Source& input, const Source* space_source) {
   r.name = std::move(loaded.name);
   r.ls = std::move(loaded.ls);
   if (space_source != nullptr) descriptor_space_check_repeats(r.space, rule);
-  occurrences_init(r.occ, static_cast<int>(r.G.size()));
+  // The lists go to a scratch file beside the outputs where the caller allows.
+  SpillFile spill;
+  if (!r.in_space && !r.sinks->scratch.empty()) {
+    r.scratch = std::make_unique<ScratchFile>(r.sinks->scratch);
+    ScratchFile* file = r.scratch.get();
+    spill.append = [file](std::string_view bytes) { file->append(bytes); };
+    spill.read = [file](std::uint64_t at, char* dst, std::size_t n) { file->read(at, dst, n); };
+  }
+  occurrences_init(r.occ, static_cast<int>(r.G.size()), std::move(spill));
 }
 
 }  // namespace
@@ -126,6 +134,7 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
                                    ? r.space.by_length[length].id
                                    : std::vector<int>(),
                                r.map);
+    occurrences_begin_length(r.occ);
     LengthContext cx;
     cx.ls = &r.ls;
     cx.opt = r.opt;
@@ -175,16 +184,16 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   r.hashg = FragmentTable{};
 
   say(r, "Descriptors generated : writing id and frequency files\n");
+  spill_flush(r.occ.spill);
   if (sinks.descriptors)
     write_descriptor_file(r.occ, r.map, r.name, r.threads, sinks.descriptors, cancel);
-  if (sinks.vectors) {
-    std::vector<DescriptorCount> pairs;
-    for (int i = 0; i < total; ++i) {
-      if ((i & 1023) == 0) check_cancel(cancel);
-      descriptor_vector(r.occ, r.map, i, pairs);
-      sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
-    }
-  }
+  if (sinks.vectors)
+    descriptor_vectors(
+        r.occ, r.map,
+        [&r, &sinks](int i, std::span<const DescriptorCount> pairs) {
+          sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
+        },
+        cancel);
   // The last length's fragment records may still be in writing, with the labels.
   finish_background_records(r);
   if (sinks.complete) sinks.complete();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +29,27 @@ struct RecordWriter {
   ~RecordWriter();  // waits for the writing
 };
 
+// A file for a run's own data, created exclusively beside `stem` as
+// "<stem>.tmp" and 12 random hexadecimal digits (the outputs' temporaries'
+// pattern) and removed at once: it has no name while the run writes and reads
+// it, so nothing of it is left however the run ends (on Windows it goes when
+// closed). Failures are Error kind output naming the stem.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const std::string& stem);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  // Appends bytes at the end.
+  void append(std::string_view bytes);
+  // Reads back n bytes from place `at` (any thread, once appending is over).
+  void read(std::uint64_t at, char* dst, std::size_t n) const;
+
+ private:
+  std::string stem_;
+  std::intptr_t handle_;
+};
+
 // Everything one run needs, owned for the run's life. Workers and the record
 // writer are declared last, so that they stop before what they read goes.
 struct Run {
@@ -43,7 +65,8 @@ struct Run {
   std::vector<Graph> G;            // the compounds, in input order
   std::vector<std::string> name;   // their names
   LabelSet ls;                     // the run's label set
-  OccurrenceStore occ;             // csr, csrcount and the carry table
+  std::unique_ptr<ScratchFile> scratch;  // where occ spills, beside the outputs
+  OccurrenceStore occ;             // the occurrence lists, spilled length by length
   std::vector<int> map;            // fragment id -> descriptor id, -1 none
   FragmentTable hashg;             // fragment ids (hashg.count), slots, live fragments
   DescriptorSpace space;           // with a descriptor space

@@ -14,23 +14,74 @@ namespace {
 
 constexpr const char* kModule = "table";
 
-// Appends the entry (id, 1) to compound compid's list and returns its index. The
-// capacity bookkeeping doubles top (100, 200, 400, ...) when the list is full;
-// the list itself grows by half, which leaves less unused room in the lists of
-// a long run, whose total is the run's largest store.
-int append_entry(OccurrenceStore& occ, int id, int compid) {
-  CSRcount& cc = occ.csrcount[compid];
-  std::vector<CSR>& list = occ.csr[compid];
-  SARVIK_ASSERT(cc.offset <= cc.size, kModule);
-  if (cc.size >= cc.top) cc.top = cc.top > 0 ? 2 * cc.top : CSR_LEN;
-  if (list.size() == list.capacity()) list.reserve(list.capacity() + list.capacity() / 2 + 16);
-  const int at = cc.size;
-  if (static_cast<int>(list.size()) > at)
-    list[at] = CSR{id, 1};
-  else
-    list.push_back(CSR{id, 1});
-  ++cc.size;
-  return at;
+// Appends the entry (id, 1) to the list in the making and returns its index.
+int append_entry(OccurrenceStore& occ, int id) {
+  occ.csr.push_back(CSR{id, 1});
+  return static_cast<int>(occ.csr.size()) - 1;
+}
+
+// ---- the spill of the occurrence lists ----
+
+// Bytes held before a spill with a file writes them out.
+constexpr std::size_t kSpillBlock = std::size_t{1} << 20;
+
+void spill_append(Spill& s, const char* data, std::size_t n) {
+  s.held.insert(s.held.end(), data, data + n);
+  s.size += n;
+  if (s.file.append && s.held.size() >= kSpillBlock) spill_flush(s);
+}
+
+// The bytes [a, b) of the spill: where it holds them, or read back into buf.
+std::string_view spill_bytes(const Spill& s, std::uint64_t a, std::uint64_t b,
+                             std::vector<char>& buf) {
+  SARVIK_ASSERT(a <= b && b <= s.size, kModule);
+  if (a >= s.held_from)
+    return std::string_view(s.held.data() + (a - s.held_from), static_cast<std::size_t>(b - a));
+  // Spills are flushed before they are read.
+  SARVIK_ASSERT(b <= s.held_from, kModule);
+  buf.resize(static_cast<std::size_t>(b - a));
+  if (!buf.empty()) s.file.read(a, buf.data(), buf.size());
+  return std::string_view(buf.data(), buf.size());
+}
+
+// Unsigned LEB128: seven bits a byte, low bits first.
+inline char* put_varint(char* p, std::uint64_t v) {
+  while (v >= 0x80) {
+    *p++ = static_cast<char>(v | 0x80);
+    v >>= 7;
+  }
+  *p++ = static_cast<char>(v);
+  return p;
+}
+
+inline std::uint64_t get_varint(const char*& p, const char* end) {
+  std::uint64_t v = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    SARVIK_ASSERT(p < end, kModule);
+    const unsigned char b = static_cast<unsigned char>(*p++);
+    v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+    if (b < 0x80) return v;
+  }
+  SARVIK_ASSERT(false, kModule);
+  return v;
+}
+
+// Appends compound `compound`'s record (`n` bytes at data) to the length's
+// part of the spill, the lists of the compounds waiting before it first.
+void append_record(OccurrenceStore& occ, OccurrenceStore::Length& l, int compound,
+                   const char* data, std::size_t n) {
+  if (!l.any) {
+    l.any = true;
+    for (int j = compound - l.waiting; j < compound; ++j) {
+      if (j % kOccurrenceBlock == 0) l.block_at.push_back(occ.spill.size);
+      const char empty = 0;
+      spill_append(occ.spill, &empty, 1);
+    }
+    l.waiting = 0;
+  }
+  if (compound % kOccurrenceBlock == 0) l.block_at.push_back(occ.spill.size);
+  spill_append(occ.spill, data, n);
+  l.end = occ.spill.size;
 }
 
 // Calls f with a value of the unsigned type `width` bytes wide (1, 2 or 4).
@@ -223,28 +274,116 @@ void unpack_form(const unsigned char* src, int width, Graph& g) {
 
 int form_vertices(const unsigned char* src, int width) { return element_at(src, width); }
 
-void occurrences_init(OccurrenceStore& occ, int total) {
-  occ.csrcount.assign(static_cast<std::size_t>(total), CSRcount{0, CSR_LEN, 0});
-  occ.csr.assign(static_cast<std::size_t>(total), std::vector<CSR>());
-  for (std::vector<CSR>& list : occ.csr) list.reserve(CSR_LEN);
-  occ.csr_carry.clear();
+void occurrences_init(OccurrenceStore& occ, int total, SpillFile file) {
+  occ = OccurrenceStore{};
+  occ.total = total;
+  occ.csr.reserve(CSR_LEN);
+  occ.spill.file = std::move(file);
 }
 
-void csr_count_add(OccurrenceStore& occ, int compid, int entry, std::uint64_t n) {
-  CSR& e = occ.csr[compid][entry];
-  const std::uint64_t sum = static_cast<std::uint64_t>(e.freq) + n;
-  e.freq = static_cast<std::uint32_t>(sum);
-  if (sum >> 32)
-    occ.csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)] +=
-        sum >> 32;
+void occurrences_begin_length(OccurrenceStore& occ) {
+  SARVIK_ASSERT(occ.lengths.empty() || occ.next == occ.total, kModule);
+  occ.lengths.emplace_back();
+  occ.next = 0;
+  occ.csr.clear();
 }
 
-std::uint64_t csr_occurrences(const OccurrenceStore& occ, int compid, int entry) {
-  const std::uint64_t low = occ.csr[compid][entry].freq;
-  if (occ.csr_carry.empty()) return low;
-  const auto it = occ.csr_carry.find(static_cast<std::uint64_t>(compid) << 32 |
-                                     static_cast<std::uint32_t>(entry));
-  return it == occ.csr_carry.end() ? low : it->second << 32 | low;
+void csr_encode(const CSR* entries, std::size_t n, std::vector<char>& out) {
+  const std::size_t at = out.size();
+  // Room for the longest: 10 bytes a count, 5 an id.
+  out.resize(at + 10 + 15 * n);
+  char* p = out.data() + at;
+  p = put_varint(p, n);
+  for (std::size_t j = 0; j < n; ++j) {
+    SARVIK_ASSERT(entries[j].id >= 0, kModule);
+    p = put_varint(p, static_cast<std::uint32_t>(entries[j].id));
+    p = put_varint(p, entries[j].freq);
+  }
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+void csr_end_length(OccurrenceStore& occ, int compid) {
+  SARVIK_ASSERT(!occ.lengths.empty() && compid == occ.next && compid < occ.total, kModule);
+  OccurrenceStore::Length& l = occ.lengths.back();
+  ++occ.next;
+  // A length no compound has reached so far spills nothing yet.
+  if (occ.csr.empty() && !l.any) {
+    ++l.waiting;
+    return;
+  }
+  std::vector<char>& record = occ.record;
+  record.clear();
+  csr_encode(occ.csr.data(), occ.csr.size(), record);
+  occ.csr.clear();
+  append_record(occ, l, compid, record.data(), record.size());
+}
+
+void csr_append_encoded(OccurrenceStore& occ, std::string_view bytes,
+                        const std::vector<std::size_t>& starts) {
+  SARVIK_ASSERT(!occ.lengths.empty() && occ.csr.empty(), kModule);
+  OccurrenceStore::Length& l = occ.lengths.back();
+  const std::size_t n = starts.size();
+  SARVIK_ASSERT(occ.next + static_cast<std::int64_t>(n) <= occ.total, kModule);
+  std::size_t j = 0;
+  // Empty lists (one byte 0 each) before the length's first entry wait.
+  while (!l.any && j < n && bytes[starts[j]] == 0) {
+    ++l.waiting;
+    ++j;
+  }
+  if (j == n) {
+    occ.next += static_cast<int>(n);
+    return;
+  }
+  append_record(occ, l, occ.next + static_cast<int>(j), bytes.data() + starts[j],
+                (j + 1 < n ? starts[j + 1] : bytes.size()) - starts[j]);
+  // The rest at once.
+  if (++j < n) {
+    const std::uint64_t at = occ.spill.size;
+    for (std::size_t k = j; k < n; ++k)
+      if ((occ.next + static_cast<int>(k)) % kOccurrenceBlock == 0)
+        l.block_at.push_back(at + (starts[k] - starts[j]));
+    spill_append(occ.spill, bytes.data() + starts[j], bytes.size() - starts[j]);
+    l.end = occ.spill.size;
+  }
+  occ.next += static_cast<int>(n);
+}
+
+void block_lists_open(const OccurrenceStore& occ, int block, BlockLists& r) {
+  r.cursors.clear();
+  const std::size_t b = static_cast<std::size_t>(block);
+  for (const OccurrenceStore::Length& l : occ.lengths) {
+    if (!l.any) continue;
+    SARVIK_ASSERT(b < l.block_at.size(), kModule);
+    const std::uint64_t end = b + 1 < l.block_at.size() ? l.block_at[b + 1] : l.end;
+    if (r.bufs.size() <= r.cursors.size()) r.bufs.resize(r.cursors.size() + 1);
+    const std::string_view bytes = spill_bytes(occ.spill, l.block_at[b], end, r.bufs[r.cursors.size()]);
+    r.cursors.push_back(BlockLists::Cursor{bytes.data(), bytes.data() + bytes.size(), &l.id_of});
+  }
+}
+
+void block_lists_next(BlockLists& r, const std::vector<int>& map,
+                      std::vector<DescriptorCount>& pairs) {
+  pairs.clear();
+  const int mapsize = static_cast<int>(map.size());
+  // Affects output: pairs follow the list order (length, then first meeting).
+  for (BlockLists::Cursor& c : r.cursors) {
+    const std::uint64_t n = get_varint(c.at, c.end);
+    for (std::uint64_t j = 0; j < n; ++j) {
+      const std::uint64_t id = get_varint(c.at, c.end);
+      const std::uint64_t freq = get_varint(c.at, c.end);
+      const int fid = c.id_of->empty() ? static_cast<int>(id) : (*c.id_of)[static_cast<std::size_t>(id)];
+      SARVIK_ASSERT(fid > 0 && fid < mapsize, kModule);
+      const int d = map[static_cast<std::size_t>(fid)];
+      if (d != -1) pairs.push_back(DescriptorCount{d, freq});
+    }
+  }
+}
+
+void spill_flush(Spill& spill) {
+  if (!spill.file.append || spill.held.empty()) return;
+  spill.file.append(std::string_view(spill.held.data(), spill.held.size()));
+  spill.held_from = spill.size;
+  spill.held.clear();
 }
 
 FragmentTable initialize_hash(int size) {
@@ -265,22 +404,25 @@ namespace {
 
 // Records one more occurrence of live fragment f in compound compid.
 void record_occurrence(FragmentTable::Live& f, OccurrenceStore& occ, int compid) {
-  // Compounds of one length are entered one after another, so the compound has
-  // an entry of this length exactly when it is the last one that met the
-  // fragment and that entry lies at or after its offset.
-  const CSRcount& cc = occ.csrcount[compid];
-  const bool known = f.last_comp == compid && f.last_entry >= cc.offset;
+  // Compounds of one length are entered one after another, and live fragments
+  // are those of this length, so the compound's list in the making holds the
+  // fragment exactly when the compound is the last one that met it.
+  SARVIK_ASSERT(compid == occ.next, kModule);
+  const bool known = f.last_comp == compid;
 #ifdef SARVIK_EXPENSIVE_CHECKS
-  SARVIK_ASSERT(find(occ.csr[compid], cc.size, cc.offset, f.id) == (known ? f.last_entry : -1),
+  SARVIK_ASSERT(find(occ.csr, static_cast<int>(occ.csr.size()), 0, f.id) ==
+                    (known ? f.last_entry : -1),
                 kModule);
 #endif
   if (known) {
-    SARVIK_ASSERT(f.last_entry < cc.size && occ.csr[compid][f.last_entry].id == f.id, kModule);
-    csr_count_one(occ, compid, f.last_entry);
+    SARVIK_ASSERT(f.last_entry < static_cast<int>(occ.csr.size()) &&
+                      occ.csr[f.last_entry].id == f.id,
+                  kModule);
+    csr_count_one(occ, f.last_entry);
   } else {
     ++f.count;
     f.last_comp = compid;
-    f.last_entry = append_entry(occ, f.id, compid);
+    f.last_entry = append_entry(occ, f.id);
   }
 }
 
@@ -316,7 +458,7 @@ std::size_t copy_probe(const unsigned char* form, int width, FragmentTable& t) {
 // Enters the probe (`bytes` long, key `key`) for compound compid.
 int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceStore& occ,
                 int compid) {
-  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(occ.csrcount.size()), kModule);
+  SARVIK_ASSERT(compid >= 0 && compid < occ.total, kModule);
   const unsigned start = key % static_cast<unsigned>(t.size);
   // Slots are never freed, so the slots from a fragment's home slot to its own
   // slot stay occupied: probing from the home slot reaches an equal fragment of
@@ -346,7 +488,7 @@ int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceSto
   const std::size_t at = t.packed.size() / t.width;
   SARVIK_ASSERT(at <= static_cast<std::size_t>(INT32_MAX), kModule);
   t.packed.insert(t.packed.end(), t.probe.begin(), t.probe.begin() + static_cast<std::ptrdiff_t>(bytes));
-  t.live.push_back(FragmentTable::Live{key, s, t.count, 1, compid, append_entry(occ, t.count, compid),
+  t.live.push_back(FragmentTable::Live{key, s, t.count, 1, compid, append_entry(occ, t.count),
                                        static_cast<int>(at)});
   const int live = static_cast<int>(t.live.size()) - 1;
   index_insert(t, key, live);
@@ -360,12 +502,12 @@ void count_occurrences(FragmentTable& t, OccurrenceStore& occ, int live, int com
   SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()) && n > 0, kModule);
   FragmentTable::Live& f = t.live[live];
   record_occurrence(f, occ, compid);
-  if (n > 1) csr_count_add(occ, compid, f.last_entry, n - 1);
+  if (n > 1) csr_count_add(occ, f.last_entry, n - 1);
 }
 
 void count_occurrence(FragmentTable& t, OccurrenceStore& occ, int live, int compid) {
   SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()), kModule);
-  SARVIK_ASSERT(compid >= 0 && compid < static_cast<int>(occ.csrcount.size()), kModule);
+  SARVIK_ASSERT(compid >= 0 && compid < occ.total, kModule);
   record_occurrence(t.live[live], occ, compid);
 }
 

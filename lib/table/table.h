@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "common/common.h"
@@ -19,30 +19,76 @@ using TextSink = std::function<void(std::string_view text)>;
 
 // ---- the occurrence store ----
 
-// One occurrence list per compound, in input order, with its bookkeeping, and
-// the wraps of CSR::freq by compound << 32 | entry (nearly always empty).
-struct OccurrenceStore {
-  std::vector<std::vector<CSR>> csr;
-  std::vector<CSRcount> csrcount;
-  std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
+// Where a spill's bytes go once they leave memory: appended in order, and read
+// back from any place by any thread (the descriptor file is laid out on
+// several threads).
+struct SpillFile {
+  std::function<void(std::string_view bytes)> append;
+  std::function<void(std::uint64_t at, char* dst, std::size_t n)> read;
 };
 
-// An empty list for each of `total` compounds, with capacity CSR_LEN.
-void occurrences_init(OccurrenceStore& occ, int total);
-// One more occurrence in entry `entry` of compound compid's list.
-inline void csr_count_one(OccurrenceStore& occ, int compid, int entry) {
-  if (++occ.csr[compid][entry].freq == 0)
-    ++occ.csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)];
-}
+// Bytes appended in order and read back by place: all held in memory, or (with
+// a file) held only until a block is full, then written out.
+struct Spill {
+  SpillFile file;                   // no append: all held
+  std::vector<char> held;           // bytes from held_from on
+  std::uint64_t held_from = 0;
+  std::uint64_t size = 0;           // bytes appended
+};
+
+// The occurrence lists: per compound and length, the fragments the compound met
+// at that length in the order it first met them, each with how many times.
+// Compounds are entered one after another at each length, so only the list in
+// the making (csr, compound `next` at the current length) is held as entries;
+// a finished list is appended, encoded, to the length's part of the spill
+// (about 4 bytes per entry), and read back when the descriptor file is written.
+// Ids in a length's lists are fragment ids, or (where the length's id_of is
+// not empty) the length's own indices of its fragments, id_of[index] the
+// fragment id.
+struct OccurrenceStore {
+  std::vector<CSR> csr;   // the list in the making
+  int next = 0;           // the compound it belongs to
+  int total = 0;          // compounds
+  struct Length {
+    bool any = false;     // some compound met a fragment (else nothing is spilled)
+    int waiting = 0;      // empty lists not written yet (before the first entry)
+    // Where each block of kOccurrenceBlock compounds begins in the spill.
+    std::vector<std::uint64_t> block_at;
+    std::uint64_t end = 0;
+    std::vector<int> id_of;
+  };
+  std::vector<Length> lengths;  // the lengths begun, in order
+  Spill spill;
+  std::vector<char> record;     // scratch: a list encoded
+};
+
+// Compounds whose lines are laid out together, and whose lists a reader finds.
+inline constexpr int kOccurrenceBlock = 512;
+
+// An empty store for `total` compounds, its spill written to file when the
+// file appends (else held in memory).
+void occurrences_init(OccurrenceStore& occ, int total, SpillFile file = {});
+// Begins the lists of the next length, from compound 0 on.
+void occurrences_begin_length(OccurrenceStore& occ);
+// One more occurrence in entry `entry` of the list in the making.
+inline void csr_count_one(OccurrenceStore& occ, int entry) { ++occ.csr[entry].freq; }
 // n more occurrences in that entry.
-void csr_count_add(OccurrenceStore& occ, int compid, int entry, std::uint64_t n);
-// The occurrences of entry `entry` of compound compid's list.
-std::uint64_t csr_occurrences(const OccurrenceStore& occ, int compid, int entry);
-// After compound compid at a length: its entries of the next length start
-// behind all made so far.
-inline void csr_end_length(OccurrenceStore& occ, int compid) {
-  occ.csrcount[compid].offset = occ.csrcount[compid].size;
+inline void csr_count_add(OccurrenceStore& occ, int entry, std::uint64_t n) {
+  occ.csr[entry].freq += n;
 }
+// After compound compid (the one in the making) at a length: its list is
+// spilled and the next compound's begins.
+void csr_end_length(OccurrenceStore& occ, int compid);
+// Appends the lists of compounds, encoded as csr_end_length encodes them
+// (`bytes`, the lists of compounds occ.next on; starts[j] the place of
+// compound occ.next + j's list in them, one for each compound), as if each had
+// been ended in turn. (The workers of a run encode their compounds' lists.)
+void csr_append_encoded(OccurrenceStore& occ, std::string_view bytes,
+                        const std::vector<std::size_t>& starts);
+// Encodes the list `entries` (n of them) as csr_end_length does, to out.
+void csr_encode(const CSR* entries, std::size_t n, std::vector<char>& out);
+// Writes out what the spill holds, so that every byte can be read back.
+void spill_flush(Spill& spill);
 
 // ---- the form codec ----
 // A canonical form as the table keeps it and as threads hand it over: vs, es,
@@ -184,13 +230,15 @@ void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids, std
 // then drops them.
 int table_end_space_length(FragmentTable& t);
 
-// The descriptor file for every compound of occ through map, named by name, its
-// lines laid out on `threads` threads.
+// The descriptor file for every compound of occ through map (the lists spilled
+// and flushed), named by name, its lines laid out on `threads` threads.
 void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
                            const std::vector<std::string>& name, int threads,
                            const TextSink& sink, const std::atomic<bool>* cancel = nullptr);
-// Compound i's descriptors (id, count) in descriptor-file order, into pairs.
-void descriptor_vector(const OccurrenceStore& occ, const std::vector<int>& map, int i,
-                       std::vector<DescriptorCount>& pairs);
+// Each compound's descriptors (id, count) in descriptor-file order, compound
+// after compound: take(i, pairs).
+void descriptor_vectors(const OccurrenceStore& occ, const std::vector<int>& map,
+                        const std::function<void(int i, std::span<const DescriptorCount>)>& take,
+                        const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace sarvik
