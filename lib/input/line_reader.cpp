@@ -15,6 +15,9 @@ namespace {
 
 constexpr const char* kModule = "line_reader";
 
+// Bytes read at a time beyond the end of a reader's range.
+constexpr std::size_t kRangeSlack = 4096;
+
 // ---- byte sums ----
 
 constexpr std::uint64_t kMod = (std::uint64_t{1} << 61) - 1;
@@ -79,7 +82,12 @@ bool load_more(LineReader& r) {
   const std::size_t kept = r.text.size() - keep;
   if (keep > 0 && kept > 0) std::memmove(r.storage.data(), r.storage.data() + keep, kept);
   r.base = r.pos;
-  const std::size_t want = std::max(r.window, kept);
+  std::size_t want = std::max(r.window, kept);
+  // A reader of a range (a run of records) reads little beyond it: the line
+  // that ends its last record, or the header line that follows it.
+  const std::size_t end = r.base + kept;
+  if (r.sum_to != std::string_view::npos)
+    want = std::min(want, std::max(r.sum_to > end ? r.sum_to - end : 0, kRangeSlack));
   if (r.storage.size() < kept + want) r.storage.resize(kept + want);
   const std::size_t n = std::fread(r.storage.data() + kept, 1, want, r.file.get());
   if (n < want) {

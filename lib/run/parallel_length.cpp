@@ -29,40 +29,39 @@ constexpr const char* kModule = "parallel_length";
 constexpr int kMaxChunkCompounds = 256;
 constexpr int kChunksPerThread = 2;  // chunks in flight per worker, which bounds memory
 
-// Aligned to a cache line: each is written by its own worker.
-struct alignas(64) Chunk {
-  CompoundEvents events;
+// A slot of the window of chunks in flight. Aligned to a cache line: each is
+// written by its own worker.
+struct alignas(64) ChunkSlot {
   int worker = 0;
   bool done = false;
-  std::exception_ptr failure;  // the chunk ends at the compound that failed
+  std::exception_ptr failure;  // what the chunk's task ended with
 };
 
 }  // namespace
 
-// The workers, started at the first length that needs them and kept for the
-// run, so that each keeps its Workspace from length to length.
+// The workers, started at the first job that needs them and kept for the run,
+// so that each keeps its Workspace from job to job.
 struct Pool {
   std::mutex m;
   std::condition_variable work_cv;  // workers wait here for a chunk to take
-  std::condition_variable done_cv;  // the entering thread waits here for a chunk
+  std::condition_variable done_cv;  // the merging thread waits here for a chunk
   int awaited = -1;                 // the chunk it waits for, -1 none
   bool stop = false;
-  // A chunk failed: its worker's Workspace may be half updated (out of memory
-  // in the middle of a table), and the run ends there, so no worker takes
-  // another chunk. The chunks before it were taken already.
+  // A chunk failed, or the merging thread gave up: the run ends there, so no
+  // worker takes another chunk (a failed worker's Workspace may be half
+  // updated: out of memory in the middle of a table).
   bool failed = false;
-  // The length in progress: a new job number starts it.
+  int busy = 0;                     // tasks running
+  // The job in progress: a new job number starts it.
   unsigned job = 0;
-  const std::vector<Graph>* G = nullptr;
-  LengthContext cx;
-  std::uint64_t epoch = 0;
+  const ChunkTask* task = nullptr;
   int next = 0;    // the next chunk a worker takes
-  int merged = 0;  // chunks entered into the table
+  int merged = 0;  // chunks merged
   int chunks = 0;
-  int chunk_size = 1;  // compounds per chunk
   int window = 0;  // chunk c uses slot c % window
-  std::vector<Chunk> slot;
+  std::vector<ChunkSlot> slot;
   std::vector<Workspace> ws;  // per worker
+  std::vector<CompoundEvents> events;  // per slot, for the lengths of a sweep
   std::vector<std::thread> threads;
 
   ~Pool() {
@@ -89,23 +88,18 @@ void work(Pool& p, int k) {
       });
       if (p.stop || p.failed) return;
       if (p.next >= p.chunks) {
-        seen = p.job;  // this length has no chunk left to take
+        seen = p.job;  // this job has no chunk left to take
         continue;
       }
       c = p.next++;
+      ++p.busy;
     }
-    Chunk& ch = p.slot[static_cast<std::size_t>(c % p.window)];
-    ch.events.clear();
+    const int at = c % p.window;
+    ChunkSlot& ch = p.slot[static_cast<std::size_t>(at)];
     ch.worker = k;
     ch.failure = nullptr;
-    const std::vector<Graph>& G = *p.G;
-    const int total = static_cast<int>(G.size());
     try {
-      for (int i = c * p.chunk_size; i < total && i < (c + 1) * p.chunk_size; ++i) {
-        check_cancel(p.cx.cancel);
-        enumerate_compound_events(G[static_cast<std::size_t>(i)], p.cx, p.epoch, ch.events,
-                                  p.ws[static_cast<std::size_t>(k)]);
-      }
+      (*p.task)(c, at, k, p.ws[static_cast<std::size_t>(k)]);
     } catch (...) {
       ch.failure = std::current_exception();
     }
@@ -114,10 +108,11 @@ void work(Pool& p, int k) {
     {
       std::lock_guard<std::mutex> lk(p.m);
       ch.done = true;
-      wake = p.awaited == c;
+      --p.busy;
+      wake = p.awaited == c || p.failed;
       p.failed = p.failed || failed;
     }
-    if (wake) p.done_cv.notify_one();
+    if (wake) p.done_cv.notify_all();
     if (failed) {
       p.work_cv.notify_all();
       return;
@@ -130,6 +125,7 @@ std::unique_ptr<Pool> start_pool(int threads) {
   auto pool = std::make_unique<Pool>();
   pool->window = kChunksPerThread * threads;
   pool->slot.resize(static_cast<std::size_t>(pool->window));
+  pool->events.resize(static_cast<std::size_t>(pool->window));
   pool->ws.resize(static_cast<std::size_t>(threads));
   try {
     for (int k = 0; k < threads; ++k) pool->threads.emplace_back(work, std::ref(*pool), k);
@@ -151,7 +147,73 @@ void write_records(Run& r, bool last) {
   if (last && sinks.fragments_complete) sinks.fragments_complete();
 }
 
+// Ends a job that the merging thread leaves early: no worker takes another
+// chunk, and the tasks running (which may use what the caller is about to
+// release) are waited for.
+void abandon_job(Pool& p) {
+  std::unique_lock<std::mutex> lk(p.m);
+  p.failed = true;
+  p.work_cv.notify_all();
+  p.done_cv.wait(lk, [&] { return p.busy == 0; });
+}
+
 }  // namespace
+
+int chunk_window(const Run& r) { return kChunksPerThread * r.threads; }
+
+void run_chunks(Run& r, int chunks, const ChunkTask& task, const ChunkMerge& merge) {
+  if (r.threads == 1) {
+    // One thread: each chunk made and merged in turn, with the run's Workspace.
+    for (int c = 0; c < chunks; ++c) {
+      const int at = c % chunk_window(r);
+      std::exception_ptr failure;
+      try {
+        task(c, at, 0, r.ws);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      merge(c, at, 0, failure);
+      if (failure != nullptr) std::rethrow_exception(failure);
+    }
+    return;
+  }
+  if (r.pool == nullptr) r.pool = start_pool(r.threads);
+  Pool& p = *r.pool;
+  SARVIK_ASSERT(static_cast<int>(p.threads.size()) == r.threads, kModule);
+  {
+    std::lock_guard<std::mutex> lk(p.m);
+    p.task = &task;
+    p.next = 0;
+    p.merged = 0;
+    p.chunks = chunks;
+    ++p.job;
+  }
+  p.work_cv.notify_all();
+  try {
+    for (int c = 0; c < chunks; ++c) {
+      const int at = c % p.window;
+      ChunkSlot& ch = p.slot[static_cast<std::size_t>(at)];
+      {
+        std::unique_lock<std::mutex> lk(p.m);
+        p.awaited = c;
+        p.done_cv.wait(lk, [&] { return ch.done; });
+        p.awaited = -1;
+      }
+      merge(c, at, ch.worker, ch.failure);
+      if (ch.failure != nullptr) std::rethrow_exception(ch.failure);
+      {
+        std::lock_guard<std::mutex> lk(p.m);
+        ch.done = false;
+        ++p.merged;
+      }
+      // Its slot is free for the chunk `window` places on.
+      p.work_cv.notify_one();
+    }
+  } catch (...) {
+    abandon_job(p);
+    throw;
+  }
+}
 
 void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int i,
                            std::vector<int>& live) {
@@ -159,10 +221,6 @@ void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int 
   for (; e < ev.ends[j]; ++e) {
     const int h = ev.entries[e].handle;
     const std::uint64_t n = ev.entries[e].n;
-    if (r.in_space) {
-      count_occurrences(r.hashg, r.occ, h, i, n);
-      continue;
-    }
     int& l = live[static_cast<std::size_t>(h)];
     if (l >= 0) {
       count_occurrences(r.hashg, r.occ, l, i, n);
@@ -180,53 +238,35 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
   const int threads = r.threads;
   if (r.pool == nullptr) r.pool = start_pool(threads);
   Pool& p = *r.pool;
-  SARVIK_ASSERT(static_cast<int>(p.threads.size()) == threads, kModule);
-  {
-    std::lock_guard<std::mutex> lk(p.m);
-    p.G = &r.G;
-    p.cx = cx;
-    // Handles and cached results are a worker's own, for this length of this
-    // table only.
-    p.epoch = r.hashg.generation;
-    p.next = 0;
-    p.merged = 0;
-    p.chunk_size = r.chunk > 0 ? r.chunk : std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
-    p.chunks = (total + p.chunk_size - 1) / p.chunk_size;
-    ++p.job;
-  }
-  p.work_cv.notify_all();
-
+  // Handles and cached results are a worker's own, for this length of this
+  // table only.
+  const std::uint64_t epoch = r.hashg.generation;
+  const int size = r.chunk > 0 ? r.chunk : std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
+  const int chunks = (total + size - 1) / size;
+  const ChunkTask task = [&](int c, int at, int, Workspace& ws) {
+    CompoundEvents& events = p.events[static_cast<std::size_t>(at)];
+    events.clear();
+    for (int i = c * size; i < total && i < (c + 1) * size; ++i) {
+      check_cancel(cx.cancel);
+      enumerate_compound_events(r.G[static_cast<std::size_t>(i)], cx, epoch, events, ws);
+    }
+  };
   // Per worker: handle -> live index, -1 before this thread first entered it.
   std::vector<std::vector<int>> live_of(static_cast<std::size_t>(threads));
-  for (int c = 0; c < p.chunks; ++c) {
-    Chunk& ch = p.slot[static_cast<std::size_t>(c % p.window)];
-    {
-      std::unique_lock<std::mutex> lk(p.m);
-      p.awaited = c;
-      p.done_cv.wait(lk, [&] { return ch.done; });
-      p.awaited = -1;
-    }
-    const CompoundEvents& ev = ch.events;
-    std::vector<int>& live = live_of[static_cast<std::size_t>(ch.worker)];
+  const ChunkMerge merge = [&](int c, int at, int worker, const std::exception_ptr&) {
+    const CompoundEvents& ev = p.events[static_cast<std::size_t>(at)];
+    std::vector<int>& live = live_of[static_cast<std::size_t>(worker)];
     const std::size_t needed = static_cast<std::size_t>(ev.first_handle) + ev.form_of.size();
     if (live.size() < needed) live.resize(std::max(needed, 2 * live.size()), -1);
-    const int first = c * p.chunk_size;
+    // The compounds before a failing one are entered, as one thread would.
     for (std::size_t j = 0; j < ev.ends.size(); ++j) {
-      const int i = first + static_cast<int>(j);
+      const int i = c * size + static_cast<int>(j);
       enter_compound_events(r, ev, j, i, live);
       if (r.sinks->progress)
-        r.sinks->progress(Progress{r.threshold, i + 1, total, r.in_space ? r.k : r.hashg.count});
+        r.sinks->progress(Progress{r.threshold, i + 1, total, r.hashg.count});
     }
-    if (ch.failure != nullptr) std::rethrow_exception(ch.failure);
-    r.hashg.outside += ev.outside;
-    {
-      std::lock_guard<std::mutex> lk(p.m);
-      ch.done = false;
-      ++p.merged;
-    }
-    // Its slot is free for the chunk `window` places on.
-    p.work_cv.notify_one();
-  }
+  };
+  run_chunks(r, chunks, task, merge);
 }
 
 Run::Run() = default;

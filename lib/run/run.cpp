@@ -50,9 +50,11 @@ void check_settings(const Settings& s, bool in_space) {
            std::to_string(kMaxThreads));
 }
 
-// Loads the compounds (and the descriptor space's records) into r.
+// Reads the input's first pass (and the descriptor space's records) into r,
+// then, but for a run in a space (which reads the compounds as it counts them),
+// every compound.
 void load(Run& r, const Source& input, const Source* space_source) {
-  LoadRequest request;
+  LoadRequest& request = r.request;
   request.input = &input;
   request.space = space_source;
   request.NoAtmLabels = r.settings.NoAtmLabels;
@@ -60,6 +62,7 @@ void load(Run& r, const Source& input, const Source* space_source) {
   request.threads = r.threads;
   request.bond_numbers = static_cast<bool>(r.sinks->occurrences);
   request.cancel = r.sinks->cancel;
+  request.stride = r.stride;
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
   SpaceRule rule;
@@ -76,16 +79,21 @@ void load(Run& r, const Source& input, const Source* space_source) {
     };
   }
   // The space's records arrive once the label set is made, which the rule reads.
-  Loaded loaded;
-  rule.ls = &loaded.ls;
-  read_compounds(request, loaded);
-  r.G = std::move(loaded.G);
-  r.name = std::move(loaded.name);
-  r.ls = std::move(loaded.ls);
-  if (space_source != nullptr) descriptor_space_check_repeats(r.space, rule);
+  rule.ls = &r.input.ls;
+  read_labels(request, r.input);
+  request.counted = nullptr;
+  request.space_record = nullptr;
+  r.ls = r.input.ls;
+  if (space_source != nullptr) {
+    descriptor_space_check_repeats(r.space, rule);
+    return;
+  }
+  read_graphs(request, r.input);
+  r.G = std::move(r.input.G);
+  r.name = std::move(r.input.name);
   // The lists go to a scratch file beside the outputs where the caller allows.
   SpillFile spill;
-  if (!r.in_space && !r.sinks->scratch.empty()) {
+  if (!r.sinks->scratch.empty()) {
     r.scratch = std::make_unique<ScratchFile>(r.sinks->scratch);
     ScratchFile* file = r.scratch.get();
     spill.append = [file](std::string_view bytes) { file->append(bytes); };
@@ -112,53 +120,33 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
                   : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
   // Occurrences are reported from one thread, in compound order.
   if (sinks.occurrences) r.threads = 1;
+  load(r, input, space_source);
+  if (r.in_space) return count_in_space(r);
   r.hashg = initialize_hash();
   r.map.clear();
-  load(r, input, space_source);
   const int total = static_cast<int>(r.G.size());
   const std::atomic<bool>* cancel = sinks.cancel;
 
-  int reporting = 0;  // the compound whose occurrences are reported
-  const OccurrenceReport report = [&reporting, &sinks](int descriptor, std::span<const int> atoms,
-                                                       std::span<const int> bonds) {
-    sinks.occurrences(Occurrence{reporting, descriptor, atoms, bonds});
-  };
   // A wide counter, so that -lmax at the largest int still ends the sweep.
   for (long long length = settings.mint; length <= settings.maxt; ++length) {
     check_cancel(cancel);
     r.threshold = static_cast<int>(length);
     say(r, printed("threshold = %lld\n", r.threshold));
-    if (r.in_space)
-      table_begin_space_length(r.hashg,
-                               static_cast<std::size_t>(length) < r.space.by_length.size()
-                                   ? r.space.by_length[length].id
-                                   : std::vector<int>(),
-                               r.map);
     occurrences_begin_length(r.occ);
     LengthContext cx;
     cx.ls = &r.ls;
     cx.opt = r.opt;
     cx.threshold = r.threshold;
-    cx.space = r.in_space ? &r.space : nullptr;
     cx.cancel = cancel;
     if (r.threads > 1) {
       enumerate_length_in_parallel(r, cx);
     } else {
       for (int i = 0; i < total; ++i) {
-        if (sinks.occurrences) {
-          cx.occurrence = &report;
-          reporting = i;
-        }
         check_cancel(cancel);
         find_all_spanning(r.G[i], i, cx, r.hashg, r.occ, r.ws);
         csr_end_length(r.occ, i);
-        show_progress(r, i + 1, r.in_space ? r.k : r.hashg.count);
+        show_progress(r, i + 1, r.hashg.count);
       }
-    }
-    if (r.in_space) {
-      r.k += table_end_space_length(r.hashg);
-      say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.k, r.k));
-      continue;
     }
     if (r.threads > 1) {
       write_records_in_background(r, length == settings.maxt);
@@ -178,7 +166,6 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   summary.compounds = total;
   summary.fragments = r.hashg.count;
   summary.descriptors = r.k;
-  summary.outside = r.hashg.outside;
   r.G.clear();
   r.G.shrink_to_fit();
   r.hashg = FragmentTable{};
@@ -197,8 +184,6 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   // The last length's fragment records may still be in writing, with the labels.
   finish_background_records(r);
   if (sinks.complete) sinks.complete();
-  if (r.in_space)
-    say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
   SARVIK_ASSERT(summary.compounds == total, kModule);
   return summary;
 }

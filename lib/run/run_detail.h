@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include "common/common.h"
 #include "enumerate/tree_freq.h"
+#include "input/input.h"
 #include "table/table.h"
 
 namespace sarvik {
@@ -59,9 +62,12 @@ struct Run {
   Format filetype = Format::sd;
   int threads = 1;          // settings.threads, 0 resolved
   int chunk = 0;            // compounds per worker chunk; 0: chosen by collection size
+  int stride = 16;          // the first pass notes every stride-th record's start
   const Sinks* sinks = nullptr;
 
   // Tables.
+  LoadRequest request;             // how the input is read
+  Loaded input;                    // what its first pass found (G and name are moved out)
   std::vector<Graph> G;            // the compounds, in input order
   std::vector<std::string> name;   // their names
   LabelSet ls;                     // the run's label set
@@ -90,6 +96,13 @@ struct Run {
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space,
                  const Sinks& sinks);
 
+// The run in a descriptor space (r loaded, the space's records in r.space):
+// the input is read again in chunks of compounds, each compound counted at every
+// length and its line handed over in input order, on r.threads threads; then
+// the progress lines of the lengths. Nothing of a compound is kept once its
+// line is out.
+Summary count_in_space(Run& r);
+
 // One length of the sweep on r.threads worker threads: every compound of r.G is
 // enumerated and its fragments entered into r.hashg (or counted in r.space) in
 // compound order, with occurrence offsets moved on, exactly as one thread calling
@@ -105,6 +118,23 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
 void write_records_in_background(Run& r, bool last);
 // Waits for the records in writing; rethrows what their writing ended with.
 void finish_background_records(Run& r);
+
+// The work of a run on several threads is handed out in chunks (of compounds):
+// task(c, slot, worker, ws) makes chunk c on a worker, into the caller's slot
+// `slot` of chunk_window(r) slots, with the worker's Workspace; merge(c, slot,
+// worker, failure) takes it over on the calling thread, in chunk order, with
+// what the task ended with.
+using ChunkTask = std::function<void(int c, int slot, int worker, Workspace& ws)>;
+using ChunkMerge =
+    std::function<void(int c, int slot, int worker, const std::exception_ptr& failure)>;
+int chunk_window(const Run& r);
+// Runs task for chunks 0 .. chunks - 1 on r's workers (started at the first
+// call, kept for the run), at most chunk_window(r) chunks ahead of the
+// merging, and merge on this thread in chunk order. A chunk's failure is
+// rethrown after its merge; once merging ends early (a failure, or merge
+// throws), no worker takes another chunk and the tasks running are waited
+// for, so the caller's slots may go.
+void run_chunks(Run& r, int chunks, const ChunkTask& task, const ChunkMerge& merge);
 
 // Makes a worker's hand-over of one compound's fragments (events of compound j
 // of a chunk) entries of compound i: new handles are entered by their forms,

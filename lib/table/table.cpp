@@ -591,21 +591,4 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
   });
 }
 
-void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids, std::vector<int>& map) {
-  drop_live(t);
-  for (const int id : ids) {
-    SARVIK_ASSERT(id > 0, kModule);
-    if (map.size() < static_cast<std::size_t>(id) + 1) map.resize(static_cast<std::size_t>(id) + 1, -1);
-    map[id] = id;
-    t.live.push_back(FragmentTable::Live{0, -1, id, 0, -1, -1, 0});
-  }
-}
-
-int table_end_space_length(FragmentTable& t) {
-  int met = 0;
-  for (const FragmentTable::Live& f : t.live) met += f.count > 0;
-  drop_live(t);
-  return met;
-}
-
 }  // namespace sarvik

@@ -152,8 +152,6 @@ struct FragmentTable {
   // order.
   std::vector<unsigned char> probe;
   std::vector<std::uint64_t> order;
-  // With a descriptor space: occurrences of fragments outside it, all lengths.
-  std::int64_t outside = 0;
 };
 
 // A table of `size` free slots (HASHTBL_SIZE in a run; tests may pass less).
@@ -222,19 +220,15 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
                             int threads, const TextSink& sink,
                             const std::atomic<bool>* cancel = nullptr);
 
-// With a descriptor space, in place of the entering and the sweep: makes the
-// descriptors `ids` (in this order) the live fragments of the length, with no
-// compound yet and map[id] = id.
-void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids, std::vector<int>& map);
-// Ends such a length: returns how many of its live fragments some compound met,
-// then drops them.
-int table_end_space_length(FragmentTable& t);
-
 // The descriptor file for every compound of occ through map (the lists spilled
 // and flushed), named by name, its lines laid out on `threads` threads.
 void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
                            const std::vector<std::string>& name, int threads,
                            const TextSink& sink, const std::atomic<bool>* cancel = nullptr);
+// Appends the descriptor file's line of a compound named `name` (up to its first
+// NUL byte, between double quotes, each double quote doubled) with these pairs.
+void append_descriptor_line(std::string_view name, std::span<const DescriptorCount> pairs,
+                            std::string& text);
 // Each compound's descriptors (id, count) in descriptor-file order, compound
 // after compound: take(i, pairs).
 void descriptor_vectors(const OccurrenceStore& occ, const std::vector<int>& map,

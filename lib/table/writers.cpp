@@ -274,15 +274,15 @@ void write_in_order(int blocks, int threads, const TextSink& sink,
 
 namespace {
 
-// Appends the line of the descriptor file of a compound named `name` with
-// these pairs to text.
-void append_line(std::string_view name, const std::vector<DescriptorCount>& pairs,
-                 TextBuffer& text) {
-  // The name as "%s" prints it: up to its first NUL byte; between double quotes,
-  // with each double quote in it doubled (as CSV readers expect).
-  const std::string_view title = name.substr(0, name.find('\0'));
+// Characters of a line at most.
+std::size_t line_room(std::string_view title, std::size_t pairs) {
+  return 2 * title.size() + 16 + kIntChars + pairs * (2 + kIntChars + kInt64Chars);
+}
+
+// Lays out the line of the descriptor file of a compound titled `title` with
+// these pairs at p; returns its end.
+char* put_line(char* p, std::string_view title, std::span<const DescriptorCount> pairs) {
   const std::size_t n = pairs.size();
-  char* p = text.room(2 * title.size() + 16 + kIntChars + n * (2 + kIntChars + kInt64Chars));
   *p++ = '"';
   for (const char c : title) {
     *p++ = c;
@@ -297,10 +297,27 @@ void append_line(std::string_view name, const std::vector<DescriptorCount>& pair
     p = put_uint64(p, d.count);
   }
   *p++ = '\n';
-  text.close(p);
+  return p;
+}
+
+// The name as "%s" prints it: up to its first NUL byte. Between double quotes,
+// each double quote in it doubled (as CSV readers expect).
+std::string_view title_of(std::string_view name) { return name.substr(0, name.find('\0')); }
+
+void append_line(std::string_view name, std::span<const DescriptorCount> pairs, TextBuffer& text) {
+  const std::string_view title = title_of(name);
+  text.close(put_line(text.room(line_room(title, pairs.size())), title, pairs));
 }
 
 }  // namespace
+
+void append_descriptor_line(std::string_view name, std::span<const DescriptorCount> pairs,
+                            std::string& text) {
+  const std::string_view title = title_of(name);
+  const std::size_t at = text.size();
+  text.resize(at + line_room(title, pairs.size()));
+  text.resize(static_cast<std::size_t>(put_line(text.data() + at, title, pairs) - text.data()));
+}
 
 void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
                            const std::vector<std::string>& name, int threads,
