@@ -56,11 +56,10 @@ void open_input(const Source& source, Loaded& out) {
     out.input.bytes = std::string_view(*out.held);
     return;
   }
-  std::string head;
-  scan_source(source, 0, [&head](std::string_view bytes) {
-    if (head.size() < 2) head.append(bytes.substr(0, 2 - head.size()));
-  });
-  if (gzip_magic(head)) refuse_compressed(source);
+  // The first bytes: two at most.
+  LineReader r;
+  line_reader_open(r, source, 0, 0, 0, 0, 2);
+  if (!line_reader_at_end(r) && gzip_magic(r.text)) refuse_compressed(source);
 }
 
 FirstPassPart first_pass(Format format, const Source& input, const ReadContext& cx,

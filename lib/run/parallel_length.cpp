@@ -6,11 +6,13 @@
 // fragment records of a length are written by another thread while the next
 // length runs.
 #include <algorithm>
+#include <cstdio>
 #include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -28,6 +30,31 @@ constexpr const char* kModule = "parallel_length";
 // and fewer in a small collection, so that every worker gets chunks.
 constexpr int kMaxChunkCompounds = 256;
 constexpr int kChunksPerThread = 2;  // chunks in flight per worker, which bounds memory
+
+// What a worker keeps through the chunks of one length: the form index of each
+// of its handles (and the form's key), and per form index the compounds of its
+// chunks that met it, whether it has handed it over as met first, and its
+// entry in the list of the compound in hand (-1 between compounds).
+struct SweepWorker {
+  std::vector<int> index_of;
+  std::vector<unsigned> key_of;
+  std::vector<std::int32_t> count[2];  // this length's and the one in the sweep
+  std::vector<unsigned char> reported;
+  std::vector<int> entry_of;
+  std::vector<CSR> list;  // the compound's list, by form index
+};
+
+// What a worker makes of one chunk at a length for the merging thread: each
+// compound's occurrence list by form index, encoded as the occurrence store
+// spills it; and the form indices that the chunk meets and its worker has not
+// handed over before, in the order the compounds first meet them, with their
+// keys.
+struct SweepChunk {
+  CompoundEvents events;  // the enumeration's hand-over of the compound in hand
+  std::vector<char> lists;
+  std::vector<std::size_t> starts;  // per compound: its list's place in `lists`
+  std::vector<std::pair<int, unsigned>> firsts;
+};
 
 // A slot of the window of chunks in flight. Aligned to a cache line: each is
 // written by its own worker.
@@ -61,7 +88,21 @@ struct Pool {
   int window = 0;  // chunk c uses slot c % window
   std::vector<ChunkSlot> slot;
   std::vector<Workspace> ws;  // per worker
-  std::vector<CompoundEvents> events;  // per slot, for the lengths of a sweep
+  // The lengths of a sweep: the forms the workers met and their counts (two
+  // of each: this length's, `parity`, and the one in the background sweep's,
+  // whose records hold its forms until they are written), per worker what it
+  // keeps, per slot its chunk; the fragment ids the merging thread gave (per
+  // form index, 0 none) and the fragments of the length it entered, with
+  // their form indices; and those of the length in the sweep.
+  FormDictionary forms[2];
+  int parity = 0;
+  std::vector<SweepWorker> sweepers;
+  std::vector<SweepChunk> chunks_made;
+  std::vector<int> fid_of;
+  std::vector<SweptFragment> fresh;
+  std::vector<int> fresh_form;
+  std::vector<SweptFragment> swept;
+  std::vector<int> swept_form;
   std::vector<std::thread> threads;
 
   ~Pool() {
@@ -125,8 +166,9 @@ std::unique_ptr<Pool> start_pool(int threads) {
   auto pool = std::make_unique<Pool>();
   pool->window = kChunksPerThread * threads;
   pool->slot.resize(static_cast<std::size_t>(pool->window));
-  pool->events.resize(static_cast<std::size_t>(pool->window));
+  pool->chunks_made.resize(static_cast<std::size_t>(pool->window));
   pool->ws.resize(static_cast<std::size_t>(threads));
+  pool->sweepers.resize(static_cast<std::size_t>(threads));
   try {
     for (int k = 0; k < threads; ++k) pool->threads.emplace_back(work, std::ref(*pool), k);
   } catch (const std::system_error&) {
@@ -215,23 +257,60 @@ void run_chunks(Run& r, int chunks, const ChunkTask& task, const ChunkMerge& mer
   }
 }
 
-void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int i,
-                           std::vector<int>& live) {
-  std::size_t e = j == 0 ? 0 : ev.ends[j - 1];
-  for (; e < ev.ends[j]; ++e) {
-    const int h = ev.entries[e].handle;
-    const std::uint64_t n = ev.entries[e].n;
-    int& l = live[static_cast<std::size_t>(h)];
-    if (l >= 0) {
-      count_occurrences(r.hashg, r.occ, l, i, n);
+namespace {
+
+// Grows v to hold index i, new places `fill`.
+template <class T>
+void hold(std::vector<T>& v, std::size_t i, T fill) {
+  if (v.size() <= i) v.resize(std::max(i + 1, 2 * v.size()), fill);
+}
+
+// Makes compound G's list at the length by form index, for the chunk: new
+// handles are looked up in the shared forms; the compound's entries of one
+// form (two handles may name one fragment) are one entry, where it first met
+// the form. Affects output: the list's order, and the order of the forms met
+// first, which gives fragment ids.
+void make_list(Pool& p, SweepWorker& sw, SweepChunk& ch) {
+  const CompoundEvents& ev = ch.events;
+  FormDictionary& forms = p.forms[p.parity];
+  std::vector<std::int32_t>& count = sw.count[p.parity];
+  for (std::size_t f = 0; f < ev.form_of.size(); ++f) {
+    const CompoundEvents::Form& form = ev.form_of[f];
+    const std::size_t h = static_cast<std::size_t>(ev.first_handle) + f;
+    hold(sw.index_of, h, -1);
+    hold(sw.key_of, h, 0u);
+    sw.index_of[h] = form_index(forms, ev.forms.data() + form.at, form.width, form.key);
+    sw.key_of[h] = form.key;
+  }
+  sw.list.clear();
+  for (const CompoundEvents::Entry& e : ev.entries) {
+    const std::size_t h = static_cast<std::size_t>(e.handle);
+    const int i = sw.index_of[h];
+    const std::size_t x = static_cast<std::size_t>(i);
+    hold(sw.entry_of, x, -1);
+    hold(count, x, 0);
+    hold(sw.reported, x, static_cast<unsigned char>(0));
+    int& at = sw.entry_of[x];
+    if (at >= 0) {
+      sw.list[static_cast<std::size_t>(at)].freq += e.n;
       continue;
     }
-    const CompoundEvents::Form& f = ev.form_of[static_cast<std::size_t>(h - ev.first_handle)];
-    l = hash_form(ev.forms.data() + f.at, f.width, f.key, r.hashg, r.occ, i);
-    if (n > 1) count_occurrences(r.hashg, r.occ, l, i, n - 1);
+    at = static_cast<int>(sw.list.size());
+    sw.list.push_back(CSR{i, e.n});
+    ++count[x];
+    // A form this worker handed over in an earlier chunk has its fragment id
+    // by the time this chunk is merged.
+    if (sw.reported[x] == 0) {
+      sw.reported[x] = 1;
+      ch.firsts.emplace_back(i, sw.key_of[h]);
+    }
   }
-  csr_end_length(r.occ, i);
+  for (const CSR& c : sw.list) sw.entry_of[static_cast<std::size_t>(c.id)] = -1;
+  ch.starts.push_back(ch.lists.size());
+  csr_encode(sw.list.data(), sw.list.size(), ch.lists);
 }
+
+}  // namespace
 
 void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
   const int total = static_cast<int>(r.G.size());
@@ -241,32 +320,55 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
   // Handles and cached results are a worker's own, for this length of this
   // table only.
   const std::uint64_t epoch = r.hashg.generation;
+  for (SweepWorker& sw : p.sweepers) {
+    sw.index_of.clear();
+    sw.key_of.clear();
+    std::fill(sw.reported.begin(), sw.reported.end(), 0);
+  }
   const int size = r.chunk > 0 ? r.chunk : std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
   const int chunks = (total + size - 1) / size;
-  const ChunkTask task = [&](int c, int at, int, Workspace& ws) {
-    CompoundEvents& events = p.events[static_cast<std::size_t>(at)];
-    events.clear();
+  const ChunkTask task = [&](int c, int at, int k, Workspace& ws) {
+    SweepChunk& ch = p.chunks_made[static_cast<std::size_t>(at)];
+    ch.lists.clear();
+    ch.starts.clear();
+    ch.firsts.clear();
+    SweepWorker& sw = p.sweepers[static_cast<std::size_t>(k)];
     for (int i = c * size; i < total && i < (c + 1) * size; ++i) {
       check_cancel(cx.cancel);
-      enumerate_compound_events(r.G[static_cast<std::size_t>(i)], cx, epoch, events, ws);
+      ch.events.clear();
+      enumerate_compound_events(r.G[static_cast<std::size_t>(i)], cx, epoch, ch.events, ws);
+      make_list(p, sw, ch);
     }
   };
-  // Per worker: handle -> live index, -1 before this thread first entered it.
-  std::vector<std::vector<int>> live_of(static_cast<std::size_t>(threads));
-  const ChunkMerge merge = [&](int c, int at, int worker, const std::exception_ptr&) {
-    const CompoundEvents& ev = p.events[static_cast<std::size_t>(at)];
-    std::vector<int>& live = live_of[static_cast<std::size_t>(worker)];
-    const std::size_t needed = static_cast<std::size_t>(ev.first_handle) + ev.form_of.size();
-    if (live.size() < needed) live.resize(std::max(needed, 2 * live.size()), -1);
+  const ChunkMerge merge = [&](int c, int at, int, const std::exception_ptr&) {
+    const SweepChunk& ch = p.chunks_made[static_cast<std::size_t>(at)];
     // The compounds before a failing one are entered, as one thread would.
-    for (std::size_t j = 0; j < ev.ends.size(); ++j) {
-      const int i = c * size + static_cast<int>(j);
-      enter_compound_events(r, ev, j, i, live);
-      if (r.sinks->progress)
-        r.sinks->progress(Progress{r.threshold, i + 1, total, r.hashg.count});
+    csr_append_encoded(r.occ, std::string_view(ch.lists.data(), ch.lists.size()), ch.starts);
+    // Affects output: fragment ids and slots in the order compounds first meet
+    // the fragments.
+    for (const auto& [i, key] : ch.firsts) {
+      const std::size_t x = static_cast<std::size_t>(i);
+      hold(p.fid_of, x, 0);
+      if (p.fid_of[x] != 0) continue;
+      const int slot = table_place_fragment(r.hashg, key);
+      p.fid_of[x] = r.hashg.count;
+      p.fresh.push_back(SweptFragment{slot, r.hashg.count, 0, nullptr, 0, 0});
+      p.fresh_form.push_back(i);
     }
+    if (r.sinks->progress)
+      r.sinks->progress(Progress{r.threshold, c * size + static_cast<int>(ch.starts.size()), total,
+                                 r.hashg.count});
+    // The length before, once swept, gets its progress line.
+    report_sweep(r, false);
   };
-  run_chunks(r, chunks, task, merge);
+  try {
+    run_chunks(r, chunks, task, merge);
+  } catch (...) {
+    // A failure of the length before's sweep comes first, as on one thread;
+    // else its line is printed before this failure ends the run.
+    report_sweep(r, true);
+    throw;
+  }
 }
 
 Run::Run() = default;
@@ -276,21 +378,99 @@ RecordWriter::~RecordWriter() {
   if (thread.joinable()) thread.join();
 }
 
-void write_records_in_background(Run& r, bool last) {
+namespace {
+
+std::string printed(const char* format, long long a, long long b = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
+}
+
+// The sweep of the length the merging thread left (p.swept), with the counts
+// and forms of `parity`.
+void sweep_left(Run& r, int parity) {
+  Pool& p = *r.pool;
+  for (std::size_t j = 0; j < p.swept.size(); ++j) {
+    SweptFragment& f = p.swept[j];
+    const std::size_t x = static_cast<std::size_t>(p.swept_form[j]);
+    for (const SweepWorker& sw : p.sweepers)
+      if (x < sw.count[parity].size()) f.count += sw.count[parity][x];
+    f.form = form_at(p.forms[parity], p.swept_form[j], &f.width, &f.key);
+  }
+  sweep_fragments(p.swept, r.writer.ids, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k,
+                  r.map, r.writer.records);
+}
+
+}  // namespace
+
+void report_sweep(Run& r, bool wait) {
+  RecordWriter& w = r.writer;
+  if (w.reported) return;
+  {
+    std::unique_lock<std::mutex> lk(w.m);
+    if (!w.swept && !wait) return;
+    w.swept_cv.wait(lk, [&w] { return w.swept; });
+  }
+  w.reported = true;
+  if (w.sweep_failure != nullptr) std::rethrow_exception(w.sweep_failure);
+  const auto say = [&r](const std::string& line) {
+    if (r.sinks->message) r.sinks->message(line);
+  };
+  say(printed("total upto this threshold = %lld,value of k = %lld\n", w.ids, r.k));
+  if (w.length < r.settings.maxt) say(printed("threshold = %lld\n", w.length + 1LL));
+}
+
+void sweep_in_background(Run& r, bool last) {
+  report_sweep(r, true);
   finish_background_records(r);
-  // The records of the length before hand their buffer back to the table.
-  sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
-               r.writer.records);
-  r.writer.failure = nullptr;
+  Pool& p = *r.pool;
+  // The length's lists name fragments by form index.
+  r.occ.lengths.back().id_of = std::move(p.fid_of);
+  p.fid_of.clear();
+  p.swept.swap(p.fresh);
+  p.swept_form.swap(p.fresh_form);
+  p.fresh.clear();
+  p.fresh_form.clear();
+  // The next length's forms and counts are those of the length before, whose
+  // records are written.
+  const int parity = p.parity;
+  p.parity ^= 1;
+  form_dictionary_clear(p.forms[p.parity]);
+  for (SweepWorker& sw : p.sweepers) std::fill(sw.count[p.parity].begin(), sw.count[p.parity].end(), 0);
+  table_next_length(r.hashg);
+  RecordWriter& w = r.writer;
+  w.length = r.threshold;
+  w.ids = r.hashg.count;
+  w.swept = false;
+  w.reported = false;
+  w.sweep_failure = nullptr;
+  w.failure = nullptr;
   try {
-    r.writer.thread = std::thread([&r, last] {
+    w.thread = std::thread([&r, parity, last] {
+      RecordWriter& w = r.writer;
+      std::exception_ptr failure;
+      try {
+        sweep_left(r, parity);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> lk(w.m);
+        w.sweep_failure = failure;
+        w.swept = true;
+      }
+      w.swept_cv.notify_all();
+      if (failure != nullptr) return;
       try {
         write_records(r, last);
       } catch (...) {
-        r.writer.failure = std::current_exception();
+        w.failure = std::current_exception();
       }
     });
   } catch (const std::system_error&) {
+    // A thread that cannot start lacks memory for its stack.
+    w.swept = true;
+    w.reported = true;
     throw std::bad_alloc();
   }
 }

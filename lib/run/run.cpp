@@ -131,7 +131,9 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   for (long long length = settings.mint; length <= settings.maxt; ++length) {
     check_cancel(cancel);
     r.threshold = static_cast<int>(length);
-    say(r, printed("threshold = %lld\n", r.threshold));
+    // On several threads, the length before's sweep prints this line once it
+    // has printed its own.
+    if (r.threads == 1 || length == settings.mint) say(r, printed("threshold = %lld\n", r.threshold));
     occurrences_begin_length(r.occ);
     LengthContext cx;
     cx.ls = &r.ls;
@@ -149,7 +151,7 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
       }
     }
     if (r.threads > 1) {
-      write_records_in_background(r, length == settings.maxt);
+      sweep_in_background(r, length == settings.maxt);
     } else {
       sweep_length(r.hashg, SweepRule{settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
@@ -157,9 +159,10 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
                              sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
                              cancel);
       if (length == settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
+      say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
     }
-    say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
   }
+  report_sweep(r, true);
   say(r, printed("total features stored after freq elimination = %lld\n", r.k));
 
   Summary summary;

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,13 +21,22 @@ namespace sarvik {
 
 struct Pool;
 
-// The background writer of fragment records: the records of one length are laid
-// out and handed to the fragment sink by a thread of their own while the next
-// length runs.
+// The background sweep and writer of a run on several threads: after a length,
+// a thread of its own sweeps it (descriptor ids, records) and lays out its
+// records and hands them to the fragment sink, while the next length runs. The
+// length's progress line waits for its sweep (a sweep that fails ends the run
+// before anything after its length, as on one thread).
 struct RecordWriter {
   std::thread thread;
   FragmentRecords records;
   std::exception_ptr failure;  // what the last writing ended with
+  std::mutex m;
+  std::condition_variable swept_cv;
+  bool swept = true;           // the length's sweep is over (guarded by m)
+  bool reported = true;        // its progress line is printed
+  std::exception_ptr sweep_failure;  // what its sweep ended with
+  int length = 0;              // the length
+  int ids = 0;                 // fragment ids handed out by its end
   RecordWriter() = default;
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -80,10 +91,10 @@ struct Run {
   int threshold = 0;               // fragment length of the current sweep step
   int k = 0;                       // descriptor ids handed out (in a space: met)
 
-  // Threads.
+  // Threads. The record writer reads the pool's forms: it stops first.
   Workspace ws;                    // the calling thread's caches
-  RecordWriter writer;
   std::unique_ptr<Pool> pool;      // the workers of a run on several threads
+  RecordWriter writer;
 
   Run();
   ~Run();
@@ -111,11 +122,16 @@ Summary count_in_space(Run& r);
 // failure in a worker ends the length with it, once the compounds before the
 // failing one are entered.
 void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
-// The sweep after a length (see sweep_length), its fragment records handed to
-// the fragment sink by the record writer while the run goes on; waits first for
-// the records of the length before. After the last length's records (last) the
+// After a length on several threads: its sweep (as sweep_length) and its
+// fragment records handed to the fragment sink by the record writer while the
+// run goes on; waits first for the length before to be swept and written (and
+// its progress line printed). After the last length's records (last) the
 // writer says the fragment file is complete.
-void write_records_in_background(Run& r, bool last);
+void sweep_in_background(Run& r, bool last);
+// Prints the progress lines of the length in the background sweep once it is
+// swept ("total upto this threshold ..." and the next length's "threshold =
+// ..."), waiting for it when `wait`; rethrows what the sweep ended with.
+void report_sweep(Run& r, bool wait);
 // Waits for the records in writing; rethrows what their writing ended with.
 void finish_background_records(Run& r);
 
@@ -135,11 +151,5 @@ int chunk_window(const Run& r);
 // throws), no worker takes another chunk and the tasks running are waited
 // for, so the caller's slots may go.
 void run_chunks(Run& r, int chunks, const ChunkTask& task, const ChunkMerge& merge);
-
-// Makes a worker's hand-over of one compound's fragments (events of compound j
-// of a chunk) entries of compound i: new handles are entered by their forms,
-// known ones counted. live maps the worker's handles to live indices.
-void enter_compound_events(Run& r, const CompoundEvents& ev, std::size_t j, int i,
-                           std::vector<int>& live);
 
 }  // namespace sarvik

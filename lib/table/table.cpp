@@ -243,6 +243,27 @@ int first_free_slot(const FragmentTable& t, unsigned start) {
   return -1;
 }
 
+// Whether every atom label of the run fits a record of the rule's format.
+bool all_labels_fit(const SweepRule& rule) {
+  if (rule.format != Format::sd) return true;
+  for (const std::string& l : rule.ls->vl.buf)
+    if (l.empty() || l.size() > 3) return false;
+  return true;
+}
+
+// A label an SD record cannot hold ends the run at the sweep, before anything
+// after this length, however the records are written.
+void check_record_labels(const unsigned char* form, int width, const SweepRule& rule,
+                         bool labels_fit, int id) {
+  if (labels_fit) return;
+  const int vs = element_at(form, width);
+  for (int i = 0; i < vs; ++i) {
+    const int l = element_at(form + static_cast<std::size_t>(2 + vs + i) * width, width);
+    SARVIK_ASSERT(l >= 0 && l < static_cast<int>(rule.ls->vl.buf.size()), kModule);
+    check_sd_atom_label(rule.ls->vl.buf[l], id);
+  }
+}
+
 // Drops the live fragments, which invalidates every live index handed out. The
 // index is cleared only when the length entered something, so that long runs of
 // empty lengths cost nothing.
@@ -459,7 +480,6 @@ std::size_t copy_probe(const unsigned char* form, int width, FragmentTable& t) {
 int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceStore& occ,
                 int compid) {
   SARVIK_ASSERT(compid >= 0 && compid < occ.total, kModule);
-  const unsigned start = key % static_cast<unsigned>(t.size);
   // Slots are never freed, so the slots from a fragment's home slot to its own
   // slot stay occupied: probing from the home slot reaches an equal fragment of
   // this length before any free slot. A match found by key is therefore the
@@ -467,6 +487,7 @@ int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceSto
   const int i = index_find(t, key, bytes);
   if (i >= 0) {
 #ifdef SARVIK_EXPENSIVE_CHECKS
+    const unsigned start = key % static_cast<unsigned>(t.size);
     for (unsigned s = start; s != static_cast<unsigned>(t.live[i].slot);) {
       SARVIK_ASSERT(slot_bit(t, s), kModule);
       if (++s == static_cast<unsigned>(t.size)) s = 0;
@@ -476,14 +497,9 @@ int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceSto
     return i;
   }
 
-  const int s = first_free_slot(t, start);
-  if (s < 0) error(ErrorKind::table_full, "HASH TABLE FULL: INCREASE THE SIZE\n");
-  // A new fragment: the next fragment id, its form, and the first entry of the
-  // compound.
-  ++t.count;
-  SARVIK_ASSERT(t.count > 0, kModule);
-  t.occupied[static_cast<unsigned>(s) >> 6] |= std::uint64_t{1} << (s & 63);
-  ++t.used;
+  // A new fragment: the next fragment id and a slot, its form, and the first
+  // entry of the compound.
+  const int s = table_place_fragment(t, key);
   index_reserve(t);
   const std::size_t at = t.packed.size() / t.width;
   SARVIK_ASSERT(at <= static_cast<std::size_t>(INT32_MAX), kModule);
@@ -539,6 +555,7 @@ void sweep_length(FragmentTable& hashg, const SweepRule& rule, int& k, std::vect
   records.records.clear();
   if (map.size() < static_cast<std::size_t>(t.count) + 1)
     map.resize(static_cast<std::size_t>(t.count) + 1, -1);
+  const bool labels_fit = all_labels_fit(rule);
   // Affects output: descriptor ids are given in ascending slot order.
   t.order.clear();
   t.order.reserve(t.live.size());
@@ -551,25 +568,103 @@ void sweep_length(FragmentTable& hashg, const SweepRule& rule, int& k, std::vect
     if (f.count >= rule.freqt) {
       ++k;
       map[f.id] = k;
-      records.records.push_back(FragmentRecords::Record{f.id, f.key, f.at});
-      // A label an SD record cannot hold ends the run here, before anything
-      // after this length, however the records are written.
-      if (rule.format == Format::sd) {
-        const unsigned char* form = t.packed.data() + static_cast<std::size_t>(f.at) * t.width;
-        const int vs = element_at(form, t.width);
-        for (int i = 0; i < vs; ++i) {
-          const int l = element_at(form + static_cast<std::size_t>(2 + vs + i) * t.width, t.width);
-          SARVIK_ASSERT(l >= 0 && l < static_cast<int>(rule.ls->vl.buf.size()), kModule);
-          check_sd_atom_label(rule.ls->vl.buf[l], f.id);
-        }
-      }
+      const unsigned char* form = t.packed.data() + static_cast<std::size_t>(f.at) * t.width;
+      records.records.push_back(FragmentRecords::Record{f.id, f.key, form, t.width});
+      check_record_labels(form, t.width, rule, labels_fit, f.id);
     }
   }
-  // The forms go with the records; the slots stay occupied under their ids but
-  // hold no graph from now on.
+  // The forms go with the records (a vector's swap keeps its elements where
+  // they are); the slots stay occupied under their ids but hold no graph from
+  // now on.
   records.packed.swap(t.packed);
-  records.width = t.width;
   drop_live(t);
+}
+
+void table_next_length(FragmentTable& t) { drop_live(t); }
+
+int table_place_fragment(FragmentTable& t, unsigned key) {
+  const int s = first_free_slot(t, key % static_cast<unsigned>(t.size));
+  if (s < 0) error(ErrorKind::table_full, "HASH TABLE FULL: INCREASE THE SIZE\n");
+  ++t.count;
+  SARVIK_ASSERT(t.count > 0, kModule);
+  t.occupied[static_cast<unsigned>(s) >> 6] |= std::uint64_t{1} << (s & 63);
+  ++t.used;
+  return s;
+}
+
+void sweep_fragments(std::vector<SweptFragment>& fragments, int ids, const SweepRule& rule,
+                     int& k, std::vector<int>& map, FragmentRecords& records) {
+  records.records.clear();
+  records.packed.clear();
+  if (map.size() < static_cast<std::size_t>(ids) + 1) map.resize(static_cast<std::size_t>(ids) + 1, -1);
+  const bool labels_fit = all_labels_fit(rule);
+  // Affects output: descriptor ids are given in ascending slot order.
+  std::vector<std::uint64_t> order(fragments.size());
+  for (std::size_t i = 0; i < fragments.size(); ++i)
+    order[i] = static_cast<std::uint64_t>(fragments[i].slot) << 32 | i;
+  std::sort(order.begin(), order.end());
+  for (const std::uint64_t o : order) {
+    const SweptFragment& f = fragments[static_cast<std::size_t>(o & 0xFFFFFFFFu)];
+    SARVIK_ASSERT(f.id > 0 && f.id <= ids, kModule);
+    if (f.count < rule.freqt) continue;
+    ++k;
+    map[f.id] = k;
+    records.records.push_back(FragmentRecords::Record{f.id, f.key, f.form, f.width});
+    check_record_labels(f.form, f.width, rule, labels_fit, f.id);
+  }
+}
+
+int form_index(FormDictionary& d, const unsigned char* form, int width, unsigned key) {
+  const std::size_t s = key & ((std::size_t{1} << kFormShardBits) - 1);
+  FormDictionary::Shard& sh = d.shards[s];
+  const std::size_t head = 2 * static_cast<std::size_t>(width);
+  const std::size_t bytes =
+      form_bytes(element_at(form, width), element_at(form + width, width), width);
+  std::lock_guard<std::mutex> lk(sh.m);
+  // At most half full, with room for one more.
+  if (2 * (sh.entries.size() + 1) > sh.index.size()) {
+    sh.index.assign(std::max<std::size_t>(256, 2 * sh.index.size()), 0);
+    const std::size_t mask = sh.index.size() - 1;
+    for (std::size_t e = 0; e < sh.entries.size(); ++e) {
+      const std::size_t h = probe_from(fibonacci_home(sh.entries[e].key, 32) & mask, mask,
+                                       [&sh](std::size_t at) { return sh.index[at] == 0; });
+      sh.index[h] = static_cast<std::uint32_t>(e + 1);
+    }
+  }
+  const std::size_t mask = sh.index.size() - 1;
+  std::size_t h = fibonacci_home(key, 32) & mask;
+  for (; sh.index[h] != 0; h = (h + 1) & mask) {
+    const FormDictionary::Entry& x = sh.entries[sh.index[h] - 1];
+    const unsigned char* other = sh.forms.data() + x.at;
+    // vs and es first: equal sizes mean equal lengths of the forms.
+    if (x.key == key && x.width == width && std::memcmp(other, form, head) == 0 &&
+        std::memcmp(other + head, form + head, bytes - head) == 0)
+      return static_cast<int>((static_cast<std::size_t>(sh.index[h] - 1) << kFormShardBits) | s);
+  }
+  sh.entries.push_back(FormDictionary::Entry{key, width, sh.forms.size()});
+  sh.forms.insert(sh.forms.end(), form, form + bytes);
+  sh.index[h] = static_cast<std::uint32_t>(sh.entries.size());
+  const std::size_t i = ((sh.entries.size() - 1) << kFormShardBits) | s;
+  SARVIK_ASSERT(i <= static_cast<std::size_t>(INT32_MAX), kModule);
+  return static_cast<int>(i);
+}
+
+const unsigned char* form_at(const FormDictionary& d, int i, int* width, unsigned* key) {
+  const FormDictionary::Shard& sh =
+      d.shards[static_cast<std::size_t>(i) & ((std::size_t{1} << kFormShardBits) - 1)];
+  const FormDictionary::Entry& x = sh.entries[static_cast<std::size_t>(i) >> kFormShardBits];
+  *width = x.width;
+  *key = x.key;
+  return sh.forms.data() + x.at;
+}
+
+void form_dictionary_clear(FormDictionary& d) {
+  for (FormDictionary::Shard& sh : d.shards) {
+    if (sh.entries.empty()) continue;
+    sh.entries.clear();
+    sh.forms.clear();
+    std::fill(sh.index.begin(), sh.index.end(), 0);
+  }
 }
 
 void write_fragment_records(const FragmentRecords& records, const LabelSet& labels, Format format,
@@ -580,8 +675,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
     Graph g;  // grows to the block's largest record
     for (int r = b * kBlock; r < std::min(n, (b + 1) * kBlock); ++r) {
       const FragmentRecords::Record& rec = records.records[static_cast<std::size_t>(r)];
-      unpack_form(records.packed.data() + static_cast<std::size_t>(rec.at) * records.width,
-                  records.width, g);
+      unpack_form(rec.form, rec.width, g);
       g.key = rec.key;
       if (format == Format::sd)
         append_sdf_record(g, rec.id, labels, text);

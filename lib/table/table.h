@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -185,16 +186,17 @@ int table_find(FragmentTable& t, const Graph& G);
 int find(const std::vector<CSR>& array, int size, int offset, int key);
 
 // The descriptor fragments of one length as the sweep leaves them for writing:
-// their forms (taken over from the table) and, in descriptor order, each one's
-// fragment id, key and place in `packed`.
+// in descriptor order, each one's fragment id, key and form (with its width),
+// which lies in `packed` or where the sweep's caller keeps it until the
+// records are written.
 struct FragmentRecords {
   struct Record {
     int id;
     unsigned key;
-    int at;
+    const unsigned char* form;
+    int width;
   };
   std::vector<unsigned char> packed;
-  int width = 1;
   std::vector<Record> records;
 };
 
@@ -213,6 +215,64 @@ struct SweepRule {
 // writer would. Affects output: descriptor ids follow slot order.
 void sweep_length(FragmentTable& hashg, const SweepRule& rule, int& k, std::vector<int>& map,
                   FragmentRecords& records);
+// ---- entering on several threads ----
+// Workers find a form's index in a dictionary they share; the thread that
+// takes their chunks over in compound order gives each fragment its id and
+// slot when it first meets it, and sweeps the length from what it gathered.
+
+// The canonical forms of one length met by the workers of a run: each distinct
+// form has an index (its shard in the low kFormShardBits bits, its place among
+// the shard's forms above), whichever worker met it first. A lookup locks only
+// the form's shard.
+inline constexpr int kFormShardBits = 6;
+struct FormDictionary {
+  struct Entry {
+    unsigned key;
+    int width;
+    std::size_t at;  // its first byte in the shard's forms
+  };
+  struct alignas(64) Shard {
+    std::mutex m;
+    std::vector<Entry> entries;
+    std::vector<unsigned char> forms;
+    std::vector<std::uint32_t> index;  // open addressing: entry + 1, 0 free
+  };
+  std::vector<Shard> shards = std::vector<Shard>(std::size_t{1} << kFormShardBits);
+};
+// The index of the form (at `width`, key `key`), added when new. Forms of one
+// fragment are equal at its smallest width (form_width), the width workers use.
+int form_index(FormDictionary& d, const unsigned char* form, int width, unsigned key);
+// The form of index i, its width and key.
+const unsigned char* form_at(const FormDictionary& d, int i, int* width, unsigned* key);
+// Empties d for the next length (keeping its room).
+void form_dictionary_clear(FormDictionary& d);
+
+// A new fragment of the current length with key `key`: the next fragment id
+// (t.count afterwards) and its slot, which is returned. Error kind table_full
+// when no slot is free. Affects output: as hash_graph places a new fragment.
+int table_place_fragment(FragmentTable& t, unsigned key);
+
+// After a length whose fragments were placed with table_place_fragment: the
+// table's live indices and workers' handles of the length go (generation
+// changes); their sweep (sweep_fragments) may run beside the next length.
+void table_next_length(FragmentTable& t);
+
+// A fragment of a length as the sweep of fragments takes it.
+struct SweptFragment {
+  int slot;
+  int id;
+  std::int64_t count;  // compounds that met it at this length
+  const unsigned char* form;
+  int width;
+  unsigned key;
+};
+// The sweep of a length's fragments placed with table_place_fragment, given in
+// any order (it sorts them), `ids` fragment ids handed out by the end of the
+// length: as sweep_length, the records' forms where the fragments' are. Reads
+// no table, so that it may run beside the next length.
+void sweep_fragments(std::vector<SweptFragment>& fragments, int ids, const SweepRule& rule,
+                     int& k, std::vector<int>& map, FragmentRecords& records);
+
 // Writes the records, SD records or Mol2 molecules after `format`, with the
 // labels of `labels`, laid out on `threads` threads. Reads nothing the
 // enumeration changes, so that it may run beside the next length.
