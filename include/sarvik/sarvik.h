@@ -63,7 +63,9 @@ struct Settings {
   int threads = 1;            // threads of the run, 1 to 1024; 0: one per core
 };
 
-// A collection of compounds: a file, or its bytes in memory.
+// A collection of compounds: a file, or its bytes in memory. A file is read
+// twice, as a stream (never held whole); one that changes between the readings
+// is refused.
 struct Source {
   std::string path;                       // the file read; with bytes, only the name
                                           // that messages give the input
@@ -112,7 +114,7 @@ class Error : public std::runtime_error {
 // How far a run has come: compounds done of total at the current length, and
 // the fragments met so far (descriptors met, in a descriptor space).
 struct Progress {
-  int length = 0;
+  int length = 0;  // 0: every length at once (a run in a descriptor space)
   int done = 0;
   int total = 0;
   long long fragments = 0;
@@ -148,8 +150,9 @@ struct Sinks {
   // Each compound's vector, in input order, when the descriptor file is written.
   std::function<void(int compound, std::string_view name, std::span<const DescriptorCount>)>
       vectors;
-  // Every occurrence of every descriptor, compound by compound (a run in a
-  // descriptor space only; it enumerates on one thread).
+  // Every occurrence of every descriptor, compound by compound, each compound's
+  // length by length (a run in a descriptor space only; it enumerates on one
+  // thread).
   std::function<void(const Occurrence&)> occurrences;
   // Called once every output has been handed over, before the run's last
   // message: where outputs are files, the place to commit them.

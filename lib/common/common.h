@@ -5,18 +5,23 @@
 // its public interface is include/sarvik/sarvik.h, implemented by the run:
 //   run        the run object (run_detail.h): settings, label set, names,
 //              occurrence store, map, fragment table, compounds, workers; the
-//              length sweep mint..maxt; the workers of a length and the
-//              background writer of fragment records (parallel_length.cpp);
-//              the two-file commit (output_pair.cpp); sarvik::run().
-//   input      reads an SD or Mol2 source into one compound Graph per record,
-//              the label set ls and the names (load.cpp; the formats in
-//              sdf_reader.cpp and mol2_reader.cpp).
+//              length sweep mint..maxt; the workers (chunks of compounds), the
+//              sweep and record writer beside the next length
+//              (parallel_length.cpp); a run in a descriptor space, streamed
+//              compound by compound (space_stream.cpp); the two-file commit
+//              and scratch files (output_pair.cpp); sarvik::run().
+//   input      reads an SD or Mol2 source, as a stream of windows in each of
+//              two passes, into one compound Graph per record, the label set
+//              ls and the names (load.cpp; the windows and byte sums in
+//              line_reader.cpp; the formats in sdf_reader.cpp and
+//              mol2_reader.cpp).
 //   enumerate  per compound and length, every connected acyclic bond set once,
 //              made a fragment Graph of type opt, canonicalised and entered;
 //              a per-worker Workspace holds every cache of it (tree_freq.h).
 //   canon      canonical vertex order of a fragment, its key and total order;
 //              its work area (CanonWork) lives in the worker's Workspace.
-//   table      fragment table (fragment ids), occurrence lists, the sweep that
+//   table      fragment table (fragment ids), the forms workers share,
+//              occurrence lists (spilled length by length), the sweep that
 //              gives descriptor ids, the form codec, the descriptor file and
 //              the fragment writers.
 // Dependencies: run -> every module; enumerate -> canon, table; each module ->
@@ -28,9 +33,10 @@
 //   the fragment key hash: canon (graph_hash_key, cl_freq.cpp);
 //   Mol2 atom types and bond types: mol2_reader.cpp (types read), kBondTypes
 //     below (labels, SD and Mol2 codes), writers.cpp (the records written);
-//   how threads are handed work: run/parallel_length.cpp (chunks of compounds
-//     per length, the background record writer), input's run_side_by_side
-//     (parts of the input), table's write_in_order (blocks of output text);
+//   how threads are handed work: run/parallel_length.cpp (run_chunks: chunks
+//     of compounds, per length or, in a space, per run; the background sweep
+//     and record writer), input's run_side_by_side (parts of the input),
+//     table's write_in_order (blocks of output text);
 //   a new output format: a writer beside append_sdf_record in table/writers.cpp
 //     and a sink of include/sarvik/sarvik.h.
 //

@@ -1,13 +1,15 @@
-// The work of a run on several threads. Per length, workers enumerate and
-// canonicalise chunks of compounds, each with its own Workspace, and hand over
-// per compound its fragments in the order it first met them; this thread enters
-// them into the table in compound order, so fragment ids, slots and occurrence
-// lists come out exactly as when one thread enters compound after compound. The
-// fragment records of a length are written by another thread while the next
+// The work of a run on several threads, handed out in chunks of compounds
+// (run_chunks). Per length, workers enumerate and canonicalise chunks, each with
+// its own Workspace, look the fragments they meet first up in a dictionary of
+// forms they share, and hand over per compound its list in the order it first
+// met the fragments; this thread gives the fragments new to the table their ids
+// and slots in compound order, so fragment ids, slots and occurrence lists come
+// out exactly as when one thread enters compound after compound. A length is
+// swept, and its fragment records written, by another thread while the next
 // length runs.
 #include <algorithm>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <mutex>
