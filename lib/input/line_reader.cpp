@@ -109,21 +109,31 @@ ByteSum byte_sum(std::uint64_t at, const char* data, std::size_t n) {
   const std::uint64_t first = at / 8;
   const std::uint64_t last = (at + n - 1) / 8;
   // The word at index w, with the bytes outside [at, at + n) as 0.
-  const auto word = [&](std::uint64_t w) {
+  const auto partial = [&](std::uint64_t w) {
     const std::uint64_t lo = w * 8;
     std::uint64_t v = 0;
-    if (lo >= at && lo + 8 <= at + n) {
-      std::memcpy(&v, data + (lo - at), 8);
-    } else {
-      for (std::uint64_t p = std::max(lo, at); p < std::min(lo + 8, at + n); ++p)
-        v |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[p - at])) << (8 * (p - lo));
-    }
-    return reduce(v);
+    for (std::uint64_t p = std::max(lo, at); p < std::min(lo + 8, at + n); ++p)
+      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[p - at])) << (8 * (p - lo));
+    return v;
   };
   // Horner from the last word: sum of word(first + j) * K^j, then times K^first.
-  std::uint64_t s = 0;
-  for (std::uint64_t w = last + 1; w-- > first;) s = reduce(mul_mod(s, kBase) + word(w));
-  return ByteSum{mul_mod(s, pow_mod(first)), n};
+  // s stays below 2^61 + 4 between steps and is reduced at the end.
+  const auto step = [](std::uint64_t s, std::uint64_t v) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(s) * kBase + (v & kMod) + (v >> 61);
+    const std::uint64_t r = (static_cast<std::uint64_t>(p) & kMod) + static_cast<std::uint64_t>(p >> 61);
+    return (r & kMod) + (r >> 61);
+  };
+  std::uint64_t s = step(0, partial(last));
+  if (last > first) {
+    // Whole words between the first and the last.
+    for (std::uint64_t w = last - 1; w > first; --w) {
+      std::uint64_t v;
+      std::memcpy(&v, data + (w * 8 - at), 8);
+      s = step(s, v);
+    }
+    s = step(s, partial(first));
+  }
+  return ByteSum{mul_mod(reduce(s), pow_mod(first)), n};
 }
 
 ByteSum operator+(const ByteSum& a, const ByteSum& b) {
