@@ -70,7 +70,8 @@ struct Graph {
   unsigned key = 0;  // hash key of the canonical form (fragments only)
   std::vector<int> e;    // es neighbour indices
   std::vector<int> v;    // vs + 1 offsets
-  std::vector<int> vid;  // vs vertex identities (i in a compound graph)
+  std::vector<int> vid;  // vs vertex identities (i in a compound graph; a
+                         // compound kept for a run holds none, its identity)
   std::vector<int> el;   // es edge label integers, parallel to e
   std::vector<int> vl;   // vs vertex label integers
   std::vector<int> eb;   // compounds read with bond numbers only: es input bond

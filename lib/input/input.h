@@ -159,7 +159,8 @@ struct Loaded {
 // label set with the compounds: label integers are ranks among the labels of
 // both. out.ls is set before the space's records are handed over.
 void read_labels(const LoadRequest& request, Loaded& out);
-// The filling pass after read_labels: every compound into out.G and out.name,
+// The filling pass after read_labels: every compound into out.G (without vid,
+// the identity) and out.name,
 // on up to request.threads threads reading runs of records side by side. Error
 // kind input when the input's bytes are not those the first pass read.
 void read_graphs(const LoadRequest& request, Loaded& out);

@@ -174,7 +174,10 @@ void read_graphs(const LoadRequest& request, Loaded& out) {
     return t + 1 < static_cast<std::size_t>(parts) ? start_of(t + 1).index : total;
   };
   const GraphSink take = [&out](int k, const std::string& name, Graph& g) {
-    out.G[static_cast<std::size_t>(k)] = std::move(g);
+    Graph& kept = out.G[static_cast<std::size_t>(k)];
+    kept = std::move(g);
+    // The identity needs no room in a compound kept for the whole run.
+    kept.vid = std::vector<int>();
     out.name[static_cast<std::size_t>(k)] = name;
   };
   std::vector<ByteSum> sum(static_cast<std::size_t>(parts));
