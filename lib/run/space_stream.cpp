@@ -153,7 +153,7 @@ Summary count_in_space(Run& r) {
     SpaceWorker& wk = worker[static_cast<std::size_t>(k)];
     for (int j = 0; j < count; ++j) {
       check_cancel(sinks.cancel);
-      reporting = first.index + j;
+      if (sinks.occurrences) reporting = first.index + j;  // one thread, then
       count_compound(r, ch.G[static_cast<std::size_t>(j)], cx, wk, ch, ws);
       if (lines) append_descriptor_line(ch.name[static_cast<std::size_t>(j)], wk.pairs, ch.text);
       if (vectors) {
