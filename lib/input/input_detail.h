@@ -92,7 +92,7 @@ struct ReadContext {
 };
 
 // What a first pass found in a part of the input (or all of it): its records,
-// where every stride-th of them begins (positions and lines counted from the
+// where every stride-th of them begins (its index and line counted from the
 // part's start), its atom labels in order of first appearance within the part,
 // and the sum of the part's bytes.
 struct FirstPassPart {

@@ -103,7 +103,7 @@ struct Run {
 };
 
 // The whole run of sarvik::run, on a run object made for it (tests set
-// r.chunk first).
+// r.chunk and r.stride first).
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space,
                  const Sinks& sinks);
 
@@ -115,12 +115,13 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
 Summary count_in_space(Run& r);
 
 // One length of the sweep on r.threads worker threads: every compound of r.G is
-// enumerated and its fragments entered into r.hashg (or counted in r.space) in
-// compound order, with occurrence offsets moved on, exactly as one thread calling
-// find_all_spanning compound after compound. Progress follows each compound
-// entered. At most a few chunks of compounds per thread are in flight. A
-// failure in a worker ends the length with it, once the compounds before the
-// failing one are entered.
+// enumerated, the fragments new to r.hashg get their ids and slots in compound
+// order and each compound's list goes to r.occ, exactly as one thread calling
+// find_all_spanning compound after compound would leave them; the counts and
+// forms for the sweep (sweep_in_background) stay with the workers. Progress
+// follows each chunk merged. At most a few chunks of compounds per thread are
+// in flight. A failure in a worker ends the length with it, once the compounds
+// before the failing one are entered.
 void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
 // After a length on several threads: its sweep (as sweep_length) and its
 // fragment records handed to the fragment sink by the record writer while the
