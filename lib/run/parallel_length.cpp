@@ -58,6 +58,13 @@ struct SweepChunk {
   std::vector<std::pair<int, unsigned>> firsts;
 };
 
+// A fragment new to the table at a length: its slot, fragment id and form index.
+struct NewFragment {
+  int slot;
+  int id;
+  int form;
+};
+
 // A slot of the window of chunks in flight. Aligned to a cache line: each is
 // written by its own worker.
 struct alignas(64) ChunkSlot {
@@ -101,10 +108,9 @@ struct Pool {
   std::vector<SweepWorker> sweepers;
   std::vector<SweepChunk> chunks_made;
   std::vector<int> fid_of;
-  std::vector<SweptFragment> fresh;
-  std::vector<int> fresh_form;
-  std::vector<SweptFragment> swept;
-  std::vector<int> swept_form;
+  std::vector<NewFragment> fresh;
+  std::vector<NewFragment> swept;
+  std::vector<SweptFragment> sweeping;  // the sweep's own
   std::vector<std::thread> threads;
 
   ~Pool() {
@@ -354,8 +360,7 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
       if (p.fid_of[x] != 0) continue;
       const int slot = table_place_fragment(r.hashg, key);
       p.fid_of[x] = r.hashg.count;
-      p.fresh.push_back(SweptFragment{slot, r.hashg.count, 0, nullptr, 0, 0});
-      p.fresh_form.push_back(i);
+      p.fresh.push_back(NewFragment{slot, r.hashg.count, i});
     }
     if (r.sinks->progress)
       r.sinks->progress(Progress{r.threshold, c * size + static_cast<int>(ch.starts.size()), total,
@@ -392,14 +397,16 @@ std::string printed(const char* format, long long a, long long b = 0) {
 // and forms of `parity`.
 void sweep_left(Run& r, int parity) {
   Pool& p = *r.pool;
-  for (std::size_t j = 0; j < p.swept.size(); ++j) {
-    SweptFragment& f = p.swept[j];
-    const std::size_t x = static_cast<std::size_t>(p.swept_form[j]);
+  p.sweeping.clear();
+  for (const NewFragment& n : p.swept) {
+    SweptFragment f{n.slot, n.id, 0, nullptr, 0, 0};
+    const std::size_t x = static_cast<std::size_t>(n.form);
     for (const SweepWorker& sw : p.sweepers)
       if (x < sw.count[parity].size()) f.count += sw.count[parity][x];
-    f.form = form_at(p.forms[parity], p.swept_form[j], &f.width, &f.key);
+    f.form = form_at(p.forms[parity], n.form, &f.width, &f.key);
+    p.sweeping.push_back(f);
   }
-  sweep_fragments(p.swept, r.writer.ids, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k,
+  sweep_fragments(p.sweeping, r.writer.ids, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k,
                   r.map, r.writer.records);
 }
 
@@ -430,9 +437,7 @@ void sweep_in_background(Run& r, bool last) {
   r.occ.lengths.back().id_of = std::move(p.fid_of);
   p.fid_of.clear();
   p.swept.swap(p.fresh);
-  p.swept_form.swap(p.fresh_form);
   p.fresh.clear();
-  p.fresh_form.clear();
   // The next length's forms and counts are those of the length before, whose
   // records are written.
   const int parity = p.parity;

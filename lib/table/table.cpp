@@ -26,6 +26,14 @@ int append_entry(OccurrenceStore& occ, int id) {
 constexpr std::size_t kSpillBlock = std::size_t{1} << 20;
 
 void spill_append(Spill& s, const char* data, std::size_t n) {
+  // Large pieces (a chunk's lists) go to the file as they are.
+  if (s.file.append && n >= kSpillBlock / 16) {
+    spill_flush(s);
+    s.file.append(std::string_view(data, n));
+    s.size += n;
+    s.held_from = s.size;
+    return;
+  }
   s.held.insert(s.held.end(), data, data + n);
   s.size += n;
   if (s.file.append && s.held.size() >= kSpillBlock) spill_flush(s);
