@@ -39,8 +39,8 @@ struct SpaceChunk {
 
 // What a worker keeps from chunk to chunk.
 struct SpaceWorker {
-  std::vector<unsigned char> met;  // per descriptor id: met by this worker
-  CompoundEvents events;
+  std::vector<unsigned char> met;      // per descriptor id: met by this worker
+  std::vector<CompoundEvents> events;  // per length from mint on: the compounds' entries
   std::vector<DescriptorCount> pairs;
 };
 
@@ -66,31 +66,59 @@ bool input_failure(const std::exception_ptr& f) {
   }
 }
 
-// Counts compound G in the space at every length it reaches: its pairs, in
-// descriptor-file order (length, then first meeting), into wk.pairs.
-void count_compound(const Run& r, const Graph& G, LengthContext& cx, SpaceWorker& wk,
-                    SpaceChunk& ch, Workspace& ws) {
-  wk.events.clear();
-  wk.pairs.clear();
-  // No set of G is longer than its bonds.
-  const long long bonds = G.es / 2;
-  for (long long t = r.settings.mint; t <= r.settings.maxt && t <= bonds; ++t) {
+// Counts compounds [from, to) of the chunk in the space at every length they
+// reach, length by length (so that a worker's indexes of one length serve a
+// run of compounds at a time), and lays out each one's line (and its pairs,
+// for `vectors`): pairs in descriptor-file order, length, then first meeting.
+void count_compounds(const Run& r, SpaceChunk& ch, int from, int to, LengthContext& cx,
+                     SpaceWorker& wk, Workspace& ws, bool lines, bool vectors) {
+  // No set of a compound is longer than its bonds.
+  long long bonds = 0;
+  for (int j = from; j < to; ++j)
+    bonds = std::max<long long>(bonds, ch.G[static_cast<std::size_t>(j)].es / 2);
+  const long long last = std::min<long long>(r.settings.maxt, bonds);
+  const long long lengths = std::max<long long>(last - r.settings.mint + 1, 0);
+  if (wk.events.size() < static_cast<std::size_t>(lengths)) wk.events.resize(static_cast<std::size_t>(lengths));
+  for (long long l = 0; l < lengths; ++l) {
+    const long long t = r.settings.mint + l;
     cx.threshold = static_cast<int>(t);
-    const std::size_t from = wk.events.entries.size();
-    // One epoch for the whole run: what a worker learns of a length stays true.
-    enumerate_compound_events(G, cx, 1, wk.events, ws);
-    if (wk.events.entries.size() == from) continue;
-    const std::vector<int>& id = r.space.by_length[static_cast<std::size_t>(t)].id;
-    for (std::size_t e = from; e < wk.events.entries.size(); ++e) {
-      const int d = id[static_cast<std::size_t>(wk.events.entries[e].handle)];
-      wk.pairs.push_back(DescriptorCount{d, wk.events.entries[e].n});
-      if (wk.met[static_cast<std::size_t>(d)] == 0) {
-        wk.met[static_cast<std::size_t>(d)] = 1;
-        ch.met.push_back(d);
+    CompoundEvents& ev = wk.events[static_cast<std::size_t>(l)];
+    ev.clear();
+    for (int j = from; j < to; ++j) {
+      check_cancel(cx.cancel);
+      const Graph& G = ch.G[static_cast<std::size_t>(j)];
+      if (t <= G.es / 2)
+        // One epoch for the whole run: what a worker learns of a length stays true.
+        enumerate_compound_events(G, cx, 1, ev, ws);
+      else
+        ev.ends.push_back(ev.entries.size());
+    }
+    ch.outside += ev.outside;
+  }
+  for (int j = from; j < to; ++j) {
+    wk.pairs.clear();
+    for (long long l = 0; l < lengths; ++l) {
+      const CompoundEvents& ev = wk.events[static_cast<std::size_t>(l)];
+      const std::size_t k = static_cast<std::size_t>(j - from);
+      const std::size_t begin = k == 0 ? 0 : ev.ends[k - 1];
+      if (begin == ev.ends[k]) continue;
+      const std::vector<int>& id =
+          r.space.by_length[static_cast<std::size_t>(r.settings.mint + l)].id;
+      for (std::size_t e = begin; e < ev.ends[k]; ++e) {
+        const int d = id[static_cast<std::size_t>(ev.entries[e].handle)];
+        wk.pairs.push_back(DescriptorCount{d, ev.entries[e].n});
+        if (wk.met[static_cast<std::size_t>(d)] == 0) {
+          wk.met[static_cast<std::size_t>(d)] = 1;
+          ch.met.push_back(d);
+        }
       }
     }
+    if (lines) append_descriptor_line(ch.name[static_cast<std::size_t>(j)], wk.pairs, ch.text);
+    if (vectors) {
+      ch.pairs.insert(ch.pairs.end(), wk.pairs.begin(), wk.pairs.end());
+      ch.ends.push_back(ch.pairs.size());
+    }
   }
-  ch.outside += wk.events.outside;
 }
 
 }  // namespace
@@ -151,15 +179,14 @@ Summary count_in_space(Run& r) {
     cx.cancel = sinks.cancel;
     if (sinks.occurrences) cx.occurrence = &report;
     SpaceWorker& wk = worker[static_cast<std::size_t>(k)];
+    if (!sinks.occurrences) {
+      count_compounds(r, ch, 0, count, cx, wk, ws, lines, vectors);
+      return;
+    }
+    // Occurrences are reported compound by compound (one thread, then).
     for (int j = 0; j < count; ++j) {
-      check_cancel(sinks.cancel);
-      if (sinks.occurrences) reporting = first.index + j;  // one thread, then
-      count_compound(r, ch.G[static_cast<std::size_t>(j)], cx, wk, ch, ws);
-      if (lines) append_descriptor_line(ch.name[static_cast<std::size_t>(j)], wk.pairs, ch.text);
-      if (vectors) {
-        ch.pairs.insert(ch.pairs.end(), wk.pairs.begin(), wk.pairs.end());
-        ch.ends.push_back(ch.pairs.size());
-      }
+      reporting = first.index + j;
+      count_compounds(r, ch, j, j + 1, cx, wk, ws, lines, vectors);
     }
   };
 
