@@ -36,13 +36,12 @@ std::string_view source_bytes(const Source& source, std::string& storage) {
   return storage;
 }
 
-// The input as both passes read it: a regular file as it is (refused when
+// A source as both passes read it: a regular file as it is (refused when
 // compressed), bytes as given, and anything else (a pipe cannot be read twice)
-// read whole into out.held.
-void open_input(const Source& source, Loaded& out) {
-  out.input = source;
-  out.held.reset();
-  if (source.bytes) return;
+// read whole into `held`.
+Source readable(const Source& source, std::shared_ptr<const std::string>& held) {
+  held.reset();
+  if (source.bytes) return source;
   std::error_code ec;
 #ifdef _WIN32
   const bool regular = std::filesystem::is_regular_file(std::filesystem::path(wide_name(source.path)), ec);
@@ -50,16 +49,26 @@ void open_input(const Source& source, Loaded& out) {
   const bool regular = std::filesystem::is_regular_file(source.path, ec);
 #endif
   if (!regular) {
-    auto held = std::make_shared<std::string>();
-    source_bytes(source, *held);
-    out.held = std::move(held);
-    out.input.bytes = std::string_view(*out.held);
-    return;
+    auto bytes = std::make_shared<std::string>();
+    source_bytes(source, *bytes);
+    held = bytes;
+    return Source{source.path, source.format, std::string_view(*held)};
   }
   // The first bytes: two at most.
   LineReader r;
   line_reader_open(r, source, 0, 0, 0, 0, 2);
   if (!line_reader_at_end(r) && gzip_magic(r.text)) refuse_compressed(source);
+  return source;
+}
+
+// Error kind input, naming the file, when the second reading of a source
+// (`sum`) is not what the first read.
+void check_unchanged(const char* what, const std::string& path, const ByteSum& first,
+                     const ByteSum& sum) {
+  if (sum != first)
+    error(std::string(what) + " '" + path +
+          "' changed while it was read (the second reading found other bytes than the first): "
+          "run again once nothing writes to it\n");
 }
 
 FirstPassPart first_pass(Format format, const Source& input, const ReadContext& cx,
@@ -104,31 +113,41 @@ bool input_failure(const std::exception_ptr& f) {
 void read_labels(const LoadRequest& request, Loaded& out) {
   const Source& source = *request.input;
   const Format format = source.format;
-  open_input(source, out);
-  std::string space_storage;
-  std::string_view space_text;
-  // The space's records are read with labels as written there; the label
-  // options are checked against them as the records are taken.
+  out.input = readable(source, out.held);
+  // The space is read in two passes too, never held whole; its records are
+  // read with labels as written there, and the label options are checked
+  // against them as the records are taken.
   ReadContext space_cx;
   FirstPassPart space_pass;
-  Source space_bytes;
+  Source space_source;
+  std::shared_ptr<const std::string> space_held;
   if (request.space != nullptr) {
     const Source& space = *request.space;
-    space_text = source_bytes(space, space_storage);
-    space_bytes = Source{space.path, format, space_text};
-    // The space must come from a run over input of the same format.
-    const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos;
+    space_source = readable(Source{space.path, format, space.bytes}, space_held);
+    // The space must come from a run over input of the same format: what it
+    // holds, window by window (a header may span two windows).
+    static constexpr std::string_view kHeader = "@<TRIPOS>MOLECULE";
+    bool mol2_space = false, blank = true;
+    std::string tail;
+    scan_source(space_source, 0, [&](std::string_view bytes) {
+      const std::string seam = tail + std::string(bytes.substr(0, kHeader.size() - 1));
+      mol2_space = mol2_space || seam.find(kHeader) != std::string::npos ||
+                   bytes.find(kHeader) != std::string_view::npos;
+      blank = blank && is_blank_text(bytes);
+      tail = std::string(bytes.substr(bytes.size() - std::min(bytes.size(), kHeader.size() - 1)));
+    });
     if (format == Format::sd && mol2_space)
       error("descriptor space '" + space.path +
             "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
             "file of a run over SD input\n");
-    if (format == Format::mol2 && !mol2_space && !is_blank_text(space_text))
+    if (format == Format::mol2 && !mol2_space && !blank)
       error("descriptor space '" + space.path +
             "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
             "fragment file of a run over Mol2 input\n");
     space_cx.file = space.path;
     space_cx.cancel = request.cancel;
-    space_pass = first_pass(format, space_bytes, space_cx);
+    space_cx.window = request.window;
+    space_pass = first_pass(format, space_source, space_cx);
   }
   ReadContext cx = input_context(request, out);
   FirstPassPart pass = first_pass(format, out.input, cx, request.threads);
@@ -144,7 +163,16 @@ void read_labels(const LoadRequest& request, Loaded& out) {
   out.ls = make_labelset(labels, format);
   space_cx.ls = &out.ls;
   if (request.space != nullptr) {
-    const int num = filling_pass(format, space_bytes, space_cx, request.space_record);
+    ByteSum sum;
+    int num = 0;
+    try {
+      num = filling_pass(format, space_source, space_cx, request.space_record, {}, &sum);
+    } catch (const Error& e) {
+      if (e.kind() == ErrorKind::input)
+        check_unchanged("the descriptor space", space_source.path, space_pass.sum, sum);
+      throw;
+    }
+    check_unchanged("the descriptor space", space_source.path, space_pass.sum, sum);
     SARVIK_ASSERT(num == space_pass.count, "load");
   }
 }
@@ -239,10 +267,7 @@ ByteSum sum_input_from(const LoadRequest& request, const Loaded& in, std::size_t
 }
 
 void check_input_unchanged(const Loaded& in, const ByteSum& sum) {
-  if (sum != in.sum)
-    error("the input file '" + in.input.path +
-          "' changed while it was read (the second reading found other bytes than the first): "
-          "run again once nothing writes to it\n");
+  check_unchanged("the input file", in.input.path, in.sum, sum);
 }
 
 }  // namespace sarvik
