@@ -200,7 +200,7 @@ TEST(Library, InputInMemoryFailuresAndCancelling) {
 // A file that changes between the first pass and the second (the same size with
 // other bytes, or cut short) is refused, whether the second pass builds every
 // compound or counts them in a space as it goes, on one thread or on several,
-// before anything read from it is believed.
+// before anything read from it is believed; so is a descriptor space.
 TEST(Library, AFileChangedBetweenThePassesIsRefused) {
   const std::string dir = scratch_dir();
   const std::string text = read_text(test_support::data_path("cdk2.sdf"));
@@ -228,6 +228,19 @@ TEST(Library, AFileChangedBetweenThePassesIsRefused) {
                               "' changed while it was read (the second reading found other bytes "
                               "than the first): run again once nothing writes to it\n");
       }
+  // The space's fragment file is read twice too.
+  test_support::write_text(path, text);
+  const std::string space_text = read_text(dir + "/s_frag.sdf");
+  Sinks sinks;
+  sinks.message = [&](std::string_view line) {
+    if (line.starts_with("total compounds"))
+      test_support::write_text(dir + "/s_frag.sdf", space_text.substr(0, space_text.size() / 2));
+  };
+  const Source space{dir + "/s_frag.sdf", Format::sd, std::nullopt};
+  EXPECT_ERROR_TEXT(run(settings("QZ", 1, 3), Source{path, Format::sd, std::nullopt}, &space, sinks),
+                    "the descriptor space '" + space.path +
+                        "' changed while it was read (the second reading found other bytes than "
+                        "the first): run again once nothing writes to it\n");
 }
 
 // 26 copies of the 47 compounds (1222: more than two blocks of the occurrence
