@@ -33,18 +33,18 @@ constexpr const char* kModule = "parallel_length";
 constexpr int kMaxChunkCompounds = 256;
 constexpr int kChunksPerThread = 2;  // chunks in flight per worker, which bounds memory
 
-// What a worker keeps through the chunks of one length: the form index of each
-// of its handles (and the form's key), and per form index the compounds of its
-// chunks that met it, whether it has handed it over as met first, and its
-// entry in the list of the compound in hand (-1 between compounds).
+// What a worker keeps through the chunks of one length: the form index and key
+// of each of its handles, and per form index the compounds of its chunks that
+// met it and its state: kNotMet, kHandedOver (met first in a chunk before, not
+// in the compound in hand) or its entry in the list of the compound in hand.
 struct SweepWorker {
-  std::vector<int> index_of;
-  std::vector<unsigned> key_of;
+  std::vector<std::pair<int, unsigned>> form_of;
   std::vector<std::int32_t> count[2];  // this length's and the one in the sweep
-  std::vector<unsigned char> reported;
-  std::vector<int> entry_of;
+  std::vector<int> state;
   std::vector<CSR> list;  // the compound's list, by form index
 };
+constexpr int kNotMet = -1;
+constexpr int kHandedOver = -2;
 
 // What a worker makes of one chunk at a length for the merging thread: each
 // compound's occurrence list by form index, encoded as the occurrence store
@@ -285,35 +285,29 @@ void make_list(Pool& p, SweepWorker& sw, SweepChunk& ch) {
   for (std::size_t f = 0; f < ev.form_of.size(); ++f) {
     const CompoundEvents::Form& form = ev.form_of[f];
     const std::size_t h = static_cast<std::size_t>(ev.first_handle) + f;
-    hold(sw.index_of, h, -1);
-    hold(sw.key_of, h, 0u);
-    sw.index_of[h] = form_index(forms, ev.forms.data() + form.at, form.width, form.key);
-    sw.key_of[h] = form.key;
+    hold(sw.form_of, h, std::pair<int, unsigned>(-1, 0));
+    sw.form_of[h] = {form_index(forms, ev.forms.data() + form.at, form.width, form.key), form.key};
+    const std::size_t x = static_cast<std::size_t>(sw.form_of[h].first);
+    hold(sw.state, x, kNotMet);
+    hold(count, x, 0);
   }
   sw.list.clear();
   for (const CompoundEvents::Entry& e : ev.entries) {
-    const std::size_t h = static_cast<std::size_t>(e.handle);
-    const int i = sw.index_of[h];
+    const auto [i, key] = sw.form_of[static_cast<std::size_t>(e.handle)];
     const std::size_t x = static_cast<std::size_t>(i);
-    hold(sw.entry_of, x, -1);
-    hold(count, x, 0);
-    hold(sw.reported, x, static_cast<unsigned char>(0));
-    int& at = sw.entry_of[x];
+    int& at = sw.state[x];
     if (at >= 0) {
       sw.list[static_cast<std::size_t>(at)].freq += e.n;
       continue;
     }
+    // A form this worker handed over in an earlier chunk has its fragment id
+    // by the time this chunk is merged.
+    if (at == kNotMet) ch.firsts.emplace_back(i, key);
     at = static_cast<int>(sw.list.size());
     sw.list.push_back(CSR{i, e.n});
     ++count[x];
-    // A form this worker handed over in an earlier chunk has its fragment id
-    // by the time this chunk is merged.
-    if (sw.reported[x] == 0) {
-      sw.reported[x] = 1;
-      ch.firsts.emplace_back(i, sw.key_of[h]);
-    }
   }
-  for (const CSR& c : sw.list) sw.entry_of[static_cast<std::size_t>(c.id)] = -1;
+  for (const CSR& c : sw.list) sw.state[static_cast<std::size_t>(c.id)] = kHandedOver;
   ch.starts.push_back(ch.lists.size());
   csr_encode(sw.list.data(), sw.list.size(), ch.lists);
 }
@@ -329,9 +323,8 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx) {
   // table only.
   const std::uint64_t epoch = r.hashg.generation;
   for (SweepWorker& sw : p.sweepers) {
-    sw.index_of.clear();
-    sw.key_of.clear();
-    std::fill(sw.reported.begin(), sw.reported.end(), 0);
+    sw.form_of.clear();
+    std::fill(sw.state.begin(), sw.state.end(), kNotMet);
   }
   const int size = r.chunk > 0 ? r.chunk : std::clamp(total / (8 * threads), 1, kMaxChunkCompounds);
   const int chunks = (total + size - 1) / size;

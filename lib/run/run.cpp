@@ -175,6 +175,7 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
 
   say(r, "Descriptors generated : writing id and frequency files\n");
   spill_flush(r.occ.spill);
+  occurrences_name_descriptors(r.occ, r.map);
   if (sinks.descriptors)
     write_descriptor_file(r.occ, r.map, r.name, r.threads, sinks.descriptors, cancel);
   if (sinks.vectors)

@@ -377,6 +377,17 @@ void csr_append_encoded(OccurrenceStore& occ, std::string_view bytes,
   occ.next += static_cast<int>(n);
 }
 
+void occurrences_name_descriptors(OccurrenceStore& occ, const std::vector<int>& map) {
+  for (OccurrenceStore::Length& l : occ.lengths) {
+    if (l.named || l.id_of.empty()) continue;
+    for (int& id : l.id_of) {
+      SARVIK_ASSERT(id >= 0 && id < static_cast<int>(map.size()), kModule);
+      id = id > 0 ? map[static_cast<std::size_t>(id)] : -1;
+    }
+    l.named = true;
+  }
+}
+
 void block_lists_open(const OccurrenceStore& occ, int block, BlockLists& r) {
   r.cursors.clear();
   const std::size_t b = static_cast<std::size_t>(block);
@@ -386,7 +397,7 @@ void block_lists_open(const OccurrenceStore& occ, int block, BlockLists& r) {
     const std::uint64_t end = b + 1 < l.block_at.size() ? l.block_at[b + 1] : l.end;
     if (r.bufs.size() <= r.cursors.size()) r.bufs.resize(r.cursors.size() + 1);
     const std::string_view bytes = spill_bytes(occ.spill, l.block_at[b], end, r.bufs[r.cursors.size()]);
-    r.cursors.push_back(BlockLists::Cursor{bytes.data(), bytes.data() + bytes.size(), &l.id_of});
+    r.cursors.push_back(BlockLists::Cursor{bytes.data(), bytes.data() + bytes.size(), &l.id_of, l.named});
   }
 }
 
@@ -400,9 +411,14 @@ void block_lists_next(BlockLists& r, const std::vector<int>& map,
     for (std::uint64_t j = 0; j < n; ++j) {
       const std::uint64_t id = get_varint(c.at, c.end);
       const std::uint64_t freq = get_varint(c.at, c.end);
-      const int fid = c.id_of->empty() ? static_cast<int>(id) : (*c.id_of)[static_cast<std::size_t>(id)];
-      SARVIK_ASSERT(fid > 0 && fid < mapsize, kModule);
-      const int d = map[static_cast<std::size_t>(fid)];
+      int d;
+      if (c.id_of->empty()) {
+        SARVIK_ASSERT(id > 0 && id < static_cast<std::uint64_t>(mapsize), kModule);
+        d = map[static_cast<std::size_t>(id)];
+      } else {
+        SARVIK_ASSERT(c.named && id < c.id_of->size(), kModule);
+        d = (*c.id_of)[static_cast<std::size_t>(id)];
+      }
       if (d != -1) pairs.push_back(DescriptorCount{d, freq});
     }
   }

@@ -52,6 +52,7 @@ struct OccurrenceStore {
   int total = 0;          // compounds
   struct Length {
     bool any = false;     // some compound met a fragment (else nothing is spilled)
+    bool named = false;   // id_of names descriptor ids (occurrences_name_descriptors)
     int waiting = 0;      // empty lists not written yet (before the first entry)
     // Where each block of kOccurrenceBlock compounds begins in the spill.
     std::vector<std::uint64_t> block_at;
@@ -90,6 +91,10 @@ void csr_append_encoded(OccurrenceStore& occ, std::string_view bytes,
 void csr_encode(const CSR* entries, std::size_t n, std::vector<char>& out);
 // Writes out what the spill holds, so that every byte can be read back.
 void spill_flush(Spill& spill);
+// Once every length is swept: each length's own indices (id_of) name
+// descriptor ids through map (-1 none), so that reading a list back takes one
+// look-up per entry.
+void occurrences_name_descriptors(OccurrenceStore& occ, const std::vector<int>& map);
 
 // ---- the form codec ----
 // A canonical form as the table keeps it and as threads hand it over: vs, es,

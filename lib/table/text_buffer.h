@@ -99,6 +99,7 @@ struct BlockLists {
     const char* at;
     const char* end;
     const std::vector<int>* id_of;
+    bool named;
   };
   std::vector<Cursor> cursors;          // per length with lists
   std::vector<std::vector<char>> bufs;  // per length: bytes read back from a file
