@@ -28,6 +28,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -82,6 +83,7 @@ struct CompoundPlace {
   std::string name;     // as the descriptor file names it
   long long line = 0;   // input line of the problem; 0 when no one line is to blame
   std::string file;     // the input's (or the descriptor space's) name
+  bool space = false;   // the compound is a record of the descriptor space
 };
 
 enum class ErrorKind {
@@ -95,7 +97,9 @@ enum class ErrorKind {
 // A failure of a run. what() is the whole text the command line prints on
 // standard output for it: the message, then, when the failure is about one
 // compound, the line "  in compound <position> '<name>'[ at line <line>] of
-// '<file>'".
+// '<file>'" (of "the descriptor space '<file>'" for its records). Bytes that
+// cannot be printed are shown escaped ("\x00"), and no text taken from the
+// input is quoted beyond about 200 bytes.
 class Error : public std::runtime_error {
  public:
   Error(ErrorKind kind, const std::string& message, const CompoundPlace& place = {});
@@ -141,6 +145,9 @@ struct Occurrence {
 // caller's, all others on the caller's thread.
 struct Sinks {
   std::function<void(std::string_view line)> message;  // progress lines, each ending in '\n'
+  // Warnings about the run, each a line ending in '\n' (the command line prints
+  // them on standard error).
+  std::function<void(std::string_view line)> warning;
   std::function<void(const Progress&)> progress;       // often; keep it cheap
   std::function<void(std::string_view text)> fragments;  // the fragment file, piece by piece
   std::function<void()> fragments_complete;             // the fragment file is whole
@@ -176,19 +183,32 @@ Summary run(const Settings& settings, const Source& input, const Source* space,
 
 // ---- outputs as files ----
 
-// The two output files of a run, written under temporary names beside their
-// final names (the final name followed by ".tmp" and 12 random hexadecimal
-// digits, created exclusively, never through an existing name or link) and
-// renamed over the final names by commit() once both are complete; the
-// destructor removes what commit() did not rename, so a run that fails or is
-// stopped leaves earlier outputs as they were. Refuses, with Error kind output,
-// outputs that would replace one of `inputs` (whatever the spelling of their
-// names) or that name a folder, and temporaries that cannot be created.
+// The two output files of a run, committed as a pair. They are written under
+// temporary names beside their final names (the final name followed by ".tmp"
+// and 12 random hexadecimal digits, created exclusively, never through an
+// existing name or link). commit() puts both in place at once: the earlier
+// files are moved to temporary names, the new ones renamed over the final
+// names, then the earlier ones removed; when a rename fails, the earlier pair
+// is put back. The destructor removes what commit() did not put in place, so a
+// run that fails or is stopped leaves the earlier outputs as they were.
+//
+// One writer per output stem: the pair holds a lock file beside the outputs
+// (the descriptor file's name followed by ".lock") from before the temporaries
+// are made until the end; it is removed then. A second pair on the same
+// outputs is refused (Error kind output) while the first lives. The lock file
+// also journals a commit in progress: a pair that finds one left by a process
+// killed in the middle (SIGKILL) first restores a consistent pair (the earlier
+// one while it is whole, else the new one), then removes every temporary that
+// the dead process left.
+//
+// Refuses, with Error kind output, outputs that would replace one of `inputs`
+// (whatever the spelling of their names; `space` is named as the descriptor
+// space) or that name a folder, and files that cannot be created.
 class OutputPair {
  public:
   // An empty fragment_path makes the descriptor file alone.
   OutputPair(const std::string& fragment_path, const std::string& descriptor_path,
-             const std::vector<std::string>& inputs);
+             const std::vector<std::string>& inputs, const std::string& space = "");
   ~OutputPair();
   OutputPair(const OutputPair&) = delete;
   OutputPair& operator=(const OutputPair&) = delete;
@@ -199,16 +219,22 @@ class OutputPair {
   void write_descriptors(std::string_view text);
   // Starts writing the complete fragment file out to its device.
   void fragments_written();
-  // Closes both files, checking every write, and renames them over the final
-  // names.
+  // Closes both files, checking every write, and puts them in place as a pair.
   void commit();
   // Sinks that write here and commit at the run's end, with `hooks`'s message,
-  // progress and cancel.
+  // warning, progress and cancel.
   Sinks sinks(const Sinks& hooks);
+  // Called at each step of commit() (1: the journal is written, 2: the earlier
+  // files are moved aside, 3: the first new file is in place, 4: both are): for
+  // tests that stop or kill a run there.
+  void on_commit_step(std::function<void(int step)> hook);
 
  private:
   struct File;
+  struct Lock;
   std::vector<File> files_;  // fragment file (when made), descriptor file
+  std::unique_ptr<Lock> lock_;
+  std::function<void(int step)> step_hook_;
 };
 
 }  // namespace sarvik

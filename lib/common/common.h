@@ -122,6 +122,11 @@ inline constexpr int kSdBondTypes = 4;  // the first four: SD types 1 to 4
 // The bond type of an edge label; null for a label that is none.
 const BondType* bond_type_of_label(std::string_view label);
 
+// Text taken from the input as messages quote it: every byte below 0x20 but
+// tab, and 0x7F, shown as "\xNN"; cut after about 200 bytes (at a character's
+// start) with "..." behind. File names are shown with cut = false.
+std::string shown(std::string_view text, bool cut = true);
+
 // Throws Error kind input with message str (ending in '\n'), about no compound.
 [[noreturn]] void error(const std::string& str);
 // Throws Error of `kind` with message str.

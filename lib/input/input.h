@@ -15,8 +15,9 @@ namespace sarvik {
 // ---- files and numbers ----
 
 // The whole content of the file at path. Error kind input "can't open a file
-// '<path>': <reason>\n" or "can't read the file '<path>': <reason>\n".
-std::string read_whole_file(const std::string& path);
+// '<path>': <reason>\n" or "can't read the file '<path>': <reason>\n" ("the
+// descriptor space '<path>'" in both for a space).
+std::string read_whole_file(const std::string& path, bool space = false);
 
 // The number the decimal digits at the start of s spell (no sign; 0 when s does
 // not start with a digit), saturated at INT_MAX + 1 so that a caller can tell a

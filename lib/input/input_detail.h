@@ -47,12 +47,37 @@ struct RecordRun {
 // flag that cancels the run.
 struct ReadContext {
   std::string file;
+  bool space = false;  // the source is a descriptor space, and messages say so
   int NoAtmLabels = 0;
   int NoBndLabels = 0;
   const LabelSet* ls = nullptr;
   bool bond_numbers = false;
   const std::atomic<bool>* cancel = nullptr;
 };
+
+// The compound at `position` named `name`, at input line `line` (0: no one
+// line) of the source cx reads, as failures name it.
+inline CompoundPlace place_of(const ReadContext& cx, int position, std::string name,
+                              long long line) {
+  return CompoundPlace{true, position, std::move(name), line, cx.file, cx.space};
+}
+// The source in messages: '<file>', or the descriptor space '<file>'.
+inline std::string source_named(const ReadContext& cx) {
+  return (cx.space ? "the descriptor space '" : "'") + shown(cx.file, false) + "'";
+}
+
+// Whether a byte is a control character no label may hold: below 0x20 but
+// tab, or 0x7F.
+inline bool control_byte(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u < 0x20 && u != '\t') || u == 0x7F;
+}
+
+// Refuses input that is no file of the reader's format but looks like SMILES
+// (per line one token of SMILES characters, then perhaps a name; no counts
+// line), naming SMILES and how to convert it. `head` begins the message
+// ("read sdf file : ").
+void refuse_smiles(std::string_view input, const ReadContext& cx, const char* head);
 
 // What a first pass found in a part of the input (or all of it): its records,
 // where each begins (lines counted from the part's start) and its atom labels

@@ -12,18 +12,28 @@ namespace sarvik {
 
 namespace {
 
-// The bytes of a source: given, or the whole file, which is refused when
-// compressed.
-std::string_view source_bytes(const Source& source, std::string& storage) {
+// The bytes of a source (the input, or with `space` the descriptor space):
+// given, or the whole file, which is refused when compressed.
+std::string_view source_bytes(const Source& source, bool space, std::string& storage) {
   if (source.bytes) return *source.bytes;
-  storage = read_whole_file(source.path);
+  storage = read_whole_file(source.path, space);
   if (storage.size() >= 2 && static_cast<unsigned char>(storage[0]) == 0x1f &&
-      static_cast<unsigned char>(storage[1]) == 0x8b)
-    error("the input file '" + source.path +
+      static_cast<unsigned char>(storage[1]) == 0x8b) {
+    const std::string path = shown(source.path, false);
+    error((space ? "the descriptor space '" : "the input file '") + path +
           "' is compressed (gzip); compressed input is not read: unpack it first, for "
-          "example with gunzip -c '" + source.path + "' > unpacked" +
+          "example with gunzip -c '" + path + "' > unpacked" +
           (source.format == Format::sd ? ".sdf" : ".mol2") + "\n");
+  }
   return storage;
+}
+
+// Whether text begins like a descriptor file: a quoted name, a comma, a count.
+bool looks_like_descriptor_file(std::string_view text) {
+  const std::size_t quote = text.find("\",");
+  return !text.empty() && text[0] == '"' && quote != std::string_view::npos &&
+         quote + 2 < text.size() && text[quote + 2] >= '0' && text[quote + 2] <= '9' &&
+         text.substr(0, quote).find('\n') == std::string_view::npos;
 }
 
 FirstPassPart first_pass(Format format, std::string_view input, const ReadContext& cx,
@@ -76,7 +86,7 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
   // One copy of each file: every pass sees the same bytes, whatever happens to
   // the file meanwhile.
   std::string input_storage;
-  const std::string_view input = source_bytes(source, input_storage);
+  const std::string_view input = source_bytes(source, false, input_storage);
   std::string space_storage;
   std::string_view space_text;
   // The space's records are read with labels as written there; the label
@@ -85,18 +95,25 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
   FirstPassPart space_pass;
   if (request.space != nullptr) {
     const Source& space = *request.space;
-    space_text = source_bytes(space, space_storage);
+    space_text = source_bytes(space, true, space_storage);
+    const std::string named = shown(space.path, false);
+    if (looks_like_descriptor_file(space_text))
+      error("descriptor space '" + named +
+            "': it is a descriptor file (a line per compound), not a fragment file: give the "
+            "fragment file of the run that made the space (<stem>_frag.sdf or "
+            "<stem>_frag.mol2)\n");
     // The space must come from a run over input of the same format.
     const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos;
     if (format == Format::sd && mol2_space)
-      error("descriptor space '" + space.path +
+      error("descriptor space '" + named +
             "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
             "file of a run over SD input\n");
     if (format == Format::mol2 && !mol2_space && !is_blank_text(space_text))
-      error("descriptor space '" + space.path +
+      error("descriptor space '" + named +
             "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
             "fragment file of a run over Mol2 input\n");
     space_cx.file = space.path;
+    space_cx.space = true;
     space_cx.cancel = request.cancel;
     space_pass = first_pass(format, space_text, space_cx);
   }

@@ -257,11 +257,14 @@ void write_records_in_background(Run& r, bool last) {
 
 void finish_background_records(Run& r) {
   if (r.writer.thread.joinable()) r.writer.thread.join();
+  std::string held;
+  held.swap(r.held);
   if (r.writer.failure != nullptr) {
     const std::exception_ptr f = r.writer.failure;
     r.writer.failure = nullptr;
     std::rethrow_exception(f);
   }
+  if (!held.empty() && r.sinks->message) r.sinks->message(held);
 }
 
 }  // namespace sarvik

@@ -12,13 +12,18 @@ namespace sarvik {
 
 namespace {
 
-constexpr const char* kModule = "run";
 // More threads than this would only share the same cores.
 constexpr int kMaxThreads = 1024;
 
-// The run's progress lines, as the command line prints them.
-void say(const Run& r, const std::string& line) {
-  if (r.sinks->message) r.sinks->message(line);
+// The run's progress lines, as the command line prints them. While fragment
+// records are in writing, the lines after them wait: a failure of that writing
+// ends the run where one thread, which writes them at once, would have ended
+// it, with none of the later lines.
+void say(Run& r, const std::string& line) {
+  if (r.writer.thread.joinable())
+    r.held += line;
+  else if (r.sinks->message)
+    r.sinks->message(line);
 }
 
 std::string printed(const char* format, long long a, long long b = 0) {
@@ -48,6 +53,33 @@ void check_settings(const Settings& s, bool in_space) {
   if (s.threads < 0 || s.threads > kMaxThreads)
     refuse("invalid thread count " + std::to_string(s.threads) + ": 0 to " +
            std::to_string(kMaxThreads));
+}
+
+// Warns when the space's fragments and the input's compounds draw aromatic
+// bonds differently: one with aromatic bonds, the other with none. Aromatic
+// and Kekule bonds are different bond types, so most fragments would fall
+// outside the space without anything failing.
+void warn_of_bond_forms(const Run& r, const Source& input, const Source& space) {
+  if (!r.sinks->warning || r.settings.NoBndLabels == 1) return;
+  const int aromatic = ptr_array_index(kBondTypes[3].label, r.ls.el);
+  bool input_bonds = false;
+  bool input_aromatic = false;
+  for (const Graph& g : r.G) {
+    input_bonds = input_bonds || g.es > 0;
+    input_aromatic = input_aromatic || std::find(g.el.begin(), g.el.end(), aromatic) != g.el.end();
+    if (input_aromatic) break;
+  }
+  bool space_aromatic = false;
+  for (const DescriptorSpace::Length& l : r.space.by_length)
+    for (std::size_t k = 0; k < l.bond.size() && !space_aromatic; ++k)
+      space_aromatic = l.parent[k] >= 0 && l.bond[k] == aromatic;
+  if (!input_bonds || r.space.size == 0 || input_aromatic == space_aromatic) return;
+  const std::string named_space = "the descriptor space '" + shown(space.path, false) + "'";
+  const std::string named_input = "the input '" + shown(input.path, false) + "'";
+  r.sinks->warning("warning: " + (space_aromatic ? named_space : named_input) +
+                   " has aromatic bonds and " + (space_aromatic ? named_input : named_space) +
+                   " none: aromatic and Kekulé forms of a ring are different bonds, so most "
+                   "fragments will fall outside the space; write both with the same bond forms\n");
 }
 
 // Loads the compounds (and the descriptor space's records) into r.
@@ -82,41 +114,29 @@ void load(Run& r, const Source& input, const Source* space_source) {
   r.G = std::move(loaded.G);
   r.name = std::move(loaded.name);
   r.ls = std::move(loaded.ls);
-  if (space_source != nullptr) descriptor_space_check_repeats(r.space, rule);
+  if (space_source != nullptr) {
+    descriptor_space_check_repeats(r.space, rule);
+    warn_of_bond_forms(r, input, *space_source);
+  }
   occurrences_init(r.occ, static_cast<int>(r.G.size()));
 }
 
 }  // namespace
 
-Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
-                 const Sinks& sinks) {
-  r.in_space = space_source != nullptr;
-  check_settings(settings, r.in_space);
-  r.settings = settings;
-  r.sinks = &sinks;
-  r.opt = settings.option == "TF"   ? kFragmentsTrees
-          : settings.option == "PF" ? kFragmentsPaths
-                                    : kFragmentsAll;
-  r.filetype = input.format;
-  // 0: every core the machine reports (1 when it reports none).
-  r.threads = settings.threads > 0
-                  ? settings.threads
-                  : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
-  // Occurrences are reported from one thread, in compound order.
-  if (sinks.occurrences) r.threads = 1;
-  r.hashg = initialize_hash();
-  r.map.clear();
-  load(r, input, space_source);
-  const int total = static_cast<int>(r.G.size());
-  const std::atomic<bool>* cancel = sinks.cancel;
+namespace {
 
+// The length sweep mint..maxt.
+void sweep(Run& r) {
+  const Sinks& sinks = *r.sinks;
+  const std::atomic<bool>* cancel = sinks.cancel;
+  const int total = static_cast<int>(r.G.size());
   int reporting = 0;  // the compound whose occurrences are reported
   const OccurrenceReport report = [&reporting, &sinks](int descriptor, std::span<const int> atoms,
                                                        std::span<const int> bonds) {
     sinks.occurrences(Occurrence{reporting, descriptor, atoms, bonds});
   };
   // A wide counter, so that -lmax at the largest int still ends the sweep.
-  for (long long length = settings.mint; length <= settings.maxt; ++length) {
+  for (long long length = r.settings.mint; length <= r.settings.maxt; ++length) {
     check_cancel(cancel);
     r.threshold = static_cast<int>(length);
     say(r, printed("threshold = %lld\n", r.threshold));
@@ -146,23 +166,61 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
         show_progress(r, i + 1, r.in_space ? r.k : r.hashg.count);
       }
     }
+    check_cancel(cancel);
     if (r.in_space) {
       r.k += table_end_space_length(r.hashg);
       say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.k, r.k));
       continue;
     }
     if (r.threads > 1) {
-      write_records_in_background(r, length == settings.maxt);
+      write_records_in_background(r, length == r.settings.maxt);
     } else {
-      sweep_length(r.hashg, SweepRule{settings.freqt, r.filetype, &r.ls}, r.k, r.map,
+      sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
       write_fragment_records(r.writer.records, r.ls, r.filetype, 1,
                              sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
                              cancel);
-      if (length == settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
+      if (length == r.settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
     }
     say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
   }
+}
+
+}  // namespace
+
+Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
+                 const Sinks& sinks) {
+  r.in_space = space_source != nullptr;
+  check_settings(settings, r.in_space);
+  r.settings = settings;
+  r.sinks = &sinks;
+  r.opt = settings.option == "TF"   ? kFragmentsTrees
+          : settings.option == "PF" ? kFragmentsPaths
+                                    : kFragmentsAll;
+  r.filetype = input.format;
+  // 0: every core the machine reports (1 when it reports none).
+  r.threads = settings.threads > 0
+                  ? settings.threads
+                  : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+  // Occurrences are reported from one thread, in compound order.
+  if (sinks.occurrences) r.threads = 1;
+  r.hashg = initialize_hash();
+  r.map.clear();
+  load(r, input, space_source);
+  const int total = static_cast<int>(r.G.size());
+  const std::atomic<bool>* cancel = sinks.cancel;
+
+  try {
+    sweep(r);
+  } catch (...) {
+    // A failure of the records in writing came first, in the one-thread order;
+    // else the lines said before this failure are said, then it ends the run.
+    finish_background_records(r);
+    throw;
+  }
+  // The fragment file is whole before the descriptor file is written, so that a
+  // device that fills up fails the file it fails on one thread.
+  finish_background_records(r);
   say(r, printed("total features stored after freq elimination = %lld\n", r.k));
 
   Summary summary;
@@ -185,12 +243,9 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
       sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
     }
   }
-  // The last length's fragment records may still be in writing, with the labels.
-  finish_background_records(r);
   if (sinks.complete) sinks.complete();
   if (r.in_space)
     say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
-  SARVIK_ASSERT(summary.compounds == total, kModule);
   return summary;
 }
 

@@ -50,6 +50,7 @@ struct Run {
   bool in_space = false;
   int threshold = 0;               // fragment length of the current sweep step
   int k = 0;                       // descriptor ids handed out (in a space: met)
+  std::string held;                // progress lines waiting for the records in writing
 
   // Threads.
   Workspace ws;                    // the calling thread's caches
@@ -80,7 +81,8 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
 // the records of the length before. After the last length's records (last) the
 // writer says the fragment file is complete.
 void write_records_in_background(Run& r, bool last);
-// Waits for the records in writing; rethrows what their writing ended with.
+// Waits for the records in writing; rethrows what their writing ended with,
+// else says the progress lines held back meanwhile.
 void finish_background_records(Run& r);
 
 // Makes a worker's hand-over of one compound's fragments (events of compound j

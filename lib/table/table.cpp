@@ -263,6 +263,17 @@ unsigned generate_hash(const Graph& G, int size) {
 
 namespace {
 
+// n in decimal with a comma between groups of three digits (n >= 0).
+std::string with_commas(int n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
+    text += digits[k];
+  }
+  return text;
+}
+
 // Records one more occurrence of live fragment f in compound compid.
 void record_occurrence(FragmentTable::Live& f, OccurrenceStore& occ, int compid) {
   // Compounds of one length are entered one after another, so the compound has
@@ -335,7 +346,13 @@ int enter_probe(std::size_t bytes, unsigned key, FragmentTable& t, OccurrenceSto
   }
 
   const int s = first_free_slot(t, start);
-  if (s < 0) error(ErrorKind::table_full, "HASH TABLE FULL: INCREASE THE SIZE\n");
+  if (s < 0)
+    error(ErrorKind::table_full,
+          "HASH TABLE FULL: INCREASE THE SIZE\nthe fragment table holds at most " +
+              with_commas(t.size) +
+              " distinct fragments over all lengths of a run: sweep fewer lengths (-lmin, "
+              "-lmax), keep only path fragments (-ds PF), or split the collection into smaller "
+              "runs\n");
   // A new fragment: the next fragment id, its form, and the first entry of the
   // compound.
   ++t.count;
