@@ -50,8 +50,9 @@ void check_settings(const Settings& s, bool in_space) {
            std::to_string(kMaxThreads));
 }
 
-// Loads the compounds (and the descriptor space's records) into r.
-void load(Run& r, const Source& input, const Source* space_source) {
+// Loads the compounds (and the descriptor space's records, from its fragment
+// file or held) into r.
+void load(Run& r, const Source& input, const Source* space_source, const Space* held) {
   LoadRequest request;
   request.input = &input;
   request.space = space_source;
@@ -63,8 +64,8 @@ void load(Run& r, const Source& input, const Source* space_source) {
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
   SpaceRule rule;
-  if (space_source != nullptr) {
-    rule.file = space_source->path;
+  if (space_source != nullptr || held != nullptr) {
+    rule.file = held != nullptr ? held->name() : space_source->path;
     rule.mint = r.settings.mint;
     rule.maxt = r.settings.maxt;
     rule.opt = r.opt;
@@ -75,6 +76,14 @@ void load(Run& r, const Source& input, const Source* space_source) {
       descriptor_space_add(r.space, rule, position, record, title);
     };
   }
+  if (held != nullptr) {
+    check_space_format(held->name(), input.format,
+                       held->format() == Format::mol2 && held->size() > 0, held->size() == 0);
+    request.more_labels = held->data->ls.vl.buf;
+    request.labelled = [&r, &rule, held](const LabelSet& ls) {
+      space_into_run(*held->data, rule, ls, r.space, r.sinks->cancel);
+    };
+  }
   // The space's records arrive once the label set is made, which the rule reads.
   Loaded loaded;
   rule.ls = &loaded.ls;
@@ -82,15 +91,16 @@ void load(Run& r, const Source& input, const Source* space_source) {
   r.G = std::move(loaded.G);
   r.name = std::move(loaded.name);
   r.ls = std::move(loaded.ls);
-  if (space_source != nullptr) descriptor_space_check_repeats(r.space, rule);
+  if (r.in_space) descriptor_space_check_repeats(r.space, rule);
   occurrences_init(r.occ, static_cast<int>(r.G.size()));
 }
 
 }  // namespace
 
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
-                 const Sinks& sinks) {
-  r.in_space = space_source != nullptr;
+                 const Sinks& sinks, const Space* held) {
+  SARVIK_ASSERT(space_source == nullptr || held == nullptr, kModule);
+  r.in_space = space_source != nullptr || held != nullptr;
   check_settings(settings, r.in_space);
   r.settings = settings;
   r.sinks = &sinks;
@@ -106,7 +116,12 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   if (sinks.occurrences) r.threads = 1;
   r.hashg = initialize_hash();
   r.map.clear();
-  load(r, input, space_source);
+  if (sinks.space && !r.in_space) {
+    r.made = std::make_shared<SpaceData>();
+    r.made->format = input.format;
+    r.made->name = input.path;
+  }
+  load(r, input, space_source, held);
   const int total = static_cast<int>(r.G.size());
   const std::atomic<bool>* cancel = sinks.cancel;
 
@@ -156,9 +171,9 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
     } else {
       sweep_length(r.hashg, SweepRule{settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
-      write_fragment_records(r.writer.records, r.ls, r.filetype, 1,
-                             sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
-                             cancel);
+      if (sinks.fragments)
+        write_fragment_records(r.writer.records, r.ls, r.filetype, 1, sinks.fragments, cancel);
+      if (r.made) space_append(*r.made, r.writer.records);
       if (length == settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
     }
     say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
@@ -187,6 +202,12 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   }
   // The last length's fragment records may still be in writing, with the labels.
   finish_background_records(r);
+  if (r.made) {
+    r.made->ls = r.ls;
+    Space space;
+    space.data = std::move(r.made);
+    sinks.space(std::move(space));
+  }
   if (sinks.complete) sinks.complete();
   if (r.in_space)
     say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
@@ -197,6 +218,11 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
 Summary run(const Settings& settings, const Source& input, const Source* space, const Sinks& sinks) {
   Run r;
   return run_with(r, settings, input, space, sinks);
+}
+
+Summary run(const Settings& settings, const Source& input, const Space& space, const Sinks& sinks) {
+  Run r;
+  return run_with(r, settings, input, nullptr, sinks, &space);
 }
 
 }  // namespace sarvik
