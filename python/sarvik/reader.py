@@ -1,8 +1,7 @@
-"""Reads Sarvik's outputs into Python.
+"""Reading the files the command line writes.
 
-    import sarvik_reader as sr
-    names, X = sr.read_descriptors("mols.out", "mols_frag.sdf")
-    fragments = sr.read_fragments("mols_frag.sdf")   # or "mols_frag.mol2"
+    names, X = sarvik.read_descriptors("mols.out", "mols_frag.sdf")
+    fragments = sarvik.read_fragments("mols_frag.sdf", [0, 17])   # or "mols_frag.mol2"
 
 read_descriptors gives the compound names in input order and a scipy.sparse CSR
 matrix with one row per compound and one column per descriptor: column j holds
@@ -10,24 +9,24 @@ the occurrences of descriptor j + 1. Its width is the number of records of the
 fragment file (every descriptor of the run), or the largest id in the descriptor
 file when no fragment file is given.
 
-read_fragments gives one RDKit molecule per record of a fragment file, record n
-being descriptor n: atoms by their label, bonds by their type, not sanitised
-(fragments are pieces of molecules). Each molecule's "_Name" is the fragment id;
-for Mol2 records each atom keeps its Tripos type as the atom property
-"tripos_type". Labels that are no element become dummy atoms with the label as
-the atom property "label".
-
-Needs the Python standard library, scipy (read_descriptors) and RDKit
-(read_fragments), from Debian's python3-scipy and python3-rdkit.
+read_fragments gives one RDKit molecule per chosen record of a fragment file
+(all of them by default), record j + 1 being the fragment of column j; only the
+chosen records are parsed. Molecules are made as FragmentDescriptors.fragment
+makes them (see sarvik.fragments.fragment_molecule).
 """
 import csv
+import mmap
+import re
+
+from . import fragments as _fragments
 
 
 def read_descriptors(out_path, frag_path=None):
     """(names, matrix) of a descriptor file; see the module text."""
+    import numpy as np
     import scipy.sparse
 
-    names, rows, cols, vals = [], [], [], []
+    names, indptr, cols, vals = [], [0], [], []
     width = 0
     with open(out_path, newline="") as f:
         for row, fields in enumerate(csv.reader(f)):
@@ -37,104 +36,126 @@ def read_descriptors(out_path, frag_path=None):
             if len(pairs) != 2 * n:
                 raise ValueError("%s line %d: %d pairs announced, %d given"
                                  % (out_path, row + 1, n, len(pairs) // 2))
-            for k in range(n):
-                d, count = int(pairs[2 * k]), int(pairs[2 * k + 1])
-                rows.append(row)
-                cols.append(d - 1)
-                vals.append(count)
-                width = max(width, d)
+            ids = [int(d) for d in pairs[0::2]]
+            cols.extend(d - 1 for d in ids)
+            vals.extend(int(c) for c in pairs[1::2])
+            indptr.append(len(cols))
+            width = max([width] + ids)
     if frag_path is not None:
         records = count_fragments(frag_path)
         if records < width:
             raise ValueError("%s holds %d records, but %s lists descriptor %d"
                              % (frag_path, records, out_path, width))
         width = records
-    return names, scipy.sparse.csr_matrix((vals, (rows, cols)), shape=(len(names), width))
+    matrix = scipy.sparse.csr_matrix(
+        (np.array(vals, dtype=np.int64), np.array(cols, dtype=np.int64),
+         np.array(indptr, dtype=np.int64)), shape=(len(names), width))
+    matrix.sort_indices()
+    return names, matrix
 
 
 def _is_mol2(path):
-    return path.lower().endswith(".mol2")
+    return str(path).lower().endswith(".mol2")
+
+
+# Where records end (SD) or begin (Mol2), at the start of a line.
+_SD_END = re.compile(rb"^\$\$\$\$\r?$", re.M)
+_MOL2_START = re.compile(rb"^@<TRIPOS>MOLECULE\r?$", re.M)
 
 
 def count_fragments(frag_path):
     """Number of records (descriptors) in a fragment file."""
-    marker = "@<TRIPOS>MOLECULE" if _is_mol2(frag_path) else "$$$$"
-    with open(frag_path) as f:
-        return sum(1 for line in f if line.rstrip("\r\n") == marker)
+    with open(frag_path, "rb") as f:
+        if f.seek(0, 2) == 0:
+            return 0
+        with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
+            marker = _MOL2_START if _is_mol2(frag_path) else _SD_END
+            return sum(1 for _ in marker.finditer(data))
 
 
-def _sd_records(text):
-    """(title, [(label)], [(a, b, type)]) per SD record, atoms 0-based."""
+def _record_texts(data, mol2, wanted):
+    """({record index: its bytes} for the 0-based records in `wanted` (None:
+    all), records seen). Stops reading behind the last record wanted."""
+    last = None if wanted is None else max(wanted, default=-1)
+    texts = {}
+    k = 0
+    if mol2:
+        # A molecule runs from its header line to the next one.
+        begun = None
+        for m in _MOL2_START.finditer(data):
+            if begun is not None and (wanted is None or k - 1 in wanted):
+                texts[k - 1] = data[begun:m.start()]
+            begun = m.start()
+            k += 1
+            if last is not None and k - 1 > last:
+                return texts, k
+        if begun is not None and (wanted is None or k - 1 in wanted):
+            texts[k - 1] = data[begun:]
+        return texts, k
+    start = 0
+    for m in _SD_END.finditer(data):
+        end = m.end() + 1
+        if wanted is None or k in wanted:
+            texts[k] = data[start:end]
+        start = end
+        k += 1
+        if last is not None and k > last:
+            break
+    return texts, k
+
+
+def _sd_record(text):
+    """(title, atom labels, bonds (a, b, type)) of one SD record, atoms 0-based."""
     lines = text.split("\n")
-    i = 0
-    while i + 3 < len(lines):
-        title = lines[i]
-        counts = lines[i + 3]
-        natoms, nbonds = int(counts[0:3]), int(counts[3:6])
-        atoms = [lines[i + 4 + k][31:34].strip() for k in range(natoms)]
-        bonds = []
-        for k in range(nbonds):
-            line = lines[i + 4 + natoms + k]
-            bonds.append((int(line[0:3]) - 1, int(line[3:6]) - 1, line[6:9].strip()))
-        i += 4 + natoms + nbonds
-        while lines[i] != "$$$$":
-            i += 1
-        i += 1
-        yield title, [(a, None) for a in atoms], bonds
+    title, counts = lines[0], lines[3]
+    natoms, nbonds = int(counts[0:3]), int(counts[3:6])
+    atoms = [lines[4 + k][31:34].strip() for k in range(natoms)]
+    bonds = []
+    for k in range(nbonds):
+        line = lines[4 + natoms + k]
+        bonds.append((int(line[0:3]) - 1, int(line[3:6]) - 1, line[6:9].strip()))
+    return title, atoms, bonds
 
 
-def _mol2_records(text):
-    """(title, [(element, type)], [(a, b, type)]) per Mol2 molecule."""
-    for block in text.split("@<TRIPOS>MOLECULE\n")[1:]:
-        lines = block.split("\n")
-        title = lines[0]
-        atoms, bonds, section = [], [], None
-        for line in lines[1:]:
-            if line.startswith("@<TRIPOS>"):
-                section = line
-                continue
-            fields = line.split()
-            if section == "@<TRIPOS>ATOM" and len(fields) >= 6:
-                atoms.append((fields[1], fields[5]))
-            elif section == "@<TRIPOS>BOND" and len(fields) >= 3:
-                bonds.append((int(fields[1]) - 1, int(fields[2]) - 1,
-                              fields[3] if len(fields) > 3 else ""))
-        yield title, atoms, bonds
+def _mol2_record(text):
+    """(title, atom types, bonds (a, b, type)) of one Mol2 molecule."""
+    lines = text.split("\n")
+    title = lines[1]
+    atoms, bonds, section = [], [], None
+    for line in lines[2:]:
+        if line.startswith("@<TRIPOS>"):
+            section = line.strip()
+            continue
+        fields = line.split()
+        if section == "@<TRIPOS>ATOM" and len(fields) >= 6:
+            atoms.append(fields[5])
+        elif section == "@<TRIPOS>BOND" and len(fields) >= 3:
+            bonds.append((int(fields[1]) - 1, int(fields[2]) - 1,
+                          fields[3] if len(fields) > 3 else ""))
+    return title, atoms, bonds
 
 
-def read_fragments(frag_path):
-    """One RDKit molecule per record of a fragment file; see the module text."""
-    from rdkit import Chem
+def read_fragments(frag_path, columns=None):
+    """RDKit molecules of the chosen records of a fragment file; see the module text.
 
-    order = {"1": Chem.BondType.SINGLE, "2": Chem.BondType.DOUBLE,
-             "3": Chem.BondType.TRIPLE, "4": Chem.BondType.AROMATIC,
-             "ar": Chem.BondType.AROMATIC, "am": Chem.BondType.SINGLE}
-    table = Chem.GetPeriodicTable()
-    with open(frag_path) as f:
-        text = f.read().replace("\r\n", "\n")
-    records = _mol2_records(text) if _is_mol2(frag_path) else _sd_records(text)
+    columns: 0-based record indices (column j is record j + 1), in the order
+    wanted; None reads every record. IndexError for a record the file lacks.
+    """
+    mol2 = _is_mol2(frag_path)
+    wanted = None if columns is None else [int(c) for c in columns]
+    with open(frag_path, "rb") as f:
+        empty = f.seek(0, 2) == 0
+        if empty:
+            texts, count = {}, 0
+        else:
+            with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
+                texts, count = _record_texts(data, mol2, None if wanted is None else set(wanted))
+    order = range(count) if wanted is None else wanted
     mols = []
-    for title, atoms, bonds in records:
-        mol = Chem.RWMol()
-        for label, tripos in atoms:
-            try:
-                number = table.GetAtomicNumber(label)
-            except RuntimeError:
-                number = 0
-            atom = Chem.Atom(number)
-            atom.SetNoImplicit(True)
-            if number == 0:
-                atom.SetProp("label", label)
-            if tripos is not None:
-                atom.SetProp("tripos_type", tripos)
-            mol.AddAtom(atom)
-        for a, b, kind in bonds:
-            mol.AddBond(a, b, order.get(kind, Chem.BondType.UNSPECIFIED))
-            if kind in ("4", "ar"):
-                mol.GetBondBetweenAtoms(a, b).SetIsAromatic(True)
-                mol.GetAtomWithIdx(a).SetIsAromatic(True)
-                mol.GetAtomWithIdx(b).SetIsAromatic(True)
-        result = mol.GetMol()
-        result.SetProp("_Name", title)
-        mols.append(result)
+    for j in order:
+        if j not in texts:
+            raise IndexError("%s has no record %d (column %d)" % (frag_path, j + 1, j))
+        text = texts[j].decode("utf-8", "replace").replace("\r\n", "\n")
+        title, atoms, bonds = _mol2_record(text) if mol2 else _sd_record(text)
+        mols.append(_fragments.fragment_molecule(title, atoms, bonds, mol2))
     return mols
