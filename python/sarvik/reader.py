@@ -16,7 +16,6 @@ makes them (see sarvik.fragments.fragment_molecule).
 """
 import csv
 import mmap
-import re
 
 from . import fragments as _fragments
 
@@ -58,9 +57,19 @@ def _is_mol2(path):
     return str(path).lower().endswith(".mol2")
 
 
-# Where records end (SD) or begin (Mol2), at the start of a line.
-_SD_END = re.compile(rb"^\$\$\$\$\r?$", re.M)
-_MOL2_START = re.compile(rb"^@<TRIPOS>MOLECULE\r?$", re.M)
+def _lines_starting(data, marker):
+    """(start, end) of each line of data that is `marker` (before an optional
+    carriage return), in order; end is behind the line's newline."""
+    at, n = 0, len(data)
+    while True:
+        at = data.find(marker, at)
+        if at < 0:
+            return
+        stop = data.find(b"\n", at)
+        stop = n if stop < 0 else stop
+        if (at == 0 or data[at - 1] == 10) and data[at + len(marker):stop] in (b"", b"\r"):
+            yield at, min(stop + 1, n)
+        at = stop
 
 
 def count_fragments(frag_path):
@@ -69,8 +78,8 @@ def count_fragments(frag_path):
         if f.seek(0, 2) == 0:
             return 0
         with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as data:
-            marker = _MOL2_START if _is_mol2(frag_path) else _SD_END
-            return sum(1 for _ in marker.finditer(data))
+            marker = b"@<TRIPOS>MOLECULE" if _is_mol2(frag_path) else b"$$$$"
+            return sum(1 for _ in _lines_starting(data, marker))
 
 
 def _record_texts(data, mol2, wanted):
@@ -82,10 +91,10 @@ def _record_texts(data, mol2, wanted):
     if mol2:
         # A molecule runs from its header line to the next one.
         begun = None
-        for m in _MOL2_START.finditer(data):
+        for start, _ in _lines_starting(data, b"@<TRIPOS>MOLECULE"):
             if begun is not None and (wanted is None or k - 1 in wanted):
-                texts[k - 1] = data[begun:m.start()]
-            begun = m.start()
+                texts[k - 1] = data[begun:start]
+            begun = start
             k += 1
             if last is not None and k - 1 > last:
                 return texts, k
@@ -93,8 +102,7 @@ def _record_texts(data, mol2, wanted):
             texts[k - 1] = data[begun:]
         return texts, k
     start = 0
-    for m in _SD_END.finditer(data):
-        end = m.end() + 1
+    for _, end in _lines_starting(data, b"$$$$"):
         if wanted is None or k in wanted:
             texts[k] = data[start:end]
         start = end

@@ -45,8 +45,8 @@ struct Tick {
 };
 
 // Runs `work` on a thread of its own with the GIL released. Meanwhile this
-// thread calls `tick(length, done, total)` (unless None) and checks for
-// signals every kPoll, holding the GIL; an exception from either (a
+// thread calls `tick(length, done, total)` (unless None; once more when the
+// work is done) and checks for signals every kPoll, holding the GIL; an exception from either (a
 // KeyboardInterrupt) sets `cancel` and is raised once the work has stopped,
 // in place of whatever the work ended with. Otherwise the work's exception
 // is rethrown as it is.
@@ -95,6 +95,8 @@ void run_released(const std::function<void()>& work, std::atomic<bool>& cancel, 
   }
   if (raised) throw std::move(*raised);
   if (failure) std::rethrow_exception(failure);
+  // Where the work ended, however soon.
+  if (!tick.is_none()) tick(state.length.load(), state.done.load(), state.total.load());
 }
 
 // A Python list of bytes-like input, or a path: the collection a run reads.
@@ -122,11 +124,42 @@ py::array_t<T> to_array(std::vector<T>&& v) {
   return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
+// Values appended in blocks of fixed size, so that growing never copies what
+// is held; made one vector at the end, each block released once copied (the
+// vector is reserved whole, but its pages are touched only as it fills).
+template <class T>
+struct Blocks {
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  std::vector<std::vector<T>> blocks;
+  std::size_t size = 0;
+
+  void push(T x) {
+    if (blocks.empty() || blocks.back().size() == kBlock) {
+      blocks.emplace_back();
+      blocks.back().reserve(kBlock);
+    }
+    blocks.back().push_back(x);
+    ++size;
+  }
+  template <class U>
+  std::vector<U> take() {
+    std::vector<U> out;
+    out.reserve(size);
+    for (std::vector<T>& b : blocks) {
+      out.insert(out.end(), b.begin(), b.end());
+      std::vector<T>().swap(b);
+    }
+    blocks.clear();
+    size = 0;
+    return out;
+  }
+};
+
 // A compressed sparse row matrix, one row per compound, as numpy arrays.
 struct Rows {
   std::vector<std::int64_t> indptr{0};
-  std::vector<std::int32_t> indices;  // column: descriptor id - 1
-  std::vector<std::int64_t> data;
+  Blocks<std::int32_t> indices;  // column: descriptor id - 1
+  Blocks<std::int64_t> data;
   std::vector<std::pair<int, std::uint64_t>> row;  // one compound's pairs, sorted
 
   void add(std::span<const DescriptorCount> pairs) {
@@ -134,24 +167,23 @@ struct Rows {
     for (const DescriptorCount& p : pairs) row.emplace_back(p.id - 1, p.count);
     std::sort(row.begin(), row.end());
     for (const auto& [column, count] : row) {
-      indices.push_back(column);
-      data.push_back(static_cast<std::int64_t>(count));
+      indices.push(column);
+      data.push(static_cast<std::int64_t>(count));
     }
-    indptr.push_back(static_cast<std::int64_t>(indices.size()));
+    indptr.push_back(static_cast<std::int64_t>(indices.size));
   }
 
   // (indptr, indices, data), indices and indptr of one type as scipy wants it.
   py::tuple arrays() {
-    if (indices.size() <= static_cast<std::size_t>(INT32_MAX)) {
+    py::array_t<std::int64_t> values = to_array(data.take<std::int64_t>());
+    if (indices.size <= static_cast<std::size_t>(INT32_MAX)) {
       std::vector<std::int32_t> narrow(indptr.begin(), indptr.end());
       std::vector<std::int64_t>().swap(indptr);
-      return py::make_tuple(to_array(std::move(narrow)), to_array(std::move(indices)),
-                            to_array(std::move(data)));
+      return py::make_tuple(to_array(std::move(narrow)), to_array(indices.take<std::int32_t>()),
+                            values);
     }
-    std::vector<std::int64_t> wide(indices.begin(), indices.end());
-    std::vector<std::int32_t>().swap(indices);
-    return py::make_tuple(to_array(std::move(indptr)), to_array(std::move(wide)),
-                          to_array(std::move(data)));
+    return py::make_tuple(to_array(std::move(indptr)), to_array(indices.take<std::int64_t>()),
+                          values);
   }
 };
 

@@ -6,6 +6,7 @@ import re
 import warnings
 
 import numpy as np
+import pandas
 import pytest
 from rdkit import Chem
 
@@ -30,6 +31,8 @@ def test_smiles_and_molecules_are_the_command_line_on_their_mol_blocks(aromatic,
     assert same(fd.fit_transform(smiles), expected)
     assert same(fd.transform(parsed), expected)
     assert same(fd.fit(parsed).transform(smiles), expected)
+    assert same(fd.transform(pandas.Series(smiles)), expected)
+    assert same(fd.transform(pandas.DataFrame({"smiles": smiles})), expected)
 
 
 def test_twenty_spellings_of_a_compound_give_one_vector():

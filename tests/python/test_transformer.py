@@ -81,9 +81,10 @@ def test_pipelines_cross_validation_and_grid_search():
     assert search.best_params_["fragmentdescriptors__lmax"] in (3, 5)
 
 
-def test_threads_give_one_result():
+def test_threads_give_one_result(capsys):
     path = os.path.join(DATA, "cdk2.mol2")
-    one = sarvik.FragmentDescriptors(lmax=6).fit_transform(path)
+    one = sarvik.FragmentDescriptors(lmax=6, verbose=True).fit_transform(path)
+    assert "length 6" in capsys.readouterr().err
     assert same(sarvik.FragmentDescriptors(lmax=6, n_jobs=-1).fit_transform(path), one)
     # Two transformers from two Python threads at once, the GIL released.
     got = [None, None]
