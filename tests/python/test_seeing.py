@@ -69,14 +69,13 @@ def test_reader_reads_what_the_command_line_wrote(reference, tmp_path):
             assert dict(zip(x[i].indices, x[i].data)) == pairs
         chosen = [x.shape[1] - 1, 0, 17]
         some = sarvik.read_fragments(frag, chosen)
-        assert [m.GetNumAtoms() for m in some] == [
-            sarvik.FragmentDescriptors.from_space(frag).fragment(j).GetNumAtoms() for j in chosen]
+        fd = sarvik.FragmentDescriptors.from_space(frag)
+        assert [m.GetNumAtoms() for m in some] == [fd.fragment(j).GetNumAtoms() for j in chosen]
         with pytest.raises(IndexError):
             sarvik.read_fragments(frag, [x.shape[1]])
-    everything = sarvik.read_fragments(reference["mol2"][2])
-    assert len(everything) == x.shape[1]
+    assert sarvik.count_fragments(frag) == x.shape[1]
     assert all(a.GetSymbol() == a.GetProp("tripos_type").split(".")[0]
-               for a in everything[-1].GetAtoms())
+               for m in some for a in m.GetAtoms())
     # Names with quotes and commas come back as written.
     (tmp_path / "q.sdf").write_text(
         'He said "hi", ok\n\n\n  2  1  0  0  0  0  0  0  0  0999 V2000\n'
