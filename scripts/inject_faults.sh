@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Injects fourteen one-line faults into code that decides the output, one at a time:
+# Injects sixteen one-line faults into code that decides the output, one at a time:
 # applies the fault, builds the release flavour, runs its tests, restores the
 # file. A fault the tests miss is reported as MISSED and makes the exit status 1.
 # Usage: scripts/inject_faults.sh [source folder (default: this checkout)]
@@ -27,6 +27,8 @@ faults=(
 "part lines: record starts of later parts of the first pass not moved on@lib/input/reader_common.cpp@      at.line += all.lines;@      at.line += 0;"
 "hand-over: a new fragment's further occurrences in its compound undercounted@lib/run/parallel_length.cpp@    if (n > 1) count_occurrences(r.hashg, r.occ, l, i, n - 1);@    if (n > 2) count_occurrences(r.hashg, r.occ, l, i, n - 2);"
 "hand-over: the first entry of every compound but a chunk's first dropped@lib/run/parallel_length.cpp@  std::size_t e = j == 0 ? 0 : ev.ends[j - 1];@  std::size_t e = j == 0 ? 0 : ev.ends[j - 1] + 1;"
+"held space: its atom labels not ranked anew in the run's label set@lib/run/space.cpp@    for (int i = 0; i < g.vs; ++i) g.vl[i] = atom[static_cast<std::size_t>(g.vl[i])];@    for (int i = 0; i < g.vs; ++i) g.vl[i] = g.vl[i] + 0 * atom[0];"
+"space in the making: a length's records titled one on@lib/run/space.cpp@    append_form(space.records, g, records.records[k].id, records.records[k].key);@    append_form(space.records, g, records.records[k].id + 1, records.records[k].key);"
 )
 
 missed=0

@@ -9,10 +9,11 @@
 //     descriptor-id order, length by length as the lengths are done;
 //   - the descriptor file: one line per compound, in input order ("name",n,
 //     then n pairs id,count), or the same as (id, count) pairs per compound;
-//   - the progress lines the command line prints on standard output.
-// A run in the descriptor space of an earlier run (its fragment file) counts
-// each compound in that run's descriptor ids instead and writes no fragment
-// file.
+//   - the progress lines the command line prints on standard output;
+//   - optionally its descriptor space, held in memory (Space).
+// A run in the descriptor space of an earlier run (its fragment file, or a
+// Space) counts each compound in that run's descriptor ids instead and writes
+// no fragment file.
 //
 // Every output is exact and the same for every thread count. Runs share no
 // state: two runs may go on at the same time on two threads. Nothing here
@@ -139,6 +140,59 @@ struct Occurrence {
   std::span<const int> bonds;
 };
 
+struct SpaceData;
+
+// One descriptor fragment of a space, as its record in the fragment file lists
+// it: its atoms' labels (SD atom symbols or Mol2 Tripos atom types) and its
+// bonds between atoms (0-based) with their type as the format writes it (SD
+// "1" to "4"; Mol2 "1", "2", "3", "ar", "am"). The views stay valid while the
+// space (or a copy of it) lives.
+struct SpaceFragment {
+  struct Bond {
+    int a;
+    int b;
+    std::string_view type;
+  };
+  int id = 0;  // the record's title: the fragment id in the run that made it
+  std::vector<std::string_view> atoms;
+  std::vector<Bond> bonds;  // in record order
+};
+
+// A descriptor space held in memory: the descriptor fragments of one run,
+// descriptor d being fragment d - 1, each kept as its canonical form over the
+// space's own label strings (a few bytes per atom, and independent of the
+// label numbering of any run). A run makes one (Sinks::space), or it is read
+// from a fragment file, or restored from bytes(); a run counts new input in it
+// exactly as in the fragment file it stands for. Copies share the fragments,
+// which never change, so a space may be read by several threads at once.
+class Space {
+ public:
+  Space();  // no descriptor, SD
+  Format format() const;
+  int size() const;  // descriptors
+  // The fragment file it was read from, or the input of the run that made it:
+  // what messages about its records name.
+  const std::string& name() const;
+  // Descriptor `descriptor` (1 to size()).
+  SpaceFragment fragment(int descriptor) const;
+  // The fragment file it stands for, piece by piece to `sink`, byte for byte as
+  // the run that made it writes it (records laid out on `threads` threads).
+  void write(const std::function<void(std::string_view text)>& sink, int threads = 1,
+             const std::atomic<bool>* cancel = nullptr) const;
+  // A compact binary form of the space, for storing or sending it.
+  std::string bytes() const;
+  // The space such bytes hold; Error kind input when they hold none.
+  static Space from_bytes(std::string_view bytes);
+  // The space of a fragment file of `fragment_file.format` (a path, or its
+  // bytes): its records as they are, in order. Errors of a malformed file as a
+  // run given it as its descriptor space reports them; whether its records fit
+  // a run's settings is checked by the run that uses the space. A record whose
+  // title is no fragment id is written back titled by its position.
+  static Space read(const Source& fragment_file, const std::atomic<bool>* cancel = nullptr);
+
+  std::shared_ptr<const SpaceData> data;  // the library's (lib/run/run_detail.h)
+};
+
 // Where a run's outputs go. Every sink may be empty (nothing handed over).
 // Sinks are called one at a time, in output order; `fragments` and
 // `fragments_complete` may be called on a thread of the run other than the
@@ -158,6 +212,9 @@ struct Sinks {
   // Every occurrence of every descriptor, compound by compound (a run in a
   // descriptor space only; it enumerates on one thread).
   std::function<void(const Occurrence&)> occurrences;
+  // The run's descriptor space, once every length is done (a run not in a
+  // descriptor space only): what its fragment file holds.
+  std::function<void(Space space)> space;
   // Called once every output has been handed over, before the run's last
   // message: where outputs are files, the place to commit them.
   std::function<void()> complete;
@@ -179,6 +236,10 @@ struct Summary {
 // earlier run, of the input's format) when given. Throws Error or
 // std::bad_alloc on failure; sinks may have received part of the outputs then.
 Summary run(const Settings& settings, const Source& input, const Source* space,
+            const Sinks& sinks);
+// The same in a descriptor space held in memory: exactly what a run in the
+// descriptor space of the fragment file space.write() writes gives.
+Summary run(const Settings& settings, const Source& input, const Space& space,
             const Sinks& sinks);
 
 // ---- outputs as files ----

@@ -7,7 +7,8 @@
 //              occurrence store, map, fragment table, compounds, workers; the
 //              length sweep mint..maxt; the workers of a length and the
 //              background writer of fragment records (parallel_length.cpp);
-//              the two-file commit (output_pair.cpp); sarvik::run().
+//              the two-file commit (output_pair.cpp); descriptor spaces held
+//              in memory (space.cpp); sarvik::run().
 //   input      reads an SD or Mol2 source into one compound Graph per record,
 //              the label set ls and the names (load.cpp; the formats in
 //              sdf_reader.cpp and mol2_reader.cpp).
@@ -22,7 +23,8 @@
 // Dependencies: run -> every module; enumerate -> canon, table; each module ->
 // this header. Nothing else may include another module's header. The
 // command-line client (cli/) calls the public interface and owns everything
-// that belongs to a process: signals, standard output, the terminal line.
+// that belongs to a process: signals, standard output, the terminal line; the
+// Python package's extension (python/src/binding.cpp) is another client.
 //
 // Where to change what:
 //   the fragment key hash: canon (graph_hash_key, cl_freq.cpp);

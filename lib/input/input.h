@@ -94,6 +94,11 @@ struct LoadRequest {
   // With a space: each of its records, as built, with its title; labels as
   // written there (without the label options).
   GraphSink space_record;
+  // Atom labels the label set holds beside the input's (those of a descriptor
+  // space held in memory), and what is told the label set once it is made,
+  // before the input's graphs are built.
+  std::vector<std::string> more_labels;
+  std::function<void(const LabelSet& ls)> labelled;
 };
 
 // The compounds of a source and the run's label set.
@@ -104,6 +109,10 @@ struct Loaded {
   std::vector<std::string> atom_labels;  // the input's distinct atom labels, first
                                          // appearance first
 };
+
+// Error when a descriptor space named `file`, holding Mol2 molecules (mol2) or
+// other records, or nothing at all (blank), cannot serve input of `format`.
+void check_space_format(const std::string& file, Format format, bool mol2, bool blank);
 
 // Loads every compound of the input with the reader of its format into out.
 // With a space, its records are read too (after checking that they are of the

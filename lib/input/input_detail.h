@@ -183,10 +183,11 @@ struct CompoundBuilder {
 // of vl, empties bonds; refuses a compound with more atoms or bonds than the
 // limits ("Graph <name> is too large : ...").
 void begin_compound(CompoundBuilder& b, int atoms, int bonds);
-// Builds the graph from its bonds (a repeated bond has no one line to blame) and
-// hands it to take as compound num, named as its place names it; keeps bond
-// numbers when bond_numbers.
-void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take);
+// Builds the graph from its bonds (a repeated bond has no one line to blame);
+// keeps bond numbers when bond_numbers. The graph then goes to the pass's sink,
+// outside the compound's place: what the sink refuses is about no compound of
+// this reading (a descriptor space's record names itself).
+void finish_compound(CompoundBuilder& b, bool bond_numbers);
 
 // Splits line at runs of spaces and tabs; the views point into line.
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);

@@ -80,6 +80,18 @@ void fill_in_parallel(Format format, std::string_view input, const ReadContext& 
 
 }  // namespace
 
+void check_space_format(const std::string& file, Format format, bool mol2, bool blank) {
+  const std::string named = shown(file, false);
+  if (format == Format::sd && mol2)
+    error("descriptor space '" + named +
+          "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
+          "file of a run over SD input\n");
+  if (format == Format::mol2 && !mol2 && !blank)
+    error("descriptor space '" + named +
+          "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
+          "fragment file of a run over Mol2 input\n");
+}
+
 void read_compounds(const LoadRequest& request, Loaded& out) {
   const Source& source = *request.input;
   const Format format = source.format;
@@ -103,15 +115,9 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
             "fragment file of the run that made the space (<stem>_frag.sdf or "
             "<stem>_frag.mol2)\n");
     // The space must come from a run over input of the same format.
-    const bool mol2_space = space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos;
-    if (format == Format::sd && mol2_space)
-      error("descriptor space '" + named +
-            "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
-            "file of a run over SD input\n");
-    if (format == Format::mol2 && !mol2_space && !is_blank_text(space_text))
-      error("descriptor space '" + named +
-            "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
-            "fragment file of a run over Mol2 input\n");
+    check_space_format(space.path, format,
+                       space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos,
+                       is_blank_text(space_text));
     space_cx.file = space.path;
     space_cx.space = true;
     space_cx.cancel = request.cancel;
@@ -131,9 +137,11 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
   out.atom_labels = std::move(pass.labels);
   std::vector<std::string> labels = out.atom_labels;
   labels.insert(labels.end(), space_pass.labels.begin(), space_pass.labels.end());
+  labels.insert(labels.end(), request.more_labels.begin(), request.more_labels.end());
   out.ls = make_labelset(labels, format);
   cx.ls = &out.ls;
   space_cx.ls = &out.ls;
+  if (request.labelled) request.labelled(out.ls);
   if (request.space != nullptr) {
     const int num = filling_pass(format, space_text, space_cx, request.space_record);
     SARVIK_ASSERT(num == space_pass.count, "load");

@@ -322,8 +322,9 @@ int read_mol2_file(std::string_view input, const ReadContext& cx, const GraphSin
         const int j = mol2_bond_atom(b.place, k, s.fields[2], g);
         b.bonds.push_back({i, j, graph_index_edge_labelset(type->label, *cx.ls), k});
       }
-      finish_compound(b, num, cx.bond_numbers, take);
+      finish_compound(b, cx.bond_numbers);
     });
+    take(num, b.place.name, g);
     ++num;
   }
   return num - run.first;

@@ -93,11 +93,10 @@ void begin_compound(CompoundBuilder& b, int atoms, int bonds) {
   b.bonds.clear();
 }
 
-void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take) {
+void finish_compound(CompoundBuilder& b, bool bond_numbers) {
   // A repeated bond: no one line to blame.
   b.place.line = 0;
   build_graph_from_bonds(b.g, b.bonds, b.edges, bond_numbers);
-  take(num, b.place.name, b.g);
 }
 
 void split_fields(const std::string& line, std::vector<std::string_view>& fields) {

@@ -301,8 +301,9 @@ int read_sdf_file(std::string_view input, const ReadContext& cx, const GraphSink
         // SD bond type t is bond type t - 1 of the table. Affects output.
         b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
       }
-      finish_compound(b, num, cx.bond_numbers, take);
+      finish_compound(b, cx.bond_numbers);
     });
+    take(num, b.place.name, g);
     ++num;
   }
   return num - run.first;

@@ -144,9 +144,10 @@ std::unique_ptr<Pool> start_pool(int threads) {
 // The background writer's work: the records of one length to the fragment sink.
 void write_records(Run& r, bool last) {
   const Sinks& sinks = *r.sinks;
-  write_fragment_records(r.writer.records, r.ls, r.filetype, r.threads,
-                         sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
-                         sinks.cancel);
+  if (sinks.fragments)
+    write_fragment_records(r.writer.records, r.ls, r.filetype, r.threads, sinks.fragments,
+                           sinks.cancel);
+  if (r.made) space_append(*r.made, r.writer.records);
   // The file is complete: its writing out overlaps the descriptor file's.
   if (last && sinks.fragments_complete) sinks.fragments_complete();
 }

@@ -12,6 +12,7 @@ namespace sarvik {
 
 namespace {
 
+constexpr const char* kModule = "run";
 // More threads than this would only share the same cores.
 constexpr int kMaxThreads = 1024;
 
@@ -59,7 +60,7 @@ void check_settings(const Settings& s, bool in_space) {
 // bonds differently: one with aromatic bonds, the other with none. Aromatic
 // and Kekule bonds are different bond types, so most fragments would fall
 // outside the space without anything failing.
-void warn_of_bond_forms(const Run& r, const Source& input, const Source& space) {
+void warn_of_bond_forms(const Run& r, const Source& input, const std::string& space) {
   if (!r.sinks->warning || r.settings.NoBndLabels == 1) return;
   const int aromatic = ptr_array_index(kBondTypes[3].label, r.ls.el);
   bool input_bonds = false;
@@ -74,7 +75,7 @@ void warn_of_bond_forms(const Run& r, const Source& input, const Source& space) 
     for (std::size_t k = 0; k < l.bond.size() && !space_aromatic; ++k)
       space_aromatic = l.parent[k] >= 0 && l.bond[k] == aromatic;
   if (!input_bonds || r.space.size == 0 || input_aromatic == space_aromatic) return;
-  const std::string named_space = "the descriptor space '" + shown(space.path, false) + "'";
+  const std::string named_space = "the descriptor space '" + shown(space, false) + "'";
   const std::string named_input = "the input '" + shown(input.path, false) + "'";
   r.sinks->warning("warning: " + (space_aromatic ? named_space : named_input) +
                    " has aromatic bonds and " + (space_aromatic ? named_input : named_space) +
@@ -82,8 +83,9 @@ void warn_of_bond_forms(const Run& r, const Source& input, const Source& space) 
                    "fragments will fall outside the space; write both with the same bond forms\n");
 }
 
-// Loads the compounds (and the descriptor space's records) into r.
-void load(Run& r, const Source& input, const Source* space_source) {
+// Loads the compounds (and the descriptor space's records, from its fragment
+// file or held) into r.
+void load(Run& r, const Source& input, const Source* space_source, const Space* held) {
   LoadRequest request;
   request.input = &input;
   request.space = space_source;
@@ -95,8 +97,8 @@ void load(Run& r, const Source& input, const Source* space_source) {
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
   SpaceRule rule;
-  if (space_source != nullptr) {
-    rule.file = space_source->path;
+  if (space_source != nullptr || held != nullptr) {
+    rule.file = held != nullptr ? held->name() : space_source->path;
     rule.mint = r.settings.mint;
     rule.maxt = r.settings.maxt;
     rule.opt = r.opt;
@@ -107,6 +109,14 @@ void load(Run& r, const Source& input, const Source* space_source) {
       descriptor_space_add(r.space, rule, position, record, title);
     };
   }
+  if (held != nullptr) {
+    check_space_format(held->name(), input.format,
+                       held->format() == Format::mol2 && held->size() > 0, held->size() == 0);
+    request.more_labels = held->data->ls.vl.buf;
+    request.labelled = [&r, &rule, held](const LabelSet& ls) {
+      space_into_run(*held->data, rule, ls, r.space, r.sinks->cancel);
+    };
+  }
   // The space's records arrive once the label set is made, which the rule reads.
   Loaded loaded;
   rule.ls = &loaded.ls;
@@ -114,9 +124,9 @@ void load(Run& r, const Source& input, const Source* space_source) {
   r.G = std::move(loaded.G);
   r.name = std::move(loaded.name);
   r.ls = std::move(loaded.ls);
-  if (space_source != nullptr) {
+  if (r.in_space) {
     descriptor_space_check_repeats(r.space, rule);
-    warn_of_bond_forms(r, input, *space_source);
+    warn_of_bond_forms(r, input, rule.file);
   }
   occurrences_init(r.occ, static_cast<int>(r.G.size()));
 }
@@ -177,9 +187,9 @@ void sweep(Run& r) {
     } else {
       sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
-      write_fragment_records(r.writer.records, r.ls, r.filetype, 1,
-                             sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
-                             cancel);
+      if (sinks.fragments)
+        write_fragment_records(r.writer.records, r.ls, r.filetype, 1, sinks.fragments, cancel);
+      if (r.made) space_append(*r.made, r.writer.records);
       if (length == r.settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
     }
     say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
@@ -189,8 +199,9 @@ void sweep(Run& r) {
 }  // namespace
 
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
-                 const Sinks& sinks) {
-  r.in_space = space_source != nullptr;
+                 const Sinks& sinks, const Space* held) {
+  SARVIK_ASSERT(space_source == nullptr || held == nullptr, kModule);
+  r.in_space = space_source != nullptr || held != nullptr;
   check_settings(settings, r.in_space);
   r.settings = settings;
   r.sinks = &sinks;
@@ -206,7 +217,12 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   if (sinks.occurrences) r.threads = 1;
   r.hashg = initialize_hash();
   r.map.clear();
-  load(r, input, space_source);
+  if (sinks.space && !r.in_space) {
+    r.made = std::make_shared<SpaceData>();
+    r.made->format = input.format;
+    r.made->name = input.path;
+  }
+  load(r, input, space_source, held);
   const int total = static_cast<int>(r.G.size());
   const std::atomic<bool>* cancel = sinks.cancel;
 
@@ -243,6 +259,12 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
       sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
     }
   }
+  if (r.made) {
+    r.made->ls = r.ls;
+    Space space;
+    space.data = std::move(r.made);
+    sinks.space(std::move(space));
+  }
   if (sinks.complete) sinks.complete();
   if (r.in_space)
     say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
@@ -252,6 +274,11 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
 Summary run(const Settings& settings, const Source& input, const Source* space, const Sinks& sinks) {
   Run r;
   return run_with(r, settings, input, space, sinks);
+}
+
+Summary run(const Settings& settings, const Source& input, const Space& space, const Sinks& sinks) {
+  Run r;
+  return run_with(r, settings, input, nullptr, sinks, &space);
 }
 
 }  // namespace sarvik

@@ -28,6 +28,25 @@ struct RecordWriter {
   ~RecordWriter();  // waits for the writing
 };
 
+// What a Space holds: the descriptor fragments in descriptor order, as forms of
+// the table's form codec (all at records.width) over the label set ls, each
+// record's id being its title.
+struct SpaceData {
+  Format format = Format::sd;
+  LabelSet ls;
+  FragmentRecords records;
+  std::string name;
+};
+
+// Appends a length's descriptor records (as the sweep leaves them) to a space
+// in the making, widening its forms when the length's are wider.
+void space_append(SpaceData& space, const FragmentRecords& records);
+// Adds every record of a space held in memory to the descriptor space of a run
+// whose label set ls holds the space's labels, as descriptor_space_add does
+// for the records of a fragment file.
+void space_into_run(const SpaceData& space, const SpaceRule& rule, const LabelSet& ls,
+                    DescriptorSpace& into, const std::atomic<bool>* cancel);
+
 // Everything one run needs, owned for the run's life. Workers and the record
 // writer are declared last, so that they stop before what they read goes.
 struct Run {
@@ -51,6 +70,7 @@ struct Run {
   int threshold = 0;               // fragment length of the current sweep step
   int k = 0;                       // descriptor ids handed out (in a space: met)
   std::string held;                // progress lines waiting for the records in writing
+  std::shared_ptr<SpaceData> made;  // the space in the making, for Sinks::space
 
   // Threads.
   Workspace ws;                    // the calling thread's caches
@@ -64,9 +84,10 @@ struct Run {
 };
 
 // The whole run of sarvik::run, on a run object made for it (tests set
-// r.chunk first).
+// r.chunk first); in the descriptor space of the fragment file `space` or of
+// the space `held`, when given (not both).
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space,
-                 const Sinks& sinks);
+                 const Sinks& sinks, const Space* held = nullptr);
 
 // One length of the sweep on r.threads worker threads: every compound of r.G is
 // enumerated and its fragments entered into r.hashg (or counted in r.space) in
