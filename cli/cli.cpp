@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -227,6 +228,20 @@ double progress_interval() {
   const double v = std::atof(s);
   return v > 0 ? v : 10;
 }
+#ifdef SARVIK_TEST_HOOKS
+// The test build's hook: SARVIK_COMMIT_PAUSE=<step>:<milliseconds> pauses the
+// commit at that step, so that a test can stop or kill the run there.
+void pause_in_commit(OutputPair& files) {
+  const char* text = std::getenv("SARVIK_COMMIT_PAUSE");
+  if (text == nullptr) return;
+  const int at = std::atoi(text);
+  const char* colon = std::strchr(text, ':');
+  const int ms = colon != nullptr ? std::atoi(colon + 1) : 0;
+  files.on_commit_step([at, ms](int step) {
+    if (step == at) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  });
+}
+#endif
 
 // The message of running out of memory, as it always read.
 constexpr const char* kOutOfMemory = "utils:22: not enough memory\n";
@@ -283,6 +298,10 @@ int cli_main(int argc, char** argv) {
     lines.emplace(std::chrono::duration<double>(progress_interval()));
     hooks.progress = [&lines](const Progress& p) { lines->report(p); };
   }
+  hooks.warning = [&live](std::string_view line) {
+    live.erase();
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  };
   hooks.cancel = &stop_requested;
   int status = 0;
   try {
@@ -293,7 +312,10 @@ int cli_main(int argc, char** argv) {
     // its results says so at once. A run in an earlier run's descriptor space
     // writes no fragment file.
     OutputPair files(space ? std::string() : rules_file_name(cl), output_file_name(cl),
-                     {cl.filestub, cl.dspace_file});
+                     {cl.filestub}, cl.dspace_file);
+#ifdef SARVIK_TEST_HOOKS
+    pause_in_commit(files);
+#endif
     run(s, input, space ? &*space : nullptr, files.sinks(hooks));
   } catch (const Error& e) {
     live.erase();

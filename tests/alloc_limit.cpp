@@ -1,4 +1,4 @@
-// The allocation-failure hook of the test build: linked into Sarvik_alloc_limit,
+// The allocation-failure hook of the test build: linked into Sarvik_hooked,
 // it makes operator new fail (std::bad_alloc, as a real shortage does) once the
 // memory allocated through it and not yet freed would pass SARVIK_ALLOC_LIMIT
 // bytes, on whichever thread asks. Memory of the C library (stdio, thread

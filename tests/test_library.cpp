@@ -177,14 +177,14 @@ TEST(Library, InputInMemoryFailuresAndCancelling) {
   bad.maxt = 0;
   EXPECT_THROW(run(bad, Source{path, Format::sd, std::nullopt}, nullptr, Sinks{}), Error);
 
-  // A cancel flag set from another thread (here: by the sink of the first
+  // A cancel flag set from another thread (here: by the progress of the second
   // length) stops the run within the next compounds, on one thread and on three.
   for (int threads : {1, 3}) {
     std::atomic<bool> cancel{false};
     Sinks sinks;
     sinks.cancel = &cancel;
-    sinks.message = [&cancel](std::string_view line) {
-      if (line.starts_with("threshold = 2")) cancel = true;
+    sinks.progress = [&cancel](const Progress& p) {
+      if (p.length == 2) cancel = true;
     };
     s.threads = threads;
     s.maxt = 12;

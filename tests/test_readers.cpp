@@ -231,11 +231,40 @@ TEST(SdRefusals, MalformedRecordsEndTheRunWithAMessage) {
        one + "duplicated edges 0 0, 1 1\n" + r(1, "twice", 0)},
       {sd_record("self", {"C", "C", "C"}, {{3, 3, 1}}),
        one + "duplicated edges 2 2, 2 2\n" + r(1, "self", 0)},
+      // Bytes that cannot be printed are shown escaped, and a control byte is
+      // no part of an atom symbol; a long name is quoted in part.
+      {"nul\n\n\n" + sd_counts(2, 1) + sd_atom("C") +
+           sd_atom("C") + std::string("  1 \0 2  1\n$$$$\n", 16),
+       one + sdf + "atom number ' \\x00 ' in bond line 1 is not a number from 1 to 2 of compound nul\n" +
+           r(1, "nul", 7)},
+      {ok + sd_record("ff", {"C", "C\f"}, {{1, 2, 1}}),
+       sdf + "atom symbol 'C\\x0c ' in atom line 2 holds a control character of compound ff\n" +
+           r(2, "ff", 15)},
+      {ok + sd_record(std::string(300, 'n'), {"C"}, {{1, 2, 1}}),
+       two + "graph lookup vid : can't find a vid in a graph 1\n" +
+           r(2, std::string(200, 'n') + "...", 15)},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(expected);
     EXPECT_REFUSED("r.sdf", text, Flags{}, expected);
   }
+  // No SD file at all: lines ended by carriage returns only, SMILES (a table's
+  // header line too).
+  const std::string path = scratch_dir() + "/r.sdf";
+  std::string cr_only = ok;
+  for (char& c : cr_only)
+    if (c == '\n') c = '\r';
+  EXPECT_REFUSED("r.sdf", cr_only, Flags{},
+                 sdf + "no record found in '" + path +
+                     "' (its lines end in carriage returns only, which do not end a line here)\n");
+  const std::string smiles =
+      "' looks like SMILES (a SMILES and a name per line), which the command line does not "
+      "read: it reads SD and Mol2 files. Convert it first, for example with Open Babel (obabel "
+      "-ismi '" + path + "' -O converted.sdf), or give the SMILES to the Python package "
+      "(sarvik.FragmentDescriptors)\n";
+  EXPECT_REFUSED("r.sdf", "CCO ethanol\nc1ccc(Cl)cc1 chlorobenzene\n[Na+].[Cl-] salt\n", Flags{},
+                 sdf + "'" + path + smiles);
+  EXPECT_REFUSED("r.sdf", "smiles,name\nCC(=O)O,acetic acid\n", Flags{}, sdf + "'" + path + smiles);
 }
 
 // ================= Mol2 =================
@@ -263,6 +292,9 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
        mol2 + "no @<TRIPOS>ATOM line after the counts line in molecule cut\n" + r(2, "cut", 16)},
       {ok + "@<TRIPOS>MOLECULE\ncut\n", {},
        mol2 + "file ends before the counts line in molecule cut\n" + r(2, "cut", 14)},
+      {mol2_molecule("ff", {"C.3\fX", "O.3"}, {{1, 2, "1"}}), {},
+       mol2 + "atom type 'C.3\\x0cX' in atom line 1 holds a control character in molecule ff\n" +
+           r(1, "ff", 9)},
       {ok + mol2_molecule("count", {"C.3", "O.3"}, {{1, 2, "1"}}, " 2 2 0\n"), {},
        mol2 + "1 bond lines for a bond count of 2 in molecule count\n" + r(2, "count", 15)},
       {mol2_molecule("atoms", {"C.3", "O.3"}, {{1, 2, "1"}}, " 3 1 0\n"), {},
@@ -302,6 +334,12 @@ TEST(Mol2Refusals, MalformedMoleculesEndTheRunWithAMessage) {
     if (c == '\n') c = '\r';
   const std::vector<std::pair<std::string, std::string>> not_mol2 = {
       {"plain text\n", none + "\n"},
+      {"CCO ethanol\n", mol2 + "'" + path +
+                            "' looks like SMILES (a SMILES and a name per line), which the command "
+                            "line does not read: it reads SD and Mol2 files. Convert it first, for "
+                            "example with Open Babel (obabel -ismi '" + path +
+                            "' -O converted.sdf), or give the SMILES to the Python package "
+                            "(sarvik.FragmentDescriptors)\n"},
       {cr_only, none + " (its lines end in carriage returns only, which do not end a line here)\n"},
       {"x\n\n\n  0  0  0  0  0  0  0  0  0  0999 V2000\nM  END\n$$$$\n",
        none + " (this looks like an SD file: only names ending in .mol2 are read as Mol2)\n"},

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -103,54 +104,151 @@ TEST(RunSafety, FailedOrStoppedRunsLeaveEarlierOutputsAlone) {
   unchanged("SIGPIPE");
 }
 
+// The two outputs are committed as one: whenever a run is stopped (SIGTERM)
+// or killed (SIGKILL), and whichever rename fails, the pair on disk is the
+// earlier one or the new one, never one of each, and nothing is left beside it
+// once a run has held the outputs again. The test build pauses the commit at
+// a step (SARVIK_COMMIT_PAUSE=<step>:<ms>; 2: earlier files moved aside, 3:
+// the first new file in place, 4: both in place).
+TEST(RunSafety, ThePairIsCommittedAsOne) {
+  const std::string dir = scratch_dir();
+  std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
+  const std::string hooked = shell_quote(SARVIK_HOOKED_BINARY);
+  ASSERT_EQ(run_sarvik({"-lmax", "3", "-ofile", "new", "m.sdf"}, dir).status, 0);
+  const std::string new_out = read_text(dir + "/new.out");
+  const std::string new_frag = read_text(dir + "/new_frag.sdf");
+  const auto earlier = [&] {
+    ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "x", "m.sdf"}, dir).status, 0);
+  };
+  earlier();
+  const std::string old_out = read_text(dir + "/x.out");
+  const std::string old_frag = read_text(dir + "/x_frag.sdf");
+  const std::vector<std::string> names = names_in(dir);
+  const auto pair_is = [&](bool is_new, const std::string& what) {
+    EXPECT_EQ(read_text(dir + "/x.out"), is_new ? new_out : old_out) << what;
+    EXPECT_EQ(read_text(dir + "/x_frag.sdf"), is_new ? new_frag : old_frag) << what;
+  };
+  // Runs the hooked program pausing at `step` in the background, sends `sig`
+  // once the pause has begun, and returns the status.
+  const auto stopped = [&](int step, const std::string& sig) {
+    return shell(dir, "SARVIK_COMMIT_PAUSE=" + std::to_string(step) + ":3000 " + hooked +
+                          " -lmax 3 -ofile x m.sdf > ../pair.txt & pid=$!; "
+                          "while [ ! -s x.out.lock ]; do sleep 0.02; done; "
+                          "sleep 0.3; kill -" + sig + " $pid; wait $pid");
+  };
+  // A stop during the commit waits for it: the new pair, then the signal's
+  // status.
+  for (int step : {2, 3}) {
+    EXPECT_EQ(stopped(step, "TERM"), 128 + 15) << step;
+    pair_is(true, "stopped at step " + std::to_string(step));
+    EXPECT_EQ(names_in(dir), names);
+    earlier();
+  }
+  // Killed in the middle: the next run on these outputs (here one that fails at
+  // once) first puts back the earlier pair, while it is whole, and removes
+  // what the dead run left.
+  for (int step : {2, 3, 4}) {
+    EXPECT_EQ(stopped(step, "KILL"), 128 + 9) << step;
+    EXPECT_EQ(run_sarvik({"-ofile", "x", "missing.sdf"}, dir).status, 1);
+    pair_is(false, "killed at step " + std::to_string(step));
+    EXPECT_EQ(names_in(dir), names);
+  }
+  // The second rename fails (its temporary removed meanwhile): the first is
+  // undone and both earlier files are back.
+  EXPECT_EQ(shell(dir, "SARVIK_COMMIT_PAUSE=3:1000 " + hooked +
+                           " -lmax 3 -ofile x m.sdf > ../pair.txt & pid=$!; "
+                           "while [ ! -s x.out.lock ]; do sleep 0.02; done; sleep 0.3; "
+                           "for f in x.out.tmp*; do cmp -s \"$f\" new.out && rm \"$f\"; done; "
+                           "wait $pid"),
+            1);
+  const std::string said = read_text(dir + "/../pair.txt");
+  EXPECT_TRUE(said.ends_with("can't write the file 'x.out': No such file or directory\n")) << said;
+  pair_is(false, "second rename failed");
+  EXPECT_EQ(names_in(dir), names);
+}
+
+// One writer per output stem: of runs writing one stem at once, one is refused
+// while another holds the outputs, and the pair left is always one run's.
+TEST(RunSafety, SimultaneousRunsNeverLeaveAMixedPair) {
+  const std::string dir = scratch_dir();
+  std::filesystem::copy_file(test_support::data_path("cdk2_heavy.sdf"), dir + "/m.sdf");
+  ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "a", "m.sdf"}, dir).status, 0);
+  ASSERT_EQ(run_sarvik({"-lmax", "2", "-NoBndLabels", "-ofile", "b", "m.sdf"}, dir).status, 0);
+  const std::string a = read_text(dir + "/a.out") + read_text(dir + "/a_frag.sdf");
+  const std::string b = read_text(dir + "/b.out") + read_text(dir + "/b_frag.sdf");
+  int refused = 0;
+  for (int k = 0; k < 100; ++k) {
+    shell(dir, kSarvik + " -lmax 2 -ofile x m.sdf > ../1.txt & " + kSarvik +
+                   " -lmax 2 -NoBndLabels -ofile x m.sdf > ../2.txt; wait");
+    const std::string pair = read_text(dir + "/x.out") + read_text(dir + "/x_frag.sdf");
+    ASSERT_TRUE(pair == a || pair == b) << k;
+    for (const char* said : {"/../1.txt", "/../2.txt"})
+      if (read_text(dir + said).find("another run is writing it now") != std::string::npos) ++refused;
+  }
+  EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.out", "a_frag.sdf", "b.out", "b_frag.sdf",
+                                                     "m.sdf", "x.out", "x_frag.sdf"}));
+  std::cout << "[ note ] " << refused << " of 200 runs refused while another held the outputs\n";
+}
+
 // A device that fills up mid-run: the write failure names the file and the
-// reason, and the outputs of the run before are kept. Where no tmpfs can be
-// mounted, a file size limit makes the writes fail instead. A run in a
-// descriptor space writes its lines as it goes: a write that fails in the
-// middle of them ends it the same way.
-TEST(RunSafety, AFullDeviceFailsTheRunAndKeepsEarlierOutputs) {
+// reason, the outputs of the run before are kept, and every thread count says
+// exactly what one thread says (nothing of the later steps). One device size
+// fails the fragment file, another the descriptor file written after it; a run
+// in a descriptor space writes the descriptor file alone. Where no tmpfs can
+// be mounted, a file size limit fails the fragment file instead.
+TEST(RunSafety, AFullDeviceFailsTheRunAlikeOnEveryThreadCount) {
   const std::string dir = scratch_dir();
   const std::string dev = dir + "/dev";
   std::filesystem::copy_file(test_support::data_path("cdk2.sdf"), dir + "/m.sdf");
-  const bool mounted = mount_tmpfs(dev, "1m");
-  std::string limit = "";
-  if (!mounted) {
-    std::cout << "[ note ] no tmpfs here: a file size limit (ulimit -f) fails the writes\n";
-    limit = "trap '' XFSZ; ulimit -f 256; ";
-  }
-  ASSERT_EQ(run_sarvik({"-lmax", "2", "-ofile", "dev/m", "m.sdf"}, dir).status, 0);
-  // A run in a descriptor space writes the descriptor file alone (22 kB here,
-  // in three chunks of compounds).
   ASSERT_EQ(run_sarvik({"-lmax", "3", "-ofile", "s", "m.sdf"}, dir).status, 0);
-  ASSERT_EQ(run_sarvik({"-lmax", "3", "-dspace", "s_frag.sdf", "-ofile", "d", "m.sdf"}, dir).status, 0);
-  const std::string out = read_text(dev + "/m.out");
-  const std::string frag = read_text(dev + "/m_frag.sdf");
-  const std::string in_space = read_text(dir + "/d.out");
-  if (mounted) shell(dir, "dd if=/dev/zero of=dev/fill bs=4096 2>/dev/null; true");
-  const std::vector<std::string> names = names_in(dev);
-  const std::string reason = mounted ? "No space left on device" : "File too large";
-  // The fragment records of a run on several threads are written by a thread of
-  // their own: its failure ends the run with the same message.
-  for (const std::string threads : {"", " -threads 2"}) {
-    EXPECT_EQ(shell(dir, limit + kSarvik + threads + " -lmax 7 -ofile dev/m m.sdf > run.txt"), 1);
-    const std::string said = read_text(dir + "/run.txt");
-    EXPECT_NE(said.find("can't write the file 'dev/m_frag.sdf': " + reason + "\n"),
-              std::string::npos)
-        << threads << said;
-    EXPECT_EQ(read_text(dev + "/m.out"), out);
-    EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
-    EXPECT_EQ(names_in(dev), names);
-    const std::vector<std::string> before = names_in(dir);
-    EXPECT_EQ(shell(dir, "trap '' XFSZ; ulimit -f 16; " + kSarvik + threads +
-                             " -lmax 3 -dspace s_frag.sdf -ofile d m.sdf > run.txt"),
-              1);
-    EXPECT_EQ(read_text(dir + "/run.txt"),
-              "total compounds = 47\ncan't write the file 'd.out': File too large\n")
-        << threads;
-    EXPECT_EQ(read_text(dir + "/d.out"), in_space);
-    EXPECT_EQ(names_in(dir), before);
+  // -lmax 4 writes a fragment file of 373 KB and a descriptor file of 56 KB.
+  struct Device {
+    std::string size;
+    std::string failing;  // what the message says fails
+    std::string args;
+  };
+  // Beside the fragment file, the spilled occurrence lists fill the device
+  // before the descriptor file is written.
+  std::vector<Device> devices = {
+      {"200k", "the file 'dev/m_frag.sdf'", "-lmax 4 -ofile dev/m"},
+      {"400k", "a temporary file beside 'dev/m.out'", "-lmax 4 -ofile dev/m"},
+      {"40k", "the file 'dev/d.out'", "-lmax 3 -dspace s_frag.sdf -ofile dev/d"}};
+  for (const Device& d : devices) {
+    SCOPED_TRACE(d.size + " " + d.args);
+    std::filesystem::remove_all(dev);
+    const bool mounted = mount_tmpfs(dev, d.size);
+    // Unmounted however the case ends.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> mount(
+        mounted ? &dev : nullptr, [](const std::string* at) { unmount(*at); });
+    std::string limit;
+    if (!mounted) {
+      if (d.size != "200k") continue;
+      std::cout << "[ note ] no tmpfs here: a file size limit (ulimit -f) fails the writes\n";
+      limit = "trap '' XFSZ; ulimit -f 200; ";
+    }
+    // Earlier outputs, small enough to leave room.
+    ASSERT_EQ(shell(dir, kSarvik + " -lmax 1 -ofile dev/m m.sdf > /dev/null"), 0);
+    ASSERT_EQ(shell(dir, kSarvik + " -lmax 3 -dspace s_frag.sdf -ofile dev/d m.sdf > /dev/null"), 0);
+    const std::string out = read_text(dev + "/m.out");
+    const std::string frag = read_text(dev + "/m_frag.sdf");
+    const std::string in_space = read_text(dev + "/d.out");
+    const std::vector<std::string> names = names_in(dev);
+    const std::string reason = mounted ? "No space left on device" : "File too large";
+    std::string one;
+    for (const std::string threads : {"1", "2", "3"}) {
+      EXPECT_EQ(shell(dir, limit + kSarvik + " -threads " + threads + " " + d.args + " m.sdf > run.txt"),
+                1);
+      const std::string said = read_text(dir + "/run.txt");
+      if (one.empty()) one = said;
+      EXPECT_EQ(said, one) << threads << " threads";
+      EXPECT_TRUE(said.ends_with("can't write " + d.failing + ": " + reason + "\n"))
+          << said;
+      EXPECT_EQ(read_text(dev + "/m.out"), out);
+      EXPECT_EQ(read_text(dev + "/m_frag.sdf"), frag);
+      EXPECT_EQ(read_text(dev + "/d.out"), in_space);
+      EXPECT_EQ(names_in(dev), names);
+    }
   }
-  if (mounted) unmount(dev);
 }
 
 // Nothing is written beside the input: a read-only input folder works with
@@ -200,7 +298,7 @@ TEST(RunSafety, RunningOutOfMemoryEndsTheRunCleanly) {
   const std::string complete = run_sarvik({"-lmax", "7", "-ofile", "c", "m.sdf"}, dir).out;
   std::filesystem::remove(dir + "/c.out");
   std::filesystem::remove(dir + "/c_frag.sdf");
-  const std::string hooked = shell_quote(SARVIK_ALLOC_LIMIT_BINARY);
+  const std::string hooked = shell_quote(SARVIK_HOOKED_BINARY);
   for (const char* limit : {"20000", "600000", "3000000", "8000000"}) {
     for (const char* threads : {"1", "2", "3"}) {
       SCOPED_TRACE(std::string(limit) + " bytes, " + threads + " threads");

@@ -9,10 +9,11 @@
 //     descriptor-id order, length by length as the lengths are done;
 //   - the descriptor file: one line per compound, in input order ("name",n,
 //     then n pairs id,count), or the same as (id, count) pairs per compound;
-//   - the progress lines the command line prints on standard output.
-// A run in the descriptor space of an earlier run (its fragment file) counts
-// each compound in that run's descriptor ids instead and writes no fragment
-// file.
+//   - the progress lines the command line prints on standard output;
+//   - optionally its descriptor space, held in memory (Space).
+// A run in the descriptor space of an earlier run (its fragment file, or a
+// Space) counts each compound in that run's descriptor ids instead and writes
+// no fragment file.
 //
 // Every output is exact and the same for every thread count. Runs share no
 // state: two runs may go on at the same time on two threads. Nothing here
@@ -28,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -84,6 +86,7 @@ struct CompoundPlace {
   std::string name;     // as the descriptor file names it
   long long line = 0;   // input line of the problem; 0 when no one line is to blame
   std::string file;     // the input's (or the descriptor space's) name
+  bool space = false;   // the compound is a record of the descriptor space
 };
 
 enum class ErrorKind {
@@ -97,7 +100,9 @@ enum class ErrorKind {
 // A failure of a run. what() is the whole text the command line prints on
 // standard output for it: the message, then, when the failure is about one
 // compound, the line "  in compound <position> '<name>'[ at line <line>] of
-// '<file>'".
+// '<file>'" (of "the descriptor space '<file>'" for its records). Bytes that
+// cannot be printed are shown escaped ("\x00"), and no text taken from the
+// input is quoted beyond about 200 bytes.
 class Error : public std::runtime_error {
  public:
   Error(ErrorKind kind, const std::string& message, const CompoundPlace& place = {});
@@ -137,12 +142,68 @@ struct Occurrence {
   std::span<const int> bonds;
 };
 
+struct SpaceData;
+
+// One descriptor fragment of a space, as its record in the fragment file lists
+// it: its atoms' labels (SD atom symbols or Mol2 Tripos atom types) and its
+// bonds between atoms (0-based) with their type as the format writes it (SD
+// "1" to "4"; Mol2 "1", "2", "3", "ar", "am"). The views stay valid while the
+// space (or a copy of it) lives.
+struct SpaceFragment {
+  struct Bond {
+    int a;
+    int b;
+    std::string_view type;
+  };
+  int id = 0;  // the record's title: the fragment id in the run that made it
+  std::vector<std::string_view> atoms;
+  std::vector<Bond> bonds;  // in record order
+};
+
+// A descriptor space held in memory: the descriptor fragments of one run,
+// descriptor d being fragment d - 1, each kept as its canonical form over the
+// space's own label strings (a few bytes per atom, and independent of the
+// label numbering of any run). A run makes one (Sinks::space), or it is read
+// from a fragment file, or restored from bytes(); a run counts new input in it
+// exactly as in the fragment file it stands for. Copies share the fragments,
+// which never change, so a space may be read by several threads at once.
+class Space {
+ public:
+  Space();  // no descriptor, SD
+  Format format() const;
+  int size() const;  // descriptors
+  // The fragment file it was read from, or the input of the run that made it:
+  // what messages about its records name.
+  const std::string& name() const;
+  // Descriptor `descriptor` (1 to size()).
+  SpaceFragment fragment(int descriptor) const;
+  // The fragment file it stands for, piece by piece to `sink`, byte for byte as
+  // the run that made it writes it (records laid out on `threads` threads).
+  void write(const std::function<void(std::string_view text)>& sink, int threads = 1,
+             const std::atomic<bool>* cancel = nullptr) const;
+  // A compact binary form of the space, for storing or sending it.
+  std::string bytes() const;
+  // The space such bytes hold; Error kind input when they hold none.
+  static Space from_bytes(std::string_view bytes);
+  // The space of a fragment file of `fragment_file.format` (a path, or its
+  // bytes): its records as they are, in order. Errors of a malformed file as a
+  // run given it as its descriptor space reports them; whether its records fit
+  // a run's settings is checked by the run that uses the space. A record whose
+  // title is no fragment id is written back titled by its position.
+  static Space read(const Source& fragment_file, const std::atomic<bool>* cancel = nullptr);
+
+  std::shared_ptr<const SpaceData> data;  // the library's (lib/run/run_detail.h)
+};
+
 // Where a run's outputs go. Every sink may be empty (nothing handed over).
 // Sinks are called one at a time, in output order; `fragments` and
 // `fragments_complete` may be called on a thread of the run other than the
 // caller's, all others on the caller's thread.
 struct Sinks {
   std::function<void(std::string_view line)> message;  // progress lines, each ending in '\n'
+  // Warnings about the run, each a line ending in '\n' (the command line prints
+  // them on standard error).
+  std::function<void(std::string_view line)> warning;
   std::function<void(const Progress&)> progress;       // often; keep it cheap
   std::function<void(std::string_view text)> fragments;  // the fragment file, piece by piece
   std::function<void()> fragments_complete;             // the fragment file is whole
@@ -154,6 +215,9 @@ struct Sinks {
   // length by length (a run in a descriptor space only; it enumerates on one
   // thread).
   std::function<void(const Occurrence&)> occurrences;
+  // The run's descriptor space, once every length is done (a run not in a
+  // descriptor space only): what its fragment file holds.
+  std::function<void(Space space)> space;
   // Called once every output has been handed over, before the run's last
   // message: where outputs are files, the place to commit them.
   std::function<void()> complete;
@@ -183,22 +247,39 @@ struct Summary {
 // std::bad_alloc on failure; sinks may have received part of the outputs then.
 Summary run(const Settings& settings, const Source& input, const Source* space,
             const Sinks& sinks);
+// The same in a descriptor space held in memory: exactly what a run in the
+// descriptor space of the fragment file space.write() writes gives.
+Summary run(const Settings& settings, const Source& input, const Space& space,
+            const Sinks& sinks);
 
 // ---- outputs as files ----
 
-// The two output files of a run, written under temporary names beside their
-// final names (the final name followed by ".tmp" and 12 random hexadecimal
-// digits, created exclusively, never through an existing name or link) and
-// renamed over the final names by commit() once both are complete; the
-// destructor removes what commit() did not rename, so a run that fails or is
-// stopped leaves earlier outputs as they were. Refuses, with Error kind output,
-// outputs that would replace one of `inputs` (whatever the spelling of their
-// names) or that name a folder, and temporaries that cannot be created.
+// The two output files of a run, committed as a pair. They are written under
+// temporary names beside their final names (the final name followed by ".tmp"
+// and 12 random hexadecimal digits, created exclusively, never through an
+// existing name or link). commit() puts both in place at once: the earlier
+// files are moved to temporary names, the new ones renamed over the final
+// names, then the earlier ones removed; when a rename fails, the earlier pair
+// is put back. The destructor removes what commit() did not put in place, so a
+// run that fails or is stopped leaves the earlier outputs as they were.
+//
+// One writer per output stem: the pair holds a lock file beside the outputs
+// (the descriptor file's name followed by ".lock") from before the temporaries
+// are made until the end; it is removed then. A second pair on the same
+// outputs is refused (Error kind output) while the first lives. The lock file
+// also journals a commit in progress: a pair that finds one left by a process
+// killed in the middle (SIGKILL) first restores a consistent pair (the earlier
+// one while it is whole, else the new one), then removes every temporary that
+// the dead process left.
+//
+// Refuses, with Error kind output, outputs that would replace one of `inputs`
+// (whatever the spelling of their names; `space` is named as the descriptor
+// space) or that name a folder, and files that cannot be created.
 class OutputPair {
  public:
   // An empty fragment_path makes the descriptor file alone.
   OutputPair(const std::string& fragment_path, const std::string& descriptor_path,
-             const std::vector<std::string>& inputs);
+             const std::vector<std::string>& inputs, const std::string& space = "");
   ~OutputPair();
   OutputPair(const OutputPair&) = delete;
   OutputPair& operator=(const OutputPair&) = delete;
@@ -209,16 +290,22 @@ class OutputPair {
   void write_descriptors(std::string_view text);
   // Starts writing the complete fragment file out to its device.
   void fragments_written();
-  // Closes both files, checking every write, and renames them over the final
-  // names.
+  // Closes both files, checking every write, and puts them in place as a pair.
   void commit();
   // Sinks that write here and commit at the run's end, with `hooks`'s message,
-  // progress and cancel.
+  // warning, progress and cancel.
   Sinks sinks(const Sinks& hooks);
+  // Called at each step of commit() (1: the journal is written, 2: the earlier
+  // files are moved aside, 3: the first new file is in place, 4: both are): for
+  // tests that stop or kill a run there.
+  void on_commit_step(std::function<void(int step)> hook);
 
  private:
   struct File;
+  struct Lock;
   std::vector<File> files_;  // fragment file (when made), descriptor file
+  std::unique_ptr<Lock> lock_;
+  std::function<void(int step)> step_hook_;
 };
 
 }  // namespace sarvik

@@ -9,7 +9,8 @@
 //              sweep and record writer beside the next length
 //              (parallel_length.cpp); a run in a descriptor space, streamed
 //              compound by compound (space_stream.cpp); the two-file commit
-//              and scratch files (output_pair.cpp); sarvik::run().
+//              and scratch files (output_pair.cpp); descriptor spaces held in
+//              memory (space.cpp); sarvik::run().
 //   input      reads an SD or Mol2 source, as a stream of windows in each of
 //              two passes, into one compound Graph per record, the label set
 //              ls and the names (load.cpp; the windows and byte sums in
@@ -27,7 +28,8 @@
 // Dependencies: run -> every module; enumerate -> canon, table; each module ->
 // this header. Nothing else may include another module's header. The
 // command-line client (cli/) calls the public interface and owns everything
-// that belongs to a process: signals, standard output, the terminal line.
+// that belongs to a process: signals, standard output, the terminal line; the
+// Python package's extension (python/src/binding.cpp) is another client.
 //
 // Where to change what:
 //   the fragment key hash: canon (graph_hash_key, cl_freq.cpp);
@@ -120,6 +122,11 @@ inline constexpr BondType kBondTypes[] = {
 inline constexpr int kSdBondTypes = 4;  // the first four: SD types 1 to 4
 // The bond type of an edge label; null for a label that is none.
 const BondType* bond_type_of_label(std::string_view label);
+
+// Text taken from the input as messages quote it: every byte below 0x20 but
+// tab, and 0x7F, shown as "\xNN"; cut after about 200 bytes (at a character's
+// start) with "..." behind. File names are shown with cut = false.
+std::string shown(std::string_view text, bool cut = true);
 
 // Throws Error kind input with message str (ending in '\n'), about no compound.
 [[noreturn]] void error(const std::string& str);

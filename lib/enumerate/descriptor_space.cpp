@@ -13,8 +13,8 @@ namespace {
 
 [[noreturn]] void refuse_record(const SpaceRule& rule, std::size_t record, const std::string& title,
                          const std::string& what) {
-  error("descriptor space '" + rule.file + "': record " + std::to_string(record + 1) +
-        (title.empty() ? "" : " ('" + title + "')") + " " + what + "\n");
+  error("descriptor space '" + shown(rule.file, false) + "': record " + std::to_string(record + 1) +
+        (title.empty() ? "" : " ('" + shown(title) + "')") + " " + what + "\n");
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ void descriptor_space_add(DescriptorSpace& space, const SpaceRule& rule, int pos
   for (int i = 0; i < g.vs; ++i) {
     const std::string& type = rule.ls->vl.buf[static_cast<std::size_t>(g.vl[i])];
     if (rule.NoAtmLabels == 1 && rule.format == Format::mol2 && type.find('.') != std::string::npos)
-      refuse("has the atom type '" + type + "', but -NoAtmLabels keeps only elements");
+      refuse("has the atom type '" + shown(type) + "', but -NoAtmLabels keeps only elements");
   }
   for (int a = 0; a < g.es; ++a)
     if (rule.NoBndLabels == 1 && rule.ls->el.buf[static_cast<std::size_t>(g.el[a])] != kBondTypes[0].label)

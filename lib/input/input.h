@@ -18,11 +18,12 @@ namespace sarvik {
 // ---- files and numbers ----
 
 // The file at path, opened for reading (binary). Error kind input "can't open a
-// file '<path>': <reason>\n".
-std::FILE* open_input_file(const std::string& path);
+// file '<path>': <reason>\n" ("the descriptor space '<path>'" for a space).
+std::FILE* open_input_file(const std::string& path, bool space = false);
 // The whole content of the file at path. Error kind input "can't open a file
-// '<path>': <reason>\n" or "can't read the file '<path>': <reason>\n".
-std::string read_whole_file(const std::string& path);
+// '<path>': <reason>\n" or "can't read the file '<path>': <reason>\n" ("the
+// descriptor space '<path>'" in both for a space).
+std::string read_whole_file(const std::string& path, bool space = false);
 
 // The number the decimal digits at the start of s spell (no sign; 0 when s does
 // not start with a digit), saturated at INT_MAX + 1 so that a caller can tell a
@@ -132,6 +133,11 @@ struct LoadRequest {
   int stride = 16;
   // Bytes read at a time from a file.
   std::size_t window = kReadWindow;
+  // Atom labels the label set holds beside the input's (those of a descriptor
+  // space held in memory), and what is told the label set once it is made,
+  // before the input's graphs are built.
+  std::vector<std::string> more_labels;
+  std::function<void(const LabelSet& ls)> labelled;
 };
 
 // The compounds of a source and the run's label set.
@@ -164,6 +170,10 @@ void read_labels(const LoadRequest& request, Loaded& out);
 // on up to request.threads threads reading runs of records side by side. Error
 // kind input when the input's bytes are not those the first pass read.
 void read_graphs(const LoadRequest& request, Loaded& out);
+// Error when a descriptor space named `file`, holding Mol2 molecules (mol2) or
+// other records, or nothing at all (blank), cannot serve input of `format`.
+void check_space_format(const std::string& file, Format format, bool mol2, bool blank);
+
 // Both: every compound of the input with the reader of its format.
 void read_compounds(const LoadRequest& request, Loaded& out);
 

@@ -82,6 +82,7 @@ struct RecordRun {
 // starts a first pass notes.
 struct ReadContext {
   std::string file;
+  bool space = false;  // the source is a descriptor space, and messages say so
   int NoAtmLabels = 0;
   int NoBndLabels = 0;
   const LabelSet* ls = nullptr;
@@ -90,6 +91,30 @@ struct ReadContext {
   std::size_t window = kReadWindow;
   int stride = 1;
 };
+
+// The compound at `position` named `name`, at input line `line` (0: no one
+// line) of the source cx reads, as failures name it.
+inline CompoundPlace place_of(const ReadContext& cx, int position, std::string name,
+                              long long line) {
+  return CompoundPlace{true, position, std::move(name), line, cx.file, cx.space};
+}
+// The source in messages: '<file>', or the descriptor space '<file>'.
+inline std::string source_named(const ReadContext& cx) {
+  return (cx.space ? "the descriptor space '" : "'") + shown(cx.file, false) + "'";
+}
+
+// Whether a byte is a control character no label may hold: below 0x20 but
+// tab, or 0x7F.
+inline bool control_byte(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u < 0x20 && u != '\t') || u == 0x7F;
+}
+
+// Refuses input that is no file of the reader's format but looks like SMILES
+// (per line one token of SMILES characters, then perhaps a name; no counts
+// line), naming SMILES and how to convert it. `head` begins the message
+// ("read sdf file : ").
+void refuse_smiles(const Source& input, const ReadContext& cx, const char* head);
 
 // What a first pass found in a part of the input (or all of it): its records,
 // where every stride-th of them begins (its index and line counted from the
@@ -200,10 +225,11 @@ struct CompoundBuilder {
 // of vl, empties bonds; refuses a compound with more atoms or bonds than the
 // limits ("Graph <name> is too large : ...").
 void begin_compound(CompoundBuilder& b, int atoms, int bonds);
-// Builds the graph from its bonds (a repeated bond has no one line to blame) and
-// hands it to take as compound num, named as its place names it; keeps bond
-// numbers when bond_numbers.
-void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take);
+// Builds the graph from its bonds (a repeated bond has no one line to blame);
+// keeps bond numbers when bond_numbers. The graph then goes to the pass's sink,
+// outside the compound's place: what the sink refuses is about no compound of
+// this reading (a descriptor space's record names itself).
+void finish_compound(CompoundBuilder& b, bool bond_numbers);
 
 // Splits line at runs of spaces and tabs; the views point into line.
 void split_fields(const std::string& line, std::vector<std::string_view>& fields);

@@ -33,7 +33,7 @@ LabelSet make_labelset(const std::vector<std::string>& vertex_labels, Format for
 
 int graph_index_vertex_labelset(const std::string& str, const LabelSet& ls) {
   const int i = ptr_array_index(str, ls.vl);
-  if (i < 0) error("can't find a vertex label '" + str + "' in the label set\n");
+  if (i < 0) error("can't find a vertex label '" + shown(str) + "' in the label set\n");
   return i;
 }
 

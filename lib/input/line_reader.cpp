@@ -57,7 +57,7 @@ void seek_file(LineReader& r, std::size_t at) {
 #endif
   if (failed != 0) {
     const int err = errno;
-    error("can't read the file '" + r.path + "': " + std::strerror(err) + "\n");
+    error("can't read the file '" + shown(r.path, false) + "': " + std::strerror(err) + "\n");
   }
 }
 
@@ -93,7 +93,7 @@ bool load_more(LineReader& r) {
   if (n < want) {
     if (std::ferror(r.file.get())) {
       const int err = errno;
-      error("can't read the file '" + r.path + "': " + std::strerror(err) + "\n");
+      error("can't read the file '" + shown(r.path, false) + "': " + std::strerror(err) + "\n");
     }
     r.at_eof = true;
   }

@@ -5,6 +5,8 @@
 // descriptor space, the space's fragment file is read (whole) the same way,
 // under one label set with the input.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -15,10 +17,19 @@ namespace sarvik {
 
 namespace {
 
-[[noreturn]] void refuse_compressed(const Source& source) {
-  error("the input file '" + source.path +
-        "' is compressed (gzip); compressed input is not read: unpack it first, for "
-        "example with gunzip -c '" + source.path + "' > unpacked" +
+// What is read of a source's start to tell what it is.
+constexpr std::size_t kHeadBytes = std::size_t{1} << 16;
+
+// The source in messages: the input file '<path>' or the descriptor space
+// '<path>'.
+std::string source_called(const Source& source, bool space) {
+  return (space ? "the descriptor space '" : "the input file '") + shown(source.path, false) + "'";
+}
+
+[[noreturn]] void refuse_compressed(const Source& source, bool space) {
+  error(source_called(source, space) +
+        " is compressed (gzip); compressed input is not read: unpack it first, for "
+        "example with gunzip -c '" + shown(source.path, false) + "' > unpacked" +
         (source.format == Format::sd ? ".sdf" : ".mol2") + "\n");
 }
 
@@ -27,38 +38,60 @@ bool gzip_magic(std::string_view head) {
          static_cast<unsigned char>(head[1]) == 0x8b;
 }
 
-// The whole bytes of a source: given, or the whole file, which is refused when
-// compressed.
-std::string_view source_bytes(const Source& source, std::string& storage) {
-  if (source.bytes) return *source.bytes;
-  storage = read_whole_file(source.path);
-  if (gzip_magic(storage)) refuse_compressed(source);
-  return storage;
+// Whether text begins like a descriptor file: a quoted name, a comma, a count.
+bool looks_like_descriptor_file(std::string_view text) {
+  const std::size_t quote = text.find("\",");
+  return !text.empty() && text[0] == '"' && quote != std::string_view::npos &&
+         quote + 2 < text.size() && text[quote + 2] >= '0' && text[quote + 2] <= '9' &&
+         text.substr(0, quote).find('\n') == std::string_view::npos;
+}
+
+// The bytes at the start of a source (up to n), read through a handle of their
+// own: errors name the source as such (the input, or with `space` the
+// descriptor space).
+std::string source_head(const Source& source, bool space, std::size_t n) {
+  if (source.bytes) return std::string(source.bytes->substr(0, n));
+  std::FILE* fp = open_input_file(source.path, space);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(fp, std::fclose);
+  std::string head(n, '\0');
+  head.resize(std::fread(head.data(), 1, n, fp));
+  if (std::ferror(fp)) {
+    const int err = errno;
+    error((space ? "can't read the descriptor space '" : "can't read the file '") +
+          shown(source.path, false) + "': " + std::strerror(err) + "\n");
+  }
+  return head;
 }
 
 // A source as both passes read it: a regular file as it is (refused when
 // compressed), bytes as given, and anything else (a pipe cannot be read twice)
-// read whole into `held`.
-Source readable(const Source& source, std::shared_ptr<const std::string>& held) {
+// read whole into `held`. A space that is a descriptor file is refused.
+Source readable(const Source& source, bool space, std::shared_ptr<const std::string>& held) {
   held.reset();
-  if (source.bytes) return source;
-  std::error_code ec;
+  Source result = source;
+  std::string head;
+  if (!source.bytes) {
+    std::error_code ec;
 #ifdef _WIN32
-  const bool regular = std::filesystem::is_regular_file(std::filesystem::path(wide_name(source.path)), ec);
+    const bool regular =
+        std::filesystem::is_regular_file(std::filesystem::path(wide_name(source.path)), ec);
 #else
-  const bool regular = std::filesystem::is_regular_file(source.path, ec);
+    const bool regular = std::filesystem::is_regular_file(source.path, ec);
 #endif
-  if (!regular) {
-    auto bytes = std::make_shared<std::string>();
-    source_bytes(source, *bytes);
-    held = bytes;
-    return Source{source.path, source.format, std::string_view(*held)};
+    if (!regular) {
+      auto bytes = std::make_shared<std::string>(read_whole_file(source.path, space));
+      held = bytes;
+      result.bytes = std::string_view(*held);
+    }
   }
-  // The first bytes: two at most.
-  LineReader r;
-  line_reader_open(r, source, 0, 0, 0, 0, 2);
-  if (!line_reader_at_end(r) && gzip_magic(r.text)) refuse_compressed(source);
-  return source;
+  head = source_head(result, space, kHeadBytes);
+  if (gzip_magic(head)) refuse_compressed(source, space);
+  if (space && looks_like_descriptor_file(head))
+    error("descriptor space '" + shown(source.path, false) +
+          "': it is a descriptor file (a line per compound), not a fragment file: give the "
+          "fragment file of the run that made the space (<stem>_frag.sdf or "
+          "<stem>_frag.mol2)\n");
+  return result;
 }
 
 // Error kind input, naming the file, when the second reading of a source
@@ -66,7 +99,7 @@ Source readable(const Source& source, std::shared_ptr<const std::string>& held) 
 void check_unchanged(const char* what, const std::string& path, const ByteSum& first,
                      const ByteSum& sum) {
   if (sum != first)
-    error(std::string(what) + " '" + path +
+    error(std::string(what) + " '" + shown(path, false) +
           "' changed while it was read (the second reading found other bytes than the first): "
           "run again once nothing writes to it\n");
 }
@@ -110,10 +143,22 @@ bool input_failure(const std::exception_ptr& f) {
 
 }  // namespace
 
+void check_space_format(const std::string& file, Format format, bool mol2, bool blank) {
+  const std::string named = shown(file, false);
+  if (format == Format::sd && mol2)
+    error("descriptor space '" + named +
+          "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
+          "file of a run over SD input\n");
+  if (format == Format::mol2 && !mol2 && !blank)
+    error("descriptor space '" + named +
+          "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
+          "fragment file of a run over Mol2 input\n");
+}
+
 void read_labels(const LoadRequest& request, Loaded& out) {
   const Source& source = *request.input;
   const Format format = source.format;
-  out.input = readable(source, out.held);
+  out.input = readable(source, false, out.held);
   // The space is read in two passes too, never held whole; its records are
   // read with labels as written there, and the label options are checked
   // against them as the records are taken.
@@ -123,7 +168,7 @@ void read_labels(const LoadRequest& request, Loaded& out) {
   std::shared_ptr<const std::string> space_held;
   if (request.space != nullptr) {
     const Source& space = *request.space;
-    space_source = readable(Source{space.path, format, space.bytes}, space_held);
+    space_source = readable(Source{space.path, format, space.bytes}, true, space_held);
     // The space must come from a run over input of the same format: what it
     // holds, window by window (a header may span two windows).
     static constexpr std::string_view kHeader = "@<TRIPOS>MOLECULE";
@@ -136,15 +181,9 @@ void read_labels(const LoadRequest& request, Loaded& out) {
       blank = blank && is_blank_text(bytes);
       tail = std::string(bytes.substr(bytes.size() - std::min(bytes.size(), kHeader.size() - 1)));
     });
-    if (format == Format::sd && mol2_space)
-      error("descriptor space '" + space.path +
-            "': it holds Mol2 molecules, but the input is an SD file: give the fragment "
-            "file of a run over SD input\n");
-    if (format == Format::mol2 && !mol2_space && !blank)
-      error("descriptor space '" + space.path +
-            "': it holds no Mol2 molecule, but the input is a Mol2 file: give the "
-            "fragment file of a run over Mol2 input\n");
+    check_space_format(space.path, format, mol2_space, blank);
     space_cx.file = space.path;
+    space_cx.space = true;
     space_cx.cancel = request.cancel;
     space_cx.window = request.window;
     space_pass = first_pass(format, space_source, space_cx);
@@ -160,8 +199,10 @@ void read_labels(const LoadRequest& request, Loaded& out) {
   out.atom_labels = std::move(pass.labels);
   std::vector<std::string> labels = out.atom_labels;
   labels.insert(labels.end(), space_pass.labels.begin(), space_pass.labels.end());
+  labels.insert(labels.end(), request.more_labels.begin(), request.more_labels.end());
   out.ls = make_labelset(labels, format);
   space_cx.ls = &out.ls;
+  if (request.labelled) request.labelled(out.ls);
   if (request.space != nullptr) {
     ByteSum sum;
     int num = 0;

@@ -2,6 +2,7 @@
 // collect atom types into the dictionary, then fill). Both passes frame
 // molecules with the same scanner over the same bytes, so they agree on the
 // molecules.
+#include <algorithm>
 #include <cstdio>
 #include <unordered_set>
 
@@ -54,7 +55,7 @@ std::string mol2_name(const Mol2Molecule& m, int position) {
 // as failures name it.
 CompoundPlace mol2_place(const ReadContext& cx, const Mol2Molecule& m, int position,
                          long long line) {
-  return CompoundPlace{true, position, mol2_name(m, position), line, cx.file};
+  return place_of(cx, position, mol2_name(m, position), line);
 }
 
 [[noreturn]] void mol2_refuse(const ReadContext& cx, const std::string& what,
@@ -195,8 +196,9 @@ void scanner_open(Mol2Scanner& s, const Source& input, const ReadContext& cx, st
     hint = " (its lines end in carriage returns only, which do not end a line here)";
   else if (sd)
     hint = " (this looks like an SD file: only names ending in .mol2 are read as Mol2)";
-  error("read mol2 file : no molecule found in '" + cx.file +
-        "': no line begins with @<TRIPOS>MOLECULE" + hint + "\n");
+  refuse_smiles(input, cx, "read mol2 file : ");
+  error("read mol2 file : no molecule found in " + source_named(cx) +
+        ": no line begins with @<TRIPOS>MOLECULE" + hint + "\n");
 }
 
 // The 0-based atom number of bond field `field` (1 or 2) of bond line k of
@@ -239,7 +241,13 @@ FirstPassPart mol2_first_pass_part(const ReadContext& cx, const Source& input, s
     ++part.count;
     for (int k = 0; k < m.natoms; ++k) {
       split_fields(m.atoms[k], s.fields);
-      std::string label(vertex_label(cx, s.fields[5]));
+      const std::string_view type = s.fields[5];
+      if (std::any_of(type.begin(), type.end(), control_byte))
+        mol2_refuse(cx,
+                    "atom type '" + shown(type) + "' in atom line " + std::to_string(k + 1) +
+                        " holds a control character",
+                    m, part.count, m.atom_at[k]);
+      std::string label(vertex_label(cx, type));
       if (label.empty())
         mol2_refuse(cx, "no atom type in atom line " + std::to_string(k + 1), m, part.count,
                     m.atom_at[k]);
@@ -291,7 +299,7 @@ const BondType* mol2_bond_type(const ReadContext& cx, const CompoundPlace& place
   if (cx.NoBndLabels == 1) return &kBondTypes[0];
   for (const BondType& t : kBondTypes)
     if (field == t.mol2) return &t;
-  refuse_compound(kWords, "edge label not valid " + std::string(field), place);
+  refuse_compound(kWords, "edge label not valid " + shown(field), place);
 }
 
 int read_mol2_file(const Source& input, const ReadContext& cx, const GraphSink& take,
@@ -328,8 +336,9 @@ int read_mol2_file(const Source& input, const ReadContext& cx, const GraphSink& 
           const int j = mol2_bond_atom(b.place, k, s.fields[2], g);
           b.bonds.push_back({i, j, graph_index_edge_labelset(type->label, *cx.ls), k});
         }
-        finish_compound(b, num, cx.bond_numbers, take);
+        finish_compound(b, cx.bond_numbers);
       });
+      take(num, b.place.name, g);
       ++num;
     }
   } catch (const Error& e) {

@@ -41,14 +41,14 @@ void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
 
 void refuse_compound(const ReaderWords& words, const std::string& what,
                      const CompoundPlace& place) {
-  throw Error(ErrorKind::input, words.head + what + words.of + place.name + "\n", place);
+  throw Error(ErrorKind::input, words.head + what + words.of + shown(place.name) + "\n", place);
 }
 
 int bond_atom(const ReaderWords& words, const CompoundPlace& place, std::string_view field,
               bool numeric, int n, int bond, const Graph& g) {
   if (!numeric || n < 1)
     refuse_compound(words,
-                    "atom number '" + std::string(field) + "' in bond line " +
+                    "atom number '" + shown(field) + "' in bond line " +
                         std::to_string(bond + 1) + " is not a number from 1 to " +
                         std::to_string(g.vs),
                     place);
@@ -61,7 +61,7 @@ void begin_compound(CompoundBuilder& b, int atoms, int bonds) {
   Graph& g = b.g;
   g.vs = atoms;
   if (atoms > MAX_COMPOUND_ATOMS || bonds > MAX_COMPOUND_BONDS)
-    error("Graph " + b.place.name +
+    error("Graph " + shown(b.place.name) +
           " is too large : Max vertices or edges allowed in a compound is 999\n");
   g.vid.resize(g.vs);
   g.vl.resize(g.vs);
@@ -69,11 +69,10 @@ void begin_compound(CompoundBuilder& b, int atoms, int bonds) {
   b.bonds.clear();
 }
 
-void finish_compound(CompoundBuilder& b, int num, bool bond_numbers, const GraphSink& take) {
+void finish_compound(CompoundBuilder& b, bool bond_numbers) {
   // A repeated bond: no one line to blame.
   b.place.line = 0;
   build_graph_from_bonds(b.g, b.bonds, b.edges, bond_numbers);
-  take(num, b.place.name, b.g);
 }
 
 void split_fields(const std::string& line, std::vector<std::string_view>& fields) {
@@ -135,6 +134,67 @@ bool is_number_field(std::string_view s) {
   if (k == digits) return false;
   while (k < s.size() && s[k] == ' ') ++k;
   return k == s.size();
+}
+
+namespace {
+
+// Whether token could be a SMILES string: outside brackets only the atoms of
+// the organic subset (B C N O P S F Cl Br I, aromatic b c n o p s), digits and
+// bond, branch and ring characters; anything but a space inside brackets; an
+// atom among them.
+bool smiles_token(std::string_view token) {
+  bool atom = false;
+  for (std::size_t k = 0; k < token.size(); ++k) {
+    const char c = token[k];
+    if (c == '[') {
+      const std::size_t close = token.find(']', k);
+      if (close == std::string_view::npos || close == k + 1) return false;
+      k = close;
+      atom = true;
+    } else if (std::string_view("BCNOPSFI").find(c) != std::string_view::npos) {
+      // Cl and Br take their second letter along.
+      if (k + 1 < token.size() && ((c == 'C' && token[k + 1] == 'l') || (c == 'B' && token[k + 1] == 'r')))
+        ++k;
+      atom = true;
+    } else if (std::string_view("bcnops").find(c) != std::string_view::npos) {
+      atom = true;
+    } else if (!(c >= '0' && c <= '9') &&
+               std::string_view("()=#-+/\\%.:$~@*").find(c) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return atom;
+}
+
+// The first token of a line: up to a space, tab, comma or semicolon.
+std::string_view first_token(std::string_view line) {
+  return line.substr(0, line.find_first_of(" \t,;"));
+}
+
+}  // namespace
+
+void refuse_smiles(const Source& input, const ReadContext& cx, const char* head) {
+  // The first lines decide: a compound file has a counts line (or a Mol2
+  // header) among them, which no SMILES line is.
+  LineReader r;
+  line_reader_open(r, input, 0, 0, 0, 0, cx.window);
+  std::string line;
+  int looked = 0;
+  while (looked < 20 && read_line(r, line)) {
+    if (is_blank(line)) continue;
+    std::string head(first_token(line));
+    for (char& c : head) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    // A table's header line ("smiles,name") may come first.
+    if (looked == 0 && r.line == 1 && head.find("smiles") != std::string::npos) continue;
+    if (!smiles_token(first_token(line))) return;
+    ++looked;
+  }
+  if (looked == 0) return;
+  error(std::string(head) + source_named(cx) +
+        " looks like SMILES (a SMILES and a name per line), which the command line does not "
+        "read: it reads SD and Mol2 files. Convert it first, for example with Open Babel "
+        "(obabel -ismi '" + shown(cx.file, false) + "' -O converted.sdf), or give the SMILES to "
+        "the Python package (sarvik.FragmentDescriptors)\n");
 }
 
 std::vector<std::exception_ptr> run_side_by_side(std::size_t n,

@@ -50,7 +50,7 @@ std::string sd_name(const SdRecord& rec, int position) {
 // The record at input line `line` (0: no one line) of the source being read, as
 // failures name it.
 CompoundPlace sd_place(const ReadContext& cx, const SdRecord& rec, int position, long long line) {
-  return CompoundPlace{true, position, sd_name(rec, position), line, cx.file};
+  return place_of(cx, position, sd_name(rec, position), line);
 }
 
 [[noreturn]] void sd_refuse(const ReadContext& cx, const std::string& what, const SdRecord& rec,
@@ -125,7 +125,7 @@ void read_block(const ReadContext& cx, LineReader& r, const SdRecord& rec, int p
 // Refuses the count (atom or bond) of the counts line at column `first`.
 [[noreturn]] void counts_refused(const ReadContext& cx, const SdRecord& rec, int position,
                                  const char* which, std::size_t first) {
-  std::string what = std::string(which) + " count '" + std::string(columns(rec.counts, first)) +
+  std::string what = std::string(which) + " count '" + shown(columns(rec.counts, first)) +
                      "' in the counts line is not a number";
   for (const std::string* line : {&rec.title, &rec.line2, &rec.line3, &rec.counts})
     if (line->rfind("@<TRIPOS>", 0) == 0) {
@@ -170,7 +170,7 @@ bool sd_next_record(const ReadContext& cx, LineReader& r, SdRecord& rec, int pos
   }
   if (rec.counts.find("V3000") != std::string::npos)
     throw Error(ErrorKind::input,
-                "read sdf file : compound " + sd_name(rec, position) +
+                "read sdf file : compound " + shown(sd_name(rec, position)) +
                     " is a V3000 record; only V2000 records are read\n",
                 sd_place(cx, rec, position, counts_line(rec)));
   for (const auto& [column, which] : {std::pair{kAtomCountColumn, "atom"},
@@ -217,6 +217,12 @@ FirstPassPart sd_first_pass_part(const ReadContext& cx, const Source& input, std
     if (part.count % cx.stride == 0) part.starts.push_back(at);
     ++part.count;
     for (int k = 0; k < rec.natoms; ++k) {
+      const std::string_view columns_of_symbol = columns(rec.atoms[k], kSymbolColumn);
+      if (std::any_of(columns_of_symbol.begin(), columns_of_symbol.end(), control_byte))
+        sd_refuse(cx,
+                  "atom symbol '" + shown(columns_of_symbol) + "' in atom line " +
+                      std::to_string(k + 1) + " holds a control character",
+                  rec, part.count, atom_line(rec, k));
       std::string label = atom_symbol(rec.atoms[k]);
       if (label.empty())
         sd_refuse(cx, "no atom symbol in atom line " + std::to_string(k + 1), rec, part.count,
@@ -246,6 +252,21 @@ std::size_t sd_part_boundary(const ReadContext& cx, const Source& input, std::si
 }  // namespace
 
 FirstPassPart calculate_total_comps(const Source& input, const ReadContext& cx, int threads) {
+  // Input that no SD reading can make sense of gets a message that says why,
+  // never the whole file quoted as a compound's name: a first line that is the
+  // whole input, with no newline, but carriage returns.
+  {
+    LineReader r;
+    line_reader_open(r, input, 0, 0, 0, 0, cx.window);
+    std::string line;
+    const bool read = read_line(r, line);
+    const std::size_t off = r.pos - r.base;
+    const bool newline = off > 0 && off <= r.text.size() && r.text[off - 1] == '\n';
+    if (read && !newline && line_reader_at_end(r) && line.find('\r') != std::string::npos)
+      error("read sdf file : no record found in " + source_named(cx) +
+            " (its lines end in carriage returns only, which do not end a line here)\n");
+  }
+  refuse_smiles(input, cx, "read sdf file : ");
   return whole_first_pass(
       source_size(input), threads,
       [&cx, &input](std::size_t begin, std::size_t end) {
@@ -285,8 +306,9 @@ int read_sdf_file(const Source& input, const ReadContext& cx, const GraphSink& t
           // SD bond type t is bond type t - 1 of the table. Affects output.
           b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
         }
-        finish_compound(b, num, cx.bond_numbers, take);
+        finish_compound(b, cx.bond_numbers);
       });
+      take(num, b.place.name, g);
       ++num;
     }
   } catch (const Error& e) {

@@ -26,7 +26,7 @@ std::wstring wide_name(const std::string& utf8) {
 }
 #endif
 
-std::FILE* open_input_file(const std::string& path) {
+std::FILE* open_input_file(const std::string& path, bool space) {
 #ifdef _WIN32
   FILE* fp = _wfopen(wide_name(path).c_str(), L"rb");
 #else
@@ -34,18 +34,19 @@ std::FILE* open_input_file(const std::string& path) {
 #endif
   if (fp == nullptr) {
     const int err = errno;
-    error("can't open a file '" + path + "': " + std::strerror(err) + "\n");
+    error((space ? "can't open the descriptor space '" : "can't open a file '") +
+          shown(path, false) + "': " + std::strerror(err) + "\n");
   }
   return fp;
 }
 
-std::string read_whole_file(const std::string& path) {
+std::string read_whole_file(const std::string& path, bool space) {
 #ifdef _WIN32
   const std::filesystem::path native(wide_name(path));
 #else
   const std::filesystem::path native(path);
 #endif
-  FILE* fp = open_input_file(path);
+  FILE* fp = open_input_file(path, space);
   const std::unique_ptr<FILE, int (*)(FILE*)> closer(fp, std::fclose);
   // The size a regular file has now is room enough for it; anything read beyond
   // it (the file grows, or is no regular file) grows the text as it comes.
@@ -66,7 +67,8 @@ std::string read_whole_file(const std::string& path) {
   // file.
   if (std::ferror(fp)) {
     const int err = errno;
-    error("can't read the file '" + path + "': " + std::strerror(err) + "\n");
+    error((space ? "can't read the descriptor space '" : "can't read the file '") +
+          shown(path, false) + "': " + std::strerror(err) + "\n");
   }
   text.resize(used);
   return text;

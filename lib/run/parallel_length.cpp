@@ -190,9 +190,10 @@ std::unique_ptr<Pool> start_pool(int threads) {
 // The background writer's work: the records of one length to the fragment sink.
 void write_records(Run& r, bool last) {
   const Sinks& sinks = *r.sinks;
-  write_fragment_records(r.writer.records, r.ls, r.filetype, r.threads,
-                         sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
-                         sinks.cancel);
+  if (sinks.fragments)
+    write_fragment_records(r.writer.records, r.ls, r.filetype, r.threads, sinks.fragments,
+                           sinks.cancel);
+  if (r.made) space_append(*r.made, r.writer.records);
   // The file is complete: its writing out overlaps the descriptor file's.
   if (last && sinks.fragments_complete) sinks.fragments_complete();
 }
@@ -416,7 +417,10 @@ void report_sweep(Run& r, bool wait) {
   w.reported = true;
   if (w.sweep_failure != nullptr) std::rethrow_exception(w.sweep_failure);
   const auto say = [&r](const std::string& line) {
-    if (r.sinks->message) r.sinks->message(line);
+    if (r.writer.thread.joinable())
+      r.held += line;
+    else if (r.sinks->message)
+      r.sinks->message(line);
   };
   say(printed("total upto this threshold = %lld,value of k = %lld\n", w.ids, r.k));
   if (w.length < r.settings.maxt) say(printed("threshold = %lld\n", w.length + 1LL));
@@ -477,11 +481,14 @@ void sweep_in_background(Run& r, bool last) {
 
 void finish_background_records(Run& r) {
   if (r.writer.thread.joinable()) r.writer.thread.join();
+  std::string held;
+  held.swap(r.held);
   if (r.writer.failure != nullptr) {
     const std::exception_ptr f = r.writer.failure;
     r.writer.failure = nullptr;
     std::rethrow_exception(f);
   }
+  if (!held.empty() && r.sinks->message) r.sinks->message(held);
 }
 
 }  // namespace sarvik

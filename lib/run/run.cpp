@@ -16,9 +16,15 @@ constexpr const char* kModule = "run";
 // More threads than this would only share the same cores.
 constexpr int kMaxThreads = 1024;
 
-// The run's progress lines, as the command line prints them.
-void say(const Run& r, const std::string& line) {
-  if (r.sinks->message) r.sinks->message(line);
+// The run's progress lines, as the command line prints them. While fragment
+// records are in writing, the lines after them wait: a failure of that writing
+// ends the run where one thread, which writes them at once, would have ended
+// it, with none of the later lines.
+void say(Run& r, const std::string& line) {
+  if (r.writer.thread.joinable())
+    r.held += line;
+  else if (r.sinks->message)
+    r.sinks->message(line);
 }
 
 std::string printed(const char* format, long long a, long long b = 0) {
@@ -50,10 +56,10 @@ void check_settings(const Settings& s, bool in_space) {
            std::to_string(kMaxThreads));
 }
 
-// Reads the input's first pass (and the descriptor space's records) into r,
-// then, but for a run in a space (which reads the compounds as it counts them),
-// every compound.
-void load(Run& r, const Source& input, const Source* space_source) {
+// Loads the input's first pass and the descriptor space's records (from its
+// fragment file or held) into r, then, but for a run in a space (which reads
+// the compounds as it counts them), every compound.
+void load(Run& r, const Source& input, const Source* space_source, const Space* held) {
   LoadRequest& request = r.request;
   request.input = &input;
   request.space = space_source;
@@ -66,8 +72,8 @@ void load(Run& r, const Source& input, const Source* space_source) {
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
   SpaceRule rule;
-  if (space_source != nullptr) {
-    rule.file = space_source->path;
+  if (space_source != nullptr || held != nullptr) {
+    rule.file = held != nullptr ? held->name() : space_source->path;
     rule.mint = r.settings.mint;
     rule.maxt = r.settings.maxt;
     rule.opt = r.opt;
@@ -77,14 +83,24 @@ void load(Run& r, const Source& input, const Source* space_source) {
     request.space_record = [&r, &rule](int position, const std::string& title, Graph& record) {
       descriptor_space_add(r.space, rule, position, record, title);
     };
+    r.space_name = rule.file;
+  }
+  if (held != nullptr) {
+    check_space_format(held->name(), input.format,
+                       held->format() == Format::mol2 && held->size() > 0, held->size() == 0);
+    request.more_labels = held->data->ls.vl.buf;
+    request.labelled = [&r, &rule, held](const LabelSet& ls) {
+      space_into_run(*held->data, rule, ls, r.space, r.sinks->cancel);
+    };
   }
   // The space's records arrive once the label set is made, which the rule reads.
   rule.ls = &r.input.ls;
   read_labels(request, r.input);
   request.counted = nullptr;
   request.space_record = nullptr;
+  request.labelled = nullptr;
   r.ls = r.input.ls;
-  if (space_source != nullptr) {
+  if (r.in_space) {
     descriptor_space_check_repeats(r.space, rule);
     return;
   }
@@ -104,36 +120,20 @@ void load(Run& r, const Source& input, const Source* space_source) {
 
 }  // namespace
 
-Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
-                 const Sinks& sinks) {
-  r.in_space = space_source != nullptr;
-  check_settings(settings, r.in_space);
-  r.settings = settings;
-  r.sinks = &sinks;
-  r.opt = settings.option == "TF"   ? kFragmentsTrees
-          : settings.option == "PF" ? kFragmentsPaths
-                                    : kFragmentsAll;
-  r.filetype = input.format;
-  // 0: every core the machine reports (1 when it reports none).
-  r.threads = settings.threads > 0
-                  ? settings.threads
-                  : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
-  // Occurrences are reported from one thread, in compound order.
-  if (sinks.occurrences) r.threads = 1;
-  load(r, input, space_source);
-  if (r.in_space) return count_in_space(r);
-  r.hashg = initialize_hash();
-  r.map.clear();
-  const int total = static_cast<int>(r.G.size());
-  const std::atomic<bool>* cancel = sinks.cancel;
+namespace {
 
+// The length sweep mint..maxt.
+void sweep(Run& r) {
+  const Sinks& sinks = *r.sinks;
+  const std::atomic<bool>* cancel = sinks.cancel;
+  const int total = static_cast<int>(r.G.size());
   // A wide counter, so that -lmax at the largest int still ends the sweep.
-  for (long long length = settings.mint; length <= settings.maxt; ++length) {
+  for (long long length = r.settings.mint; length <= r.settings.maxt; ++length) {
     check_cancel(cancel);
     r.threshold = static_cast<int>(length);
     // On several threads, the length before's sweep prints this line once it
     // has printed its own.
-    if (r.threads == 1 || length == settings.mint) say(r, printed("threshold = %lld\n", r.threshold));
+    if (r.threads == 1 || length == r.settings.mint) say(r, printed("threshold = %lld\n", r.threshold));
     occurrences_begin_length(r.occ);
     LengthContext cx;
     cx.ls = &r.ls;
@@ -151,18 +151,63 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
       }
     }
     if (r.threads > 1) {
-      sweep_in_background(r, length == settings.maxt);
+      sweep_in_background(r, length == r.settings.maxt);
     } else {
-      sweep_length(r.hashg, SweepRule{settings.freqt, r.filetype, &r.ls}, r.k, r.map,
+      sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
-      write_fragment_records(r.writer.records, r.ls, r.filetype, 1,
-                             sinks.fragments ? sinks.fragments : TextSink([](std::string_view) {}),
-                             cancel);
-      if (length == settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
+      if (sinks.fragments)
+        write_fragment_records(r.writer.records, r.ls, r.filetype, 1, sinks.fragments, cancel);
+      if (r.made) space_append(*r.made, r.writer.records);
+      if (length == r.settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
       say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
     }
   }
+  // The last length's sweep prints its lines.
   report_sweep(r, true);
+}
+
+}  // namespace
+
+Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space_source,
+                 const Sinks& sinks, const Space* held) {
+  SARVIK_ASSERT(space_source == nullptr || held == nullptr, kModule);
+  r.in_space = space_source != nullptr || held != nullptr;
+  check_settings(settings, r.in_space);
+  r.settings = settings;
+  r.sinks = &sinks;
+  r.opt = settings.option == "TF"   ? kFragmentsTrees
+          : settings.option == "PF" ? kFragmentsPaths
+                                    : kFragmentsAll;
+  r.filetype = input.format;
+  // 0: every core the machine reports (1 when it reports none).
+  r.threads = settings.threads > 0
+                  ? settings.threads
+                  : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+  // Occurrences are reported from one thread, in compound order.
+  if (sinks.occurrences) r.threads = 1;
+  if (sinks.space && !r.in_space) {
+    r.made = std::make_shared<SpaceData>();
+    r.made->format = input.format;
+    r.made->name = input.path;
+  }
+  load(r, input, space_source, held);
+  if (r.in_space) return count_in_space(r);
+  r.hashg = initialize_hash();
+  r.map.clear();
+  const int total = static_cast<int>(r.G.size());
+  const std::atomic<bool>* cancel = sinks.cancel;
+
+  try {
+    sweep(r);
+  } catch (...) {
+    // A failure of the records in writing came first, in the one-thread order;
+    // else the lines said before this failure are said, then it ends the run.
+    finish_background_records(r);
+    throw;
+  }
+  // The fragment file is whole before the descriptor file is written, so that a
+  // device that fills up fails the file it fails on one thread.
+  finish_background_records(r);
   say(r, printed("total features stored after freq elimination = %lld\n", r.k));
 
   Summary summary;
@@ -185,8 +230,12 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
           sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
         },
         cancel);
-  // The last length's fragment records may still be in writing, with the labels.
-  finish_background_records(r);
+  if (r.made) {
+    r.made->ls = r.ls;
+    Space space;
+    space.data = std::move(r.made);
+    sinks.space(std::move(space));
+  }
   if (sinks.complete) sinks.complete();
   SARVIK_ASSERT(summary.compounds == total, kModule);
   return summary;
@@ -195,6 +244,11 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
 Summary run(const Settings& settings, const Source& input, const Source* space, const Sinks& sinks) {
   Run r;
   return run_with(r, settings, input, space, sinks);
+}
+
+Summary run(const Settings& settings, const Source& input, const Space& space, const Sinks& sinks) {
+  Run r;
+  return run_with(r, settings, input, nullptr, sinks, &space);
 }
 
 }  // namespace sarvik

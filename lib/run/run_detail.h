@@ -64,6 +64,35 @@ class ScratchFile {
   std::intptr_t handle_;
 };
 
+// What a Space holds: the descriptor fragments in descriptor order, as forms of
+// the table's form codec (all at records.width) over the label set ls, each
+// record's id being its title.
+struct SpaceData {
+  struct Record {
+    int id;
+    unsigned key;
+    int at;  // its form's place in packed, in elements of `width` bytes
+  };
+  struct Records {
+    std::vector<unsigned char> packed;
+    int width = 1;
+    std::vector<Record> records;
+  };
+  Format format = Format::sd;
+  LabelSet ls;
+  Records records;
+  std::string name;
+};
+
+// Appends a length's descriptor records (as the sweep leaves them) to a space
+// in the making, widening its forms when the length's are wider.
+void space_append(SpaceData& space, const FragmentRecords& records);
+// Adds every record of a space held in memory to the descriptor space of a run
+// whose label set ls holds the space's labels, as descriptor_space_add does
+// for the records of a fragment file.
+void space_into_run(const SpaceData& space, const SpaceRule& rule, const LabelSet& ls,
+                    DescriptorSpace& into, const std::atomic<bool>* cancel);
+
 // Everything one run needs, owned for the run's life. Workers and the record
 // writer are declared last, so that they stop before what they read goes.
 struct Run {
@@ -78,6 +107,7 @@ struct Run {
 
   // Tables.
   LoadRequest request;             // how the input is read
+  std::string space_name;          // the descriptor space's, as messages name it
   Loaded input;                    // what its first pass found (G and name are moved out)
   std::vector<Graph> G;            // the compounds, in input order
   std::vector<std::string> name;   // their names
@@ -90,6 +120,8 @@ struct Run {
   bool in_space = false;
   int threshold = 0;               // fragment length of the current sweep step
   int k = 0;                       // descriptor ids handed out (in a space: met)
+  std::string held;                // progress lines waiting for the records in writing
+  std::shared_ptr<SpaceData> made;  // the space in the making, for Sinks::space
 
   // Threads. The record writer reads the pool's forms: it stops first.
   Workspace ws;                    // the calling thread's caches
@@ -103,9 +135,10 @@ struct Run {
 };
 
 // The whole run of sarvik::run, on a run object made for it (tests set
-// r.chunk and r.stride first).
+// r.chunk and r.stride first); in the descriptor space of the fragment file
+// `space` or of the space `held`, when given (not both).
 Summary run_with(Run& r, const Settings& settings, const Source& input, const Source* space,
-                 const Sinks& sinks);
+                 const Sinks& sinks, const Space* held = nullptr);
 
 // The run in a descriptor space (r loaded, the space's records in r.space):
 // the input is read again in chunks of compounds, each compound counted at every
@@ -129,11 +162,15 @@ void enumerate_length_in_parallel(Run& r, const LengthContext& cx);
 // its progress line printed). After the last length's records (last) the
 // writer says the fragment file is complete.
 void sweep_in_background(Run& r, bool last);
-// Prints the progress lines of the length in the background sweep once it is
+// Says the progress lines of the length in the background sweep once it is
 // swept ("total upto this threshold ..." and the next length's "threshold =
-// ..."), waiting for it when `wait`; rethrows what the sweep ended with.
+// ..."), waiting for it when `wait`; rethrows what the sweep ended with. The
+// lines wait in r.held while the length's records are in writing: a failure
+// of that writing ends the run where one thread would have ended it, before
+// them.
 void report_sweep(Run& r, bool wait);
-// Waits for the records in writing; rethrows what their writing ended with.
+// Waits for the records in writing; rethrows what their writing ended with,
+// else says the progress lines held back meanwhile.
 void finish_background_records(Run& r);
 
 // The work of a run on several threads is handed out in chunks (of compounds):

@@ -35,6 +35,8 @@ struct SpaceChunk {
   std::vector<std::size_t> ends;    // with a vectors sink: per compound, the end of its pairs
   std::vector<int> met;             // descriptors its worker met first here
   std::int64_t outside = 0;
+  bool bonds = false;     // a compound of the chunk has a bond
+  bool aromatic = false;  // an aromatic one
 };
 
 // What a worker keeps from chunk to chunk.
@@ -52,6 +54,27 @@ std::string printed(const char* format, long long a, long long b = 0) {
 
 void say(const Run& r, const std::string& line) {
   if (r.sinks->message) r.sinks->message(line);
+}
+
+// Warns when the space's fragments and the input's compounds draw aromatic
+// bonds differently: one with aromatic bonds, the other with none (input_bonds:
+// the input has bonds at all). Aromatic and Kekule bonds are different bond
+// types, so most fragments would fall outside the space without anything
+// failing.
+void warn_of_bond_forms(const Run& r, bool input_bonds, bool input_aromatic) {
+  if (!r.sinks->warning || r.settings.NoBndLabels == 1) return;
+  const int aromatic = ptr_array_index(kBondTypes[3].label, r.ls.el);
+  bool space_aromatic = false;
+  for (const DescriptorSpace::Length& l : r.space.by_length)
+    for (std::size_t k = 0; k < l.bond.size() && !space_aromatic; ++k)
+      space_aromatic = l.parent[k] >= 0 && l.bond[k] == aromatic;
+  if (!input_bonds || r.space.size == 0 || input_aromatic == space_aromatic) return;
+  const std::string named_space = "the descriptor space '" + shown(r.space_name, false) + "'";
+  const std::string named_input = "the input '" + shown(r.input.input.path, false) + "'";
+  r.sinks->warning("warning: " + (space_aromatic ? named_space : named_input) +
+                   " has aromatic bonds and " + (space_aromatic ? named_input : named_space) +
+                   " none: aromatic and Kekulé forms of a ring are different bonds, so most "
+                   "fragments will fall outside the space; write both with the same bond forms\n");
 }
 
 // True when f ended with Error kind input, whose reading summed its bytes.
@@ -160,6 +183,8 @@ Summary count_in_space(Run& r) {
     ch.ends.clear();
     ch.met.clear();
     ch.outside = 0;
+    ch.bonds = false;
+    ch.aromatic = false;
     ch.read = 0;
     ch.sum = ByteSum{};
     ch.read = read_record_run(
@@ -172,6 +197,11 @@ Summary count_in_space(Run& r) {
         &ch.sum);
     // Fewer compounds than the first pass counted: the merge tells why.
     if (ch.read != count) return;
+    const int aromatic = ptr_array_index(kBondTypes[3].label, r.ls.el);
+    for (const Graph& g : ch.G) {
+      ch.bonds = ch.bonds || g.es > 0;
+      ch.aromatic = ch.aromatic || std::find(g.el.begin(), g.el.end(), aromatic) != g.el.end();
+    }
     LengthContext cx;
     cx.ls = &r.ls;
     cx.opt = r.opt;
@@ -193,6 +223,7 @@ Summary count_in_space(Run& r) {
   std::vector<unsigned char> met(static_cast<std::size_t>(r.space.size) + 1, 0);
   long long met_count = 0;
   std::int64_t outside = 0;
+  bool input_bonds = false, input_aromatic = false;
   ByteSum sum;
   const ChunkMerge merge = [&](int c, int at, int, const std::exception_ptr& failure) {
     SpaceChunk& ch = slot[static_cast<std::size_t>(at)];
@@ -221,12 +252,15 @@ Summary count_in_space(Run& r) {
         ++met_count;
       }
     outside += ch.outside;
+    input_bonds = input_bonds || ch.bonds;
+    input_aromatic = input_aromatic || ch.aromatic;
     if (sinks.progress) sinks.progress(Progress{0, end_of(c), total, met_count});
   };
   run_chunks(r, chunks, task, merge);
   // With no compound, nothing was read a second time: the whole input is.
   if (chunks == 0) sum = sum_input_from(r.request, in, 0);
   check_input_unchanged(in, sum);
+  warn_of_bond_forms(r, input_bonds, input_aromatic);
 
   // The lines a run length by length prints: per length, the descriptors met
   // so far, all lengths together.

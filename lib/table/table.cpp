@@ -447,6 +447,17 @@ unsigned generate_hash(const Graph& G, int size) {
 
 namespace {
 
+// n in decimal with a comma between groups of three digits (n >= 0).
+std::string with_commas(int n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
+    text += digits[k];
+  }
+  return text;
+}
+
 // Records one more occurrence of live fragment f in compound compid.
 void record_occurrence(FragmentTable::Live& f, OccurrenceStore& occ, int compid) {
   // Compounds of one length are entered one after another, and live fragments
@@ -608,7 +619,13 @@ void table_next_length(FragmentTable& t) { drop_live(t); }
 
 int table_place_fragment(FragmentTable& t, unsigned key) {
   const int s = first_free_slot(t, key % static_cast<unsigned>(t.size));
-  if (s < 0) error(ErrorKind::table_full, "HASH TABLE FULL: INCREASE THE SIZE\n");
+  if (s < 0)
+    error(ErrorKind::table_full,
+          "HASH TABLE FULL: INCREASE THE SIZE\nthe fragment table holds at most " +
+              with_commas(t.size) +
+              " distinct fragments over all lengths of a run: sweep fewer lengths (-lmin, "
+              "-lmax), keep only path fragments (-ds PF), or split the collection into smaller "
+              "runs\n");
   ++t.count;
   SARVIK_ASSERT(t.count > 0, kModule);
   t.occupied[static_cast<unsigned>(s) >> 6] |= std::uint64_t{1} << (s & 63);

@@ -278,6 +278,9 @@ struct SweptFragment {
 void sweep_fragments(std::vector<SweptFragment>& fragments, int ids, const SweepRule& rule,
                      int& k, std::vector<int>& map, FragmentRecords& records);
 
+// Ends the run with the SD writer's message when `label` does not fit the SD atom
+// symbol field (fragment id `id` being written).
+void check_sd_atom_label(const std::string& label, int id);
 // Writes the records, SD records or Mol2 molecules after `format`, with the
 // labels of `labels`, laid out on `threads` threads. Reads nothing the
 // enumeration changes, so that it may run beside the next length.

@@ -86,9 +86,6 @@ inline char* put_uint64(char* p, std::uint64_t x) {
 // pass (the sweep checks them).
 void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
-// Ends the run with the SD writer's message when `label` does not fit the SD atom
-// symbol field (fragment id `id` being written).
-void check_sd_atom_label(const std::string& label, int id);
 
 // Reads back the occurrence lists of the compounds of one block (of
 // kOccurrenceBlock compounds), compound after compound, each as descriptor

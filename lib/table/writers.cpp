@@ -74,7 +74,7 @@ std::string_view mol2_bond_type(const std::string& l) {
 
 void check_sd_atom_label(const std::string& label, int id) {
   if (label.empty() || label.size() > 3)
-    error("can't write fragment " + std::to_string(id) + ": atom label '" + label +
+    error("can't write fragment " + std::to_string(id) + ": atom label '" + shown(label) +
           "' does not fit the 3-character SD atom symbol field\n");
 }
 

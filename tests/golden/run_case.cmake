@@ -10,6 +10,8 @@
 #   args             the command line, one argument per line
 #   expected.stdout  standard output, byte for byte
 #   expected.status  exit status (0 when the file is missing)
+#   expected.stderr  standard error, byte for byte (when missing: empty for a
+#                    run with status 0)
 #   expected/        every output file the run must leave, byte for byte
 #   expected.tar.gz  the same for large expected files, packed
 #   inputs           optional: files of tests/data to copy in, one name per line
@@ -54,7 +56,15 @@ set(failures "")
 if(NOT "${status}" STREQUAL "${expected_status}")
   string(APPEND failures "exit status ${status}, expected ${expected_status}\n")
 endif()
-if(err AND NOT "${expected_status}" STREQUAL "1")
+# Progress lines that a long run prints on standard error every 10 seconds
+# ("length ...") are no part of the comparison.
+string(REGEX REPLACE "(^|\n)length [^\n]*\n" "\\1" err "${err}")
+if(EXISTS ${CASE_DIR}/expected.stderr)
+  file(READ ${CASE_DIR}/expected.stderr expected_err)
+  if(NOT err STREQUAL expected_err)
+    string(APPEND failures "standard error: ${err}\nexpected: ${expected_err}\n")
+  endif()
+elseif(err AND NOT "${expected_status}" STREQUAL "1")
   string(APPEND failures "unexpected standard error: ${err}\n")
 endif()
 

@@ -160,26 +160,34 @@ def check_refusals():
     open(os.path.join(WORK, "twice_frag.sdf"), "w").write(open(os.path.join(WORK, "a_frag.sdf")).read() * 2)
     ring = "ring\n\n\n  3  3\n" + "    0.0000    0.0000    0.0000 C   0\n" * 3 + "  1  2  1\n  2  3  1\n  3  1  1\n$$$$\n"
     open(os.path.join(WORK, "ring.sdf"), "w").write(ring)
+    open(os.path.join(WORK, "cut_frag.sdf"), "w").write("cut\n\n\n  3  2\n")
+    open(os.path.join(WORK, "gz_frag.sdf"), "wb").write(b"\x1f\x8b\x08\x00")
+    shutil.copy(os.path.join(WORK, "a.out"), os.path.join(WORK, "as_frag.sdf"))
     cases = [
         (["-fmin", "2", "-dspace", "a_frag.sdf", "b.sdf"], 2, "Error: -fmin has no meaning with -dspace"),
-        (["-dspace", "missing_frag.sdf", "b.sdf"], 1, "can't open a file 'missing_frag.sdf'"),
+        (["-dspace", "missing_frag.sdf", "b.sdf"], 1, "can't open the descriptor space 'missing_frag.sdf'"),
         (["-lmax", "3", "-dspace", "a_frag.sdf", "m.mol2"], 1, "it holds no Mol2 molecule, but the input is a Mol2 file"),
         (["-lmax", "2", "-dspace", "a_frag.sdf", "b.sdf"], 1, "record 72 ('146') has 3 bonds, outside the lengths 1 to 2"),
         (["-lmax", "3", "-ds", "PF", "-dspace", "a_frag.sdf", "b.sdf"], 1, "is branched, but -ds PF keeps only paths"),
         (["-lmax", "3", "-ds", "TF", "-dspace", "p_frag.sdf", "b.sdf"], 1, "is a path, but -ds TF keeps only branched"),
         (["-lmax", "3", "-NoBndLabels", "-dspace", "a_frag.sdf", "b.sdf"], 1, "has a bond that is not single"),
-        (["-dspace", "ring.sdf", "b.sdf"], 1, "record 1 ('ring') is no fragment: it has a cycle"),
+        (["-dspace", "ring.sdf", "b.sdf"], 1, "record 1 ('ring') is no fragment: it has a cycle\n"),
         (["-lmax", "2", "-dspace", "mm_frag.mol2", "b.sdf"], 1, "it holds Mol2 molecules, but the input is an SD file"),
         (["-lmax", "2", "-NoAtmLabels", "-dspace", "mm_frag.mol2", "m.mol2"], 1, "but -NoAtmLabels keeps only elements"),
         (["-lmax", "3", "-dspace", "twice_frag.sdf", "b.sdf"], 1, "is the same fragment as record 1\n"),
+        # The space is named as the descriptor space in every message about it.
+        (["-dspace", "cut_frag.sdf", "b.sdf"], 1, "  in compound 1 'cut' at line 4 of the descriptor space 'cut_frag.sdf'\n"),
+        (["-dspace", "gz_frag.sdf", "b.sdf"], 1, "the descriptor space 'gz_frag.sdf' is compressed (gzip)"),
+        (["-dspace", "as_frag.sdf", "b.sdf"], 1, "descriptor space 'as_frag.sdf': it is a descriptor file (a line per compound), not a fragment file"),
         (["-lmax", "4", "-ds", "TF", "-dspace", "t_frag.sdf", "-ofile", "t", "b.sdf"], 0, "occurrences outside"),
     ]
     for args, status, said in cases:
         out = run(*args, status=status)
-        assert said in out, (args, out[-400:])
+        # A text ending a line ends the output: nothing follows a refusal.
+        assert out.endswith(said) if said.endswith("\n") else said in out, (args, out[-400:])
     # The space is no output: a stem that would overwrite it is refused.
     out = run("-lmax", "3", "-dspace", "a.out", "-ofile", "a", "b.sdf", status=1)
-    assert "it is the input file 'a.out'" in out, out
+    assert "it is the descriptor space 'a.out'" in out, out
 
 
 check_renumbering()
