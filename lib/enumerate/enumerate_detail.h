@@ -306,8 +306,8 @@ constexpr int kResultOutside = -4;        // not in the descriptor space
 // addressing, 2^bits slots, linear probing inside the block) cut from one pool:
 // the enumeration meets one node's steps in a row, as it tries every last bond
 // of the sets that share their other bonds, so that these lookups share a few
-// cache lines instead of landing anywhere in the index. A block that fills up
-// is moved to a block twice its size, and the block it leaves is taken by the
+// cache lines instead of landing anywhere in the index. A block 7/8 full is
+// moved to a block twice its size, and the block it leaves is taken by the
 // next node that needs one of that size.
 struct GrowthIndex {
   struct Slot {
@@ -321,6 +321,10 @@ struct GrowthIndex {
     std::uint32_t bits = 0;  // 2^bits slots; 0: no block yet
   };
   std::vector<Slot> pool;
+  // The pool's room doubles up to this many slots (what the caller keeps) and
+  // grows beyond only as far as needed, so that it is not taken twice over
+  // after a clear.
+  std::size_t room = 0;
   std::vector<Block> block;  // per node id
   // Per size (bits): blocks left behind by nodes that moved to larger ones,
   // taken again before the pool grows.
@@ -332,8 +336,8 @@ struct GrowthIndex {
 constexpr std::uint32_t kOneStep = 0xFFFFFFFFu;
 constexpr std::uint32_t kNoStep = 0xFFFFFFFEu;
 
-// Empties gi: only node 0 is left. Keeps its pool unless it holds more than
-// max_slots, which are then released.
+// Empties gi: only node 0 is left. Keeps its pool unless it has room for more
+// than max_slots, which is then released; its room doubles up to max_slots.
 void growth_clear(GrowthIndex& gi, std::size_t max_slots);
 
 // Slots of gi's pool, in blocks in use or spare: what a clear would free.

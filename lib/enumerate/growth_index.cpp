@@ -38,6 +38,10 @@ std::uint32_t new_block(GrowthIndex& gi, std::uint32_t bits) {
   const std::size_t at = gi.pool.size();
   const std::size_t n = std::size_t{1} << bits;
   SARVIK_ASSERT(at + n <= std::numeric_limits<std::uint32_t>::max(), kModule);
+  if (at + n > gi.pool.capacity()) {
+    const std::size_t doubled = std::max(gi.pool.capacity() * 2, std::size_t{1} << 12);
+    gi.pool.reserve(std::max(at + n, std::min(doubled, gi.room)));
+  }
   gi.pool.resize(at + n, kFreeSlot);
   return static_cast<std::uint32_t>(at);
 }
@@ -61,11 +65,12 @@ void grow_block(GrowthIndex& gi, std::uint32_t p) {
   gi.spare[old.bits].push_back(old.at);
 }
 
-// Whether a block of 2^bits slots holds one more: at most 3/4 of a large
-// block is used, and small ones keep one slot free.
+// Whether a block of 2^bits slots holds one more: at most 7/8 of a block is
+// used (probes stay within a few cache lines), and small ones keep one slot
+// free.
 inline bool block_takes_one_more(std::uint32_t used, std::uint32_t bits) {
   const std::uint32_t size = std::uint32_t{1} << bits;
-  return bits < 3 ? used + 1 < size : 4 * (used + 1) <= 3 * size;
+  return bits < 3 ? used + 1 < size : 8 * (used + 1) <= 7 * size;
 }
 
 }  // namespace
@@ -95,6 +100,7 @@ GrowthIndex::Slot& growth_add(GrowthIndex& gi, std::uint32_t parent, std::uint32
 
 void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
   if (gi.pool.capacity() > max_slots) std::vector<GrowthIndex::Slot>().swap(gi.pool);
+  gi.room = max_slots;
   gi.pool.clear();
   gi.block.assign(1, GrowthIndex::Block{});
   for (std::vector<std::uint32_t>& s : gi.spare) s.clear();

@@ -30,11 +30,10 @@ namespace {
 constexpr const char* kModule = "tree_freq";
 
 // The indexes start over, between compounds, once they reach these sizes: the
-// growth index at 5/8 of 2^20 slots (12 bytes each, 7.5 MiB; its pool grows
-// by doubling, so one more compound fits), the tree classes at 2^18 ids (about
-// 10 MiB), which bounds their memory on long runs. Starting over costs only
-// repeated work.
-constexpr std::size_t kGrowthSlots = std::size_t{1} << 20;
+// growth index at 7/8 of 2^19 slots (12 bytes each, 6 MiB in all, so that one
+// more compound fits), the tree classes at 2^18 ids (about 10 MiB), which
+// bounds their memory on long runs. Starting over costs only repeated work.
+constexpr std::size_t kGrowthSlots = std::size_t{1} << 19;
 constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 
 // Complete sets between two looks at the cancel flag.
@@ -396,7 +395,7 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    if (!same || 8 * growth_slots(tc.growth) > 5 * kGrowthSlots || tc.growth.block.empty())
+    if (!same || 8 * growth_slots(tc.growth) > 7 * kGrowthSlots || tc.growth.block.empty())
       growth_clear(tc.growth, kGrowthSlots);
     if (!same || tc.classes.result.size() > tc.seeded_classes + kMaxClasses || tc.classes.slot.empty()) {
       tree_classes_clear(tc.classes);
