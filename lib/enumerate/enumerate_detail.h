@@ -306,9 +306,10 @@ constexpr int kResultOutside = -4;        // not in the descriptor space
 // addressing, 2^bits slots, linear probing inside the block) cut from one pool:
 // the enumeration meets one node's steps in a row, as it tries every last bond
 // of the sets that share their other bonds, so that these lookups share a few
-// cache lines instead of landing anywhere in the index. A block 7/8 full is
-// moved to a block twice its size, and the block it leaves is taken by the
-// next node that needs one of that size.
+// cache lines instead of landing anywhere in the index. A block that would be
+// more than 7/8 full (a block of two or four slots: full) moves to a block
+// twice its size, and the block it leaves is taken by the next node that needs
+// one of that size.
 struct GrowthIndex {
   struct Slot {
     std::uint32_t code;   // the first step; kNoStep marks a free slot
