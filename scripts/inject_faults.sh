@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Injects twenty one-line faults into code that decides the output, one at a time:
+# Injects twenty-one one-line faults into code that decides the output, one at a time:
 # applies the fault, builds the release flavour, runs its tests, restores the
 # file. A fault the tests miss is reported as MISSED and makes the exit status 1.
 # Usage: scripts/inject_faults.sh [source folder (default: this checkout)]
@@ -30,6 +30,7 @@ faults=(
 "sweep beside the next length: descriptor ids in fragment-id order@lib/table/table.cpp@    order[i] = static_cast<std::uint64_t>(fragments[i].slot) << 32 | i;@    order[i] = static_cast<std::uint64_t>(fragments[i].id) << 32 | i;"
 "spilled lists: a block's lists found one compound late@lib/table/table.cpp@  if (compound % kOccurrenceBlock == 0) l.block_at.push_back(occ.spill.size);@  if ((compound + 1) % kOccurrenceBlock == 0) l.block_at.push_back(occ.spill.size);"
 "byte sum: a part's bytes placed by their offset in the part, not in the file@lib/input/line_reader.cpp@      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[p - at])) << (8 * (p - lo));@      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[p - at])) << (8 * ((p - at) % 8));"
+"growth index: a moved block's entries placed by their old home@lib/enumerate/growth_index.cpp@    std::uint32_t h = growth_block_home(s.code, s.code2, bits);@    std::uint32_t h = growth_block_home(s.code, s.code2, old.bits);"
 "streamed space: the first pair of every compound but a chunk's first dropped@lib/run/space_stream.cpp@      const std::size_t begin = k == 0 ? 0 : ev.ends[k - 1];@      const std::size_t begin = k == 0 ? 0 : ev.ends[k - 1] + 1;"
 "held space: its atom labels not ranked anew in the run's label set@lib/run/space.cpp@    for (int i = 0; i < g.vs; ++i) g.vl[i] = atom[static_cast<std::size_t>(g.vl[i])];@    for (int i = 0; i < g.vs; ++i) g.vl[i] = g.vl[i] + 0 * atom[0];"
 "space in the making: a length's records titled one on@lib/run/space.cpp@    append_form(space.records, g, records.records[k].id, records.records[k].key);@    append_form(space.records, g, records.records[k].id + 1, records.records[k].key);"

@@ -1,12 +1,15 @@
 // Fragment enumeration: the bond-set search against its order rule stated
 // recursively and against a brute force over all bond subsets ("each set
-// once"), and tree classes against canonical forms. (Fragment types and the
-// entry into the table are checked by the golden cases and the check flavour.)
+// once"), tree classes against canonical forms, and the growth index against
+// a map. (Fragment types and the entry into the table are checked by the golden
+// cases and the check flavour.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -290,4 +293,40 @@ TEST(TreeClasses, ExactlyTheIsomorphismClasses) {
   for (std::size_t i = 0; i < trees.size(); ++i)
     for (std::size_t j = i + 1; j < trees.size(); ++j)
       ASSERT_EQ(cls[i] == cls[j], graph_compare(forms[i], forms[j]) == 0) << i << " " << j;
+}
+
+// The growth index against a map of the same keys: nodes with a few children and
+// with thousands (blocks moved again and again, spare blocks taken again), results
+// written through the references it gives, and a clear between two rounds.
+TEST(GrowthIndex, FindsWhatItWasGiven) {
+  GrowthIndex gi;
+  std::mt19937 rng(2525);
+  for (int round = 0; round < 2; ++round) {
+    growth_clear(gi, std::size_t{1} << 12);
+    std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>, int> seen;
+    std::vector<std::uint32_t> nodes{0};
+    for (int k = 0; k < 60000; ++k) {
+      // Mostly one of the last few nodes, so that some get very many children.
+      const std::size_t last = nodes.size() - 1 - rng() % std::min<std::size_t>(nodes.size(), 3);
+      const std::uint32_t parent = nodes[rng() % 4 == 0 ? rng() % nodes.size() : last];
+      const std::uint32_t code = rng() % (round == 0 ? 50 : 5000);
+      if (rng() % 3 == 0) {
+        const auto key = std::make_tuple(parent, code, kOneStep);
+        const std::uint32_t id = growth_node(gi, parent, code);
+        const auto [it, added] = seen.emplace(key, static_cast<int>(id));
+        ASSERT_EQ(static_cast<int>(id), it->second);
+        if (added) {
+          ASSERT_EQ(id, nodes.size());  // node ids in order of first meeting
+          nodes.push_back(id);
+        }
+      } else {
+        const std::uint32_t code2 = rng() % 40;
+        const auto key = std::make_tuple(parent, code, code2);
+        int& result = growth_result(gi, parent, code, code2);
+        const auto [it, added] = seen.emplace(key, kResultUnknown);
+        ASSERT_EQ(result, it->second);
+        if (added) result = it->second = k;
+      }
+    }
+  }
 }

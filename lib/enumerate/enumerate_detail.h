@@ -296,52 +296,94 @@ constexpr int kResultPerOccurrence = -3;  // canonical form depends on the numbe
 constexpr int kResultOutside = -4;        // not in the descriptor space
 
 // Growth index: every way of growing a fragment met since the last clear, as a
-// trie of growth steps held in one hash table. Node 0 is the empty sequence; a
-// node is found from its parent and the code of one further step, exactly (the
-// table compares whole keys). Complete sets are found two steps below the node of
-// their first n - 2 bonds, which saves the lookup of the level in between, and
-// hold their result in their slot: a slot is either a node or a complete set
-// (within one length no sequence is both). A parent's single steps lie close
-// together, so that a parent's lookups share cache lines.
+// trie of growth steps. Node 0 is the empty sequence; a node is found from its
+// parent and the code of one further step, exactly. Complete sets are found two
+// steps below the node of their first n - 2 bonds, which saves the lookup of the
+// level in between, and hold their result in their slot: a slot is either a node
+// or a complete set (within one length no sequence is both).
+//
+// The slots below one node lie together, in a block of their own (open
+// addressing, 2^bits slots, linear probing inside the block) cut from one pool:
+// the enumeration meets one node's steps in a row, as it tries every last bond
+// of the sets that share their other bonds, so that these lookups share a few
+// cache lines instead of landing anywhere in the index. A block that would be
+// more than 7/8 full (a block of two or four slots: full) moves to a block
+// twice its size, and the block it leaves is taken by the next node that needs
+// one of that size.
 struct GrowthIndex {
   struct Slot {
-    std::uint32_t parent;  // parent node + 1; 0 marks a free slot
-    std::uint32_t code;    // the first step
-    std::uint32_t code2;   // the second step, kOneStep for a single step
-    int value;             // a node's id, or a complete set's result
+    std::uint32_t code;   // the first step; kNoStep marks a free slot
+    std::uint32_t code2;  // the second step, kOneStep for a single step
+    int value;            // a node's id, or a complete set's result
   };
-  std::vector<Slot> slot;  // open addressing, linear probing
-  std::size_t mask = 0;
-  int shift = 64;
-  std::size_t used = 0;     // slots in use
-  std::uint32_t nodes = 1;  // node ids handed out, node 0 included
-  // A small direct-mapped cache of recent lookups, small enough to stay in the
-  // processor's nearest cache: a compound repeats many of its growth steps
-  // (rings, symmetric groups), and short sequences are met by all. Emptied
-  // whenever slots move.
-  struct Recent {
-    std::uint32_t parent, code, code2;  // the key, as in Slot (parent 0: empty)
-    std::uint32_t slot;                 // where it is
+  struct Block {
+    std::uint32_t at = 0;    // its first slot in pool
+    std::uint32_t used = 0;  // slots in use
+    std::uint32_t bits = 0;  // 2^bits slots; 0: no block yet
   };
-  std::vector<Recent> recent;
+  std::vector<Slot> pool;
+  // The pool's room doubles up to this many slots (what the caller keeps) and
+  // grows beyond only as far as needed, so that it is not taken twice over
+  // after a clear.
+  std::size_t room = 0;
+  std::vector<Block> block;  // per node id
+  // Per size (bits): blocks left behind by nodes that moved to larger ones,
+  // taken again before the pool grows.
+  std::vector<std::vector<std::uint32_t>> spare;
 };
 
-// The second code of a single step. Step codes are below it.
+// The second code of a single step, and the first code of a free slot. Step
+// codes are below both.
 constexpr std::uint32_t kOneStep = 0xFFFFFFFFu;
+constexpr std::uint32_t kNoStep = 0xFFFFFFFEu;
 
-// Empties gi: only node 0 is left. Keeps its slots unless there are more than
-// max_slots (a power of two), which are then released.
+// Empties gi: only node 0 is left. Keeps its pool unless it has room for more
+// than max_slots, which is then released; its room doubles up to max_slots.
 void growth_clear(GrowthIndex& gi, std::size_t max_slots);
 
+// Slots of gi's pool, in blocks in use or spare: what a clear would free.
+inline std::size_t growth_slots(const GrowthIndex& gi) { return gi.pool.size(); }
+
+// The place of a key in a block of 2^bits slots (bits >= 1).
+inline std::uint32_t growth_block_home(std::uint32_t code, std::uint32_t code2,
+                                       std::uint32_t bits) {
+  return (code * 0x9E3779B9u + code2 * 0x85EBCA6Bu) >> (32 - bits);
+}
+
+// Adds the key, which gi does not hold, below node `parent`: its slot, valued
+// with a new node id when node is true, else kResultUnknown.
+GrowthIndex::Slot& growth_add(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                              std::uint32_t code2, bool node);
+
+// The slot of the key below node `parent`, added when new (see growth_add).
+inline GrowthIndex::Slot& growth_slot(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                                      std::uint32_t code2, bool node) {
+  SARVIK_ASSERT(parent < gi.block.size() && code < kNoStep, "growth_index");
+  const GrowthIndex::Block b = gi.block[parent];
+  if (b.bits != 0) {
+    const std::uint32_t mask = (std::uint32_t{1} << b.bits) - 1;
+    GrowthIndex::Slot* slots = gi.pool.data() + b.at;
+    for (std::uint32_t h = growth_block_home(code, code2, b.bits);; h = (h + 1) & mask) {
+      GrowthIndex::Slot& s = slots[h];
+      if (s.code == code && s.code2 == code2) return s;
+      if (s.code == kNoStep) break;
+    }
+  }
+  return growth_add(gi, parent, code, code2, node);
+}
+
 // The node `parent` extended by the step `code`: its id, handed out when new.
-// Node ids stay below 2^31; a caller may name nodes of its own above them.
-std::uint32_t growth_node(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code);
+inline std::uint32_t growth_node(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code) {
+  return static_cast<std::uint32_t>(growth_slot(gi, parent, code, kOneStep, true).value);
+}
 
 // The result of the complete set `parent` extended by the step `code` and, unless
 // code2 is kOneStep, the step code2; kResultUnknown when new. Valid until the
 // next call.
-int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
-                   std::uint32_t code2 = kOneStep);
+inline int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                          std::uint32_t code2 = kOneStep) {
+  return growth_slot(gi, parent, code, code2, false).value;
+}
 
 // Tree classes: exact isomorphism classes of labelled trees. Rooted subtrees and
 // whole trees get ids by interning signatures (a vertex's label and its children's

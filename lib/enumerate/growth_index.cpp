@@ -21,106 +21,89 @@ inline std::size_t home_of(std::uint64_t hash, int shift) { return fibonacci_hom
 
 namespace {
 
-constexpr int kRecentBits = 10;
+// A node's first block: two slots (many nodes have one child).
+constexpr std::uint32_t kFirstBlockBits = 1;
 
-void recent_clear(GrowthIndex& gi) {
-  gi.recent.assign(std::size_t{1} << kRecentBits, GrowthIndex::Recent{0, 0, 0, 0});
+constexpr GrowthIndex::Slot kFreeSlot{kNoStep, 0, 0};
+
+// A block of 2^bits free slots, a spare one or at the end of the pool: its
+// first slot.
+std::uint32_t new_block(GrowthIndex& gi, std::uint32_t bits) {
+  if (bits < gi.spare.size() && !gi.spare[bits].empty()) {
+    const std::uint32_t at = gi.spare[bits].back();
+    gi.spare[bits].pop_back();
+    std::fill_n(gi.pool.begin() + at, std::size_t{1} << bits, kFreeSlot);
+    return at;
+  }
+  const std::size_t at = gi.pool.size();
+  const std::size_t n = std::size_t{1} << bits;
+  SARVIK_ASSERT(at + n <= std::numeric_limits<std::uint32_t>::max(), kModule);
+  if (at + n > gi.pool.capacity()) {
+    const std::size_t doubled = std::max(gi.pool.capacity() * 2, std::size_t{1} << 12);
+    gi.pool.reserve(std::max(at + n, std::min(doubled, gi.room)));
+  }
+  gi.pool.resize(at + n, kFreeSlot);
+  return static_cast<std::uint32_t>(at);
 }
 
-constexpr GrowthIndex::Slot kFreeSlot{0, 0, 0, 0};
+// Moves node p's block to one twice its size.
+void grow_block(GrowthIndex& gi, std::uint32_t p) {
+  const GrowthIndex::Block old = gi.block[p];
+  const std::uint32_t bits = old.bits + 1;
+  const std::uint32_t at = new_block(gi, bits);
+  const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
+  GrowthIndex::Slot* to = gi.pool.data() + at;
+  for (std::uint32_t k = 0; k < (std::uint32_t{1} << old.bits); ++k) {
+    const GrowthIndex::Slot s = gi.pool[old.at + k];
+    if (s.code == kNoStep) continue;
+    std::uint32_t h = growth_block_home(s.code, s.code2, bits);
+    while (to[h].code != kNoStep) h = (h + 1) & mask;
+    to[h] = s;
+  }
+  gi.block[p] = GrowthIndex::Block{at, old.used, bits};
+  if (gi.spare.size() <= old.bits) gi.spare.resize(old.bits + 1);
+  gi.spare[old.bits].push_back(old.at);
+}
+
+// Whether a block of 2^bits slots holds one more: at most 7/8 of a block is
+// used (probes stay within a few cache lines), and small ones keep one slot
+// free.
+inline bool block_takes_one_more(std::uint32_t used, std::uint32_t bits) {
+  const std::uint32_t size = std::uint32_t{1} << bits;
+  return bits < 3 ? used + 1 < size : 8 * (used + 1) <= 7 * size;
+}
 
 }  // namespace
+
+GrowthIndex::Slot& growth_add(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
+                              std::uint32_t code2, bool node) {
+  const GrowthIndex::Block b = gi.block[parent];
+  if (b.bits == 0)
+    gi.block[parent] = GrowthIndex::Block{new_block(gi, kFirstBlockBits), 0, kFirstBlockBits};
+  else if (!block_takes_one_more(b.used, b.bits))
+    grow_block(gi, parent);
+  int value = kResultUnknown;
+  if (node) {
+    SARVIK_ASSERT(gi.block.size() < (std::size_t{1} << 31), kModule);
+    value = static_cast<int>(gi.block.size());
+    gi.block.push_back(GrowthIndex::Block{});
+  }
+  GrowthIndex::Block& nb = gi.block[parent];
+  ++nb.used;
+  const std::uint32_t mask = (std::uint32_t{1} << nb.bits) - 1;
+  GrowthIndex::Slot* slots = gi.pool.data() + nb.at;
+  std::uint32_t h = growth_block_home(code, code2, nb.bits);
+  while (slots[h].code != kNoStep) h = (h + 1) & mask;
+  slots[h] = GrowthIndex::Slot{code, code2, value};
+  return slots[h];
+}
 
 void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
-  // An index without nodes is clear already: runs of lengths that no compound
-  // reaches cost nothing.
-  if (gi.used == 0 && !gi.slot.empty() && gi.slot.size() <= max_slots) return;
-  if (gi.slot.empty() || gi.slot.size() > max_slots)
-    std::vector<GrowthIndex::Slot>(std::min(max_slots, std::size_t{1} << 12)).swap(gi.slot);
-  std::fill(gi.slot.begin(), gi.slot.end(), kFreeSlot);
-  gi.mask = gi.slot.size() - 1;
-  gi.shift = 64 - std::countr_zero(gi.slot.size());
-  gi.used = 0;
-  gi.nodes = 1;
-  recent_clear(gi);
-}
-
-namespace {
-
-// The home slot of a key. A parent's single steps land near its place; two-step
-// keys spread over the whole table (a node has many grandchildren, which would
-// crowd one neighbourhood).
-constexpr int kSpreadBits = 3;
-inline std::size_t growth_home(const GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
-                               std::uint32_t code2) {
-  if (code2 != kOneStep)
-    return home_of((static_cast<std::uint64_t>(parent) << 32 | code) ^
-                       static_cast<std::uint64_t>(code2) * 0xC2B2AE3D27D4EB4Full,
-                   gi.shift);
-  const std::uint32_t spread = (code * 0x9E3779B9u) >> (32 - kSpreadBits);
-  return (home_of(parent, gi.shift) + spread) & gi.mask;
-}
-
-// The first free slot from h on.
-std::size_t free_slot_from(const GrowthIndex& gi, std::size_t h) {
-  return probe_from(h, gi.mask, [&gi](std::size_t at) { return gi.slot[at].parent == 0; });
-}
-
-// Doubles the slots and places every entry again.
-void growth_grow(GrowthIndex& gi) {
-  std::vector<GrowthIndex::Slot> old(gi.slot.size() * 2, kFreeSlot);
-  old.swap(gi.slot);
-  gi.mask = gi.slot.size() - 1;
-  gi.shift = 64 - std::countr_zero(gi.slot.size());
-  for (const GrowthIndex::Slot& s : old) {
-    if (s.parent == 0) continue;
-    gi.slot[free_slot_from(gi, growth_home(gi, s.parent, s.code, s.code2))] = s;
-  }
-  recent_clear(gi);
-}
-
-// The slot of the key, added with value `fresh` (a new node id when node is true)
-// when new.
-GrowthIndex::Slot& find_or_add(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code,
-                               std::uint32_t code2, bool node) {
-  const std::uint32_t p1 = parent + 1;
-  const std::uint64_t mix = (static_cast<std::uint64_t>(p1) << 32 | code) * 0xD6E8FEB86659FD93ull ^
-                            static_cast<std::uint64_t>(code2) * 0x9E3779B97F4A7C15ull;
-  const std::size_t ri = static_cast<std::size_t>(mix >> (64 - kRecentBits));
-  GrowthIndex::Recent& r = gi.recent[ri];
-  if (r.parent == p1 && r.code == code && r.code2 == code2) return gi.slot[r.slot];
-  std::size_t h = growth_home(gi, p1, code, code2);
-  for (;;) {
-    const GrowthIndex::Slot& s = gi.slot[h];
-    if (s.parent == p1 && s.code == code && s.code2 == code2) {
-      r = GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
-      return gi.slot[h];
-    }
-    if (s.parent == 0) break;
-    h = (h + 1) & gi.mask;
-  }
-  // At most 3/4 full.
-  if (4 * (gi.used + 1) > 3 * gi.slot.size()) {
-    growth_grow(gi);
-    h = free_slot_from(gi, growth_home(gi, p1, code, code2));
-  }
-  SARVIK_ASSERT(gi.nodes < (std::uint32_t{1} << 31) && p1 != 0, kModule);
-  const int value = node ? static_cast<int>(gi.nodes++) : kResultUnknown;
-  gi.slot[h] = GrowthIndex::Slot{p1, code, code2, value};
-  ++gi.used;
-  // A grow emptied the recent cache: the entry is set again.
-  gi.recent[ri] = GrowthIndex::Recent{p1, code, code2, static_cast<std::uint32_t>(h)};
-  return gi.slot[h];
-}
-
-}  // namespace
-
-std::uint32_t growth_node(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code) {
-  return static_cast<std::uint32_t>(find_or_add(gi, parent, code, kOneStep, true).value);
-}
-
-int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t code, std::uint32_t code2) {
-  return find_or_add(gi, parent, code, code2, false).value;
+  if (gi.pool.capacity() > max_slots) std::vector<GrowthIndex::Slot>().swap(gi.pool);
+  gi.room = max_slots;
+  gi.pool.clear();
+  gi.block.assign(1, GrowthIndex::Block{});
+  for (std::vector<std::uint32_t>& s : gi.spare) s.clear();
 }
 
 // ---- tree classes ----

@@ -30,9 +30,9 @@ namespace {
 constexpr const char* kModule = "tree_freq";
 
 // The indexes start over, between compounds, once they reach these sizes: the
-// growth index at 5/8 of 2^19 slots (8 MiB; it grows at 3/4, so one more
-// compound fits), the tree classes at 2^18 ids (about 10 MiB), which bounds
-// their memory on long runs. Starting over costs only repeated work.
+// growth index at 7/8 of 2^19 slots (12 bytes each, 6 MiB in all, so that one
+// more compound fits), the tree classes at 2^18 ids (about 10 MiB), which
+// bounds their memory on long runs. Starting over costs only repeated work.
 constexpr std::size_t kGrowthSlots = std::size_t{1} << 19;
 constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 // A run in a descriptor space keeps one cache per length for the whole run: each
@@ -41,10 +41,6 @@ constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
 // space's trees, so it costs little more than in a sweep.
 constexpr std::size_t kSpaceGrowthSlots = kGrowthSlots / 4;
 constexpr std::size_t kSpaceMaxClasses = kMaxClasses / 4;
-
-// The growth node of a lone vertex of label l is kLoneVertexNode - l; labels are
-// below 2^31, and the index hands out node ids below 2^31.
-constexpr std::uint32_t kLoneVertexNode = std::numeric_limits<std::uint32_t>::max() - 1;
 
 // Complete sets between two looks at the cancel flag.
 constexpr int kSetsPerCancelCheck = 1 << 16;
@@ -185,12 +181,11 @@ struct FragmentVisitor {
     if (valid > d + 1) valid = d + 1;
   }
 
-  // The result of the current complete set of n bonds in the growth index. Level
-  // 0 (one vertex) needs no lookup: its node is named by the label alone, out of
-  // the range of node ids the index hands out.
+  // The result of the current complete set of n bonds in the growth index.
+  // Level 0 is one vertex, a step below the empty sequence.
   int& growth_result_of(int n) {
     if (valid == 0) {
-      path[0] = kLoneVertexNode - code[0];
+      path[0] = growth_node(tc.growth, 0, code[0]);
       valid = 1;
     }
     if (n == 1) return growth_result(tc.growth, path[0], code[1]);
@@ -412,9 +407,9 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
   const std::uint64_t n_bond = ls.el.buf.size();
   const std::uint64_t t = threshold < 1 ? 1 : static_cast<std::uint64_t>(threshold);
   // Step codes: fragment vertex (below t) x vertex label x bond label; a label set
-  // too large for 32-bit codes leaves the compound unindexed.
+  // too large for 32-bit codes below kNoStep leaves the compound unindexed.
   const bool indexed = n_vertex > 0 && n_bond > 0 &&
-                       n_vertex <= std::numeric_limits<std::uint32_t>::max() / n_bond / t &&
+                       n_vertex <= (std::uint64_t{kNoStep} - 1) / n_bond / t &&
                        labels_within(G, n_vertex, n_bond);
   const std::size_t slot = space != nullptr ? static_cast<std::size_t>(std::max(threshold, 0)) : 0;
   if (w.caches.size() <= slot) w.caches.resize(slot + 1);
@@ -423,8 +418,9 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    const std::size_t growth_slots = space != nullptr ? kSpaceGrowthSlots : kGrowthSlots;
-    if (!same || 8 * tc.growth.used > 5 * growth_slots) growth_clear(tc.growth, growth_slots);
+    const std::size_t growth_cap = space != nullptr ? kSpaceGrowthSlots : kGrowthSlots;
+    if (!same || 8 * growth_slots(tc.growth) > 7 * growth_cap || tc.growth.block.empty())
+      growth_clear(tc.growth, growth_cap);
     refresh_classes(tc, same, space, threshold);
     tc.generation = generation;
     tc.threshold = threshold;

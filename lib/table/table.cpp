@@ -556,7 +556,7 @@ void count_occurrences(FragmentTable& t, OccurrenceStore& occ, int live, int com
   if (n > 1) csr_count_add(occ, f.last_entry, n - 1);
 }
 
-void count_occurrence(FragmentTable& t, OccurrenceStore& occ, int live, int compid) {
+void count_occurrence_slow(FragmentTable& t, OccurrenceStore& occ, int live, int compid) {
   SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()), kModule);
   SARVIK_ASSERT(compid >= 0 && compid < occ.total, kModule);
   record_occurrence(t.live[live], occ, compid);

@@ -178,7 +178,22 @@ int hash_form(const unsigned char* form, int width, unsigned key, FragmentTable&
 
 // Enters one more occurrence of the fragment with live index `live` in compound
 // compid, exactly as hash_graph would for an equal graph.
-void count_occurrence(FragmentTable& t, OccurrenceStore& occ, int live, int compid);
+void count_occurrence_slow(FragmentTable& t, OccurrenceStore& occ, int live, int compid);
+inline void count_occurrence(FragmentTable& t, OccurrenceStore& occ, int live, int compid) {
+#ifndef SARVIK_EXPENSIVE_CHECKS
+  // A fragment the compound has met already: its entry is the compound's
+  // last entry for it (the rest, and every check, out of line).
+  SARVIK_ASSERT(live >= 0 && live < static_cast<int>(t.live.size()) && compid == occ.next, "table");
+  const FragmentTable::Live& f = t.live[static_cast<std::size_t>(live)];
+  if (f.last_comp == compid) {
+    SARVIK_ASSERT(f.last_entry < static_cast<int>(occ.csr.size()) && occ.csr[f.last_entry].id == f.id,
+                  "table");
+    csr_count_one(occ, f.last_entry);
+    return;
+  }
+#endif
+  count_occurrence_slow(t, occ, live, compid);
+}
 // n occurrences at once, as n calls of count_occurrence.
 void count_occurrences(FragmentTable& t, OccurrenceStore& occ, int live, int compid,
                        std::uint64_t n);
