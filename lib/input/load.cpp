@@ -129,6 +129,7 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
   cx.NoBndLabels = request.NoBndLabels;
   cx.bond_numbers = request.bond_numbers;
   cx.cancel = request.cancel;
+  cx.first_position = request.first_position;
   FirstPassPart pass = first_pass(format, input, cx, request.threads);
   const int total = pass.count;
   if (request.counted) request.counted(total);

@@ -57,6 +57,11 @@ struct Run {
   int threads = 1;          // settings.threads, 0 resolved
   int chunk = 0;            // compounds per worker chunk; 0: chosen by collection size
   const Sinks* sinks = nullptr;
+  // A run over one shard of a collection (count_shard): the collection's atom
+  // labels, which the run's label set holds beside its own, and the compounds
+  // before the shard, which untitled compounds' names count.
+  std::vector<std::string> more_labels;
+  int first_position = 0;
 
   // Tables.
   std::vector<Graph> G;            // the compounds, in input order

@@ -1,0 +1,282 @@
+"""One Sarvik run over a collection cut into shards, on a Dask cluster.
+
+    import sarvik.dask
+    sarvik.dask.run(["part1.sdf", "part2.sdf", "part3.sdf"], "out/nci", lmax=7)
+
+writes out/nci.out and out/nci_frag.sdf, byte for byte what the command line
+writes for `-ofile out/nci` over the file made by joining the shards in order.
+The work runs in the library, in Dask tasks (no Python per fragment):
+
+  1. per shard, its atom labels and compounds (label integers are ranks among
+     the labels of the whole collection, so every later step needs all of
+     them);
+  2. per shard, its distinct fragments by length in the order it first met
+     them, with their forms and the compounds that hold them;
+  3. on the calling process, those facts merged in shard order (a fragment keeps
+     its first meeting, its compounds are summed) and the run's fragment table
+     replayed from them: fragment ids, slots, descriptor ids, the fragment file;
+  4. per shard, its part of the descriptor file, counted in that descriptor
+     space; the parts are joined in order into the descriptor file, and both
+     files are committed as the command line commits them.
+
+Shards and outputs must be on storage that every worker and the calling
+process share under the same paths. Tasks write only files of their own
+(named by the run and the shard), so a task whose worker died is run again
+by Dask with the same result. Also `python3 -m sarvik.dask -h`.
+"""
+import argparse
+import contextlib
+import glob
+import os
+import sys
+import uuid
+
+from . import _core
+from ._core import Error, Space
+
+__all__ = ["run", "main"]
+
+
+def _usage_error(text):
+    error = Error(text)
+    error.kind = "usage"
+    error.message = text
+    return error
+
+
+def _format_of(path):
+    # As the library tells it: ".mol2" at the end of the last path component.
+    return "mol2" if os.path.basename(path).lower().endswith(".mol2") else "sd"
+
+
+# ---- the tasks, run on the workers ----
+
+def _labels_task(path, fmt, settings):
+    return _core.shard_labels(path, fmt, settings)
+
+
+def _fragments_task(path, fmt, settings, labels):
+    return _core.shard_fragments(path, fmt, settings, labels)
+
+
+def _count_task(path, fmt, settings, space_file, space_is_bytes, labels, before, part):
+    if space_is_bytes:
+        with open(space_file, "rb") as f:
+            space = Space.from_bytes(f.read())
+    else:
+        space = Space.read(space_file, fmt)
+    return _core.count_shard(path, fmt, settings, space, labels, before, part)
+
+
+# ---- the calling process ----
+
+@contextlib.contextmanager
+def _client_for(client):
+    """The client given; else the current one; else a LocalCluster of Dask's
+    defaults, started here and closed at the end."""
+    if client is not None:
+        yield client
+        return
+    from distributed import Client, LocalCluster, get_client
+    try:
+        current = get_client()
+    except ValueError:
+        current = None
+    if current is not None:
+        yield current
+        return
+    with LocalCluster(dashboard_address=None) as cluster, Client(cluster) as own:
+        yield own
+
+
+def _results(client, futures, inputs):
+    """The futures' results in shard order, once all are done; the failure of
+    the first shard that failed, naming it, otherwise."""
+    from distributed import wait
+    wait(futures)
+    for path, future in zip(inputs, futures):
+        if future.status == "error":
+            raise _naming(future.exception(), path)
+    return client.gather(futures)
+
+
+def _naming(error, path):
+    # The command line's message names the file where it is about a compound;
+    # any other names the shard here.
+    if isinstance(error, Error) and path not in str(error):
+        named = Error(str(error) + "\n  in the shard '" + path + "'")
+        for attr in ("kind", "message", "compound", "line", "file"):
+            setattr(named, attr, getattr(error, attr, None))
+        return named
+    return error
+
+
+def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels=True,
+        bond_labels=True, dspace=None):
+    """Writes over the shards `inputs` (SD or Mol2 files, all of one format, in
+    order) what the command line writes over their joined content with
+    `-ofile ofile` and these options (`-lmin`, `-lmax`, `-ds`, `-fmin`,
+    `-NoAtmLabels`, `-NoBndLabels`, `-dspace`): `ofile.out`, and without
+    `dspace` `ofile_frag.sdf` or `ofile_frag.mol2`.
+
+    client: a distributed.Client; by default the current one, or else a
+    LocalCluster (Dask's defaults) that the call starts and closes. Returns a
+    dict: compounds, fragments, descriptors (in a space: outside, the
+    occurrences outside it). Failures raise sarvik.Error with the command
+    line's message (naming the shard) and leave earlier outputs as they were.
+    """
+    inputs = [os.fspath(p) for p in inputs]
+    ofile = os.fspath(ofile)
+    if not inputs:
+        raise _usage_error("no input file")
+    fmt = _format_of(inputs[0])
+    for path in inputs:
+        if _format_of(path) != fmt:
+            raise _usage_error("the shards '%s' and '%s' are of different formats"
+                               % (inputs[0], path))
+    if dspace is not None:
+        dspace = os.fspath(dspace)
+        if fmin != 1:
+            raise _usage_error("a minimum frequency has no meaning in a descriptor space: "
+                               "every fragment of the space is counted")
+    settings = dict(option=ds, mint=int(lmin), maxt=int(lmax), freqt=int(fmin),
+                    atom_labels=bool(atom_labels), bond_labels=bool(bond_labels))
+    descriptors = ofile + ".out"
+    fragments = "" if dspace is not None else ofile + ("_frag.mol2" if fmt == "mol2" else "_frag.sdf")
+    token = uuid.uuid4().hex[:12]
+    # Every file of this run's own beside the outputs: "<ofile>.out.<token>...".
+    scratch = descriptors + "." + token
+    with _client_for(client) as c:
+        # Made first, as the command line makes them: outputs that cannot be
+        # written, or that would replace an input, fail before any work.
+        pair = _core.OutputPair(fragments, descriptors, inputs, dspace or "")
+        try:
+            summary = _run(c, pair, inputs, fmt, settings, dspace, scratch, token)
+            pair.commit()
+            return summary
+        finally:
+            pair.close()
+            for leftover in glob.glob(glob.escape(scratch) + "*"):
+                with contextlib.suppress(OSError):
+                    os.remove(leftover)
+
+
+def _run(c, pair, inputs, fmt, settings, dspace, scratch, token):
+    def keys(step):
+        return ["sarvik-%s-%s-%d" % (step, token, i) for i in range(len(inputs))]
+
+    first = [c.submit(_labels_task, path, fmt, settings, key=key)
+             for path, key in zip(inputs, keys("labels"))]
+    passes = _results(c, first, inputs)
+    del first
+    labels = sorted(set().union(*(set(l) for l, _ in passes)))
+    before, compounds = [], 0
+    for _, n in passes:
+        before.append(compounds)
+        compounds += n
+    summary = {"compounds": compounds}
+
+    if dspace is None:
+        facts = [c.submit(_fragments_task, path, fmt, settings, labels, key=key)
+                 for path, key in zip(inputs, keys("fragments"))]
+        merge = _core.ShardMerge(settings, fmt, labels, pair_name(inputs))
+        # In shard order, each shard's facts released once merged: the
+        # calling process holds the distinct fragments, never a shard's
+        # compounds.
+        for path, future in zip(inputs, facts):
+            try:
+                merge.add(future.result())
+            except Exception as e:
+                raise _naming(e, path) from None
+            future.release()
+        del facts
+        space, summary["fragments"], summary["descriptors"] = merge.finish()
+        del merge
+        space_file = scratch + ".space"
+        with open(space_file, "wb") as f:
+            f.write(space.to_bytes())
+        pair.write_space(space)
+        del space
+        space_is_bytes = True
+    else:
+        space_file, space_is_bytes = dspace, False
+
+    parts = [scratch + ".part%d" % i for i in range(len(inputs))]
+    # Counting in a space takes every fragment of it: no minimum frequency.
+    counting = dict(settings, freqt=1)
+    counts = [c.submit(_count_task, path, fmt, counting, space_file, space_is_bytes, labels,
+                       b, part, key=key)
+              for path, b, part, key in zip(inputs, before, parts, keys("count"))]
+    counted = _results(c, counts, inputs)
+    del counts
+    if dspace is not None:
+        summary["outside"] = sum(outside for _, outside in counted)
+    for part in parts:
+        pair.append_descriptors(part)
+        os.remove(part)
+    return summary
+
+
+def pair_name(inputs):
+    """The name messages give the joined shards."""
+    return inputs[0] if len(inputs) == 1 else "%s .. %s" % (inputs[0], inputs[-1])
+
+
+# ---- the command line ----
+
+def _parser():
+    p = argparse.ArgumentParser(
+        prog="python3 -m sarvik.dask", allow_abbrev=False,
+        description="One Sarvik run over shards on a Dask cluster: the outputs of the command "
+                    "line over the shards joined in order.")
+    p.add_argument("inputs", nargs="+", metavar="SHARD", help="SD or Mol2 files, in order")
+    p.add_argument("-ofile", required=True, metavar="STEM", help="output stem, as the command line's")
+    p.add_argument("-ds", default="QZ", choices=["QZ", "TF", "PF"])
+    p.add_argument("-lmin", type=int, default=1)
+    p.add_argument("-lmax", type=int, default=7)
+    p.add_argument("-fmin", type=int, default=None)
+    p.add_argument("-NoAtmLabels", action="store_true")
+    p.add_argument("-NoBndLabels", action="store_true")
+    p.add_argument("-dspace", metavar="FRAGMENT_FILE")
+    p.add_argument("--scheduler", metavar="ADDRESS",
+                   help="a Dask scheduler (tcp://host:8786); by default a LocalCluster")
+    return p
+
+
+def main(argv=None):
+    args = _parser().parse_args(argv)
+    if args.dspace is not None and args.fmin is not None:
+        print("-fmin has no meaning with -dspace: every fragment of the descriptor space is counted")
+        return 2
+    client = None
+    try:
+        if args.scheduler:
+            from distributed import Client
+            client = Client(args.scheduler)
+        summary = run(args.inputs, args.ofile, client=client, lmin=args.lmin, lmax=args.lmax,
+                      ds=args.ds, fmin=1 if args.fmin is None else args.fmin,
+                      atom_labels=not args.NoAtmLabels, bond_labels=not args.NoBndLabels,
+                      dspace=args.dspace)
+    except Error as e:
+        print(str(e))
+        return 2 if e.kind == "usage" else 1
+    except OSError as e:
+        print(str(e))
+        return 1
+    finally:
+        if client is not None:
+            client.close()
+    print("total compounds = %d" % summary["compounds"])
+    if args.dspace is None:
+        print("total fragments = %d" % summary["fragments"])
+        print("total features stored after freq elimination = %d" % summary["descriptors"])
+    else:
+        print("occurrences outside the descriptor space = %d" % summary["outside"])
+    return 0
+
+
+if __name__ == "__main__":
+    # Run as the module sarvik.dask, so that the tasks it sends name functions
+    # the workers can import.
+    from sarvik.dask import main as _main
+    sys.exit(_main())
