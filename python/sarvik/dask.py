@@ -89,26 +89,35 @@ def _client_for(client):
         yield own
 
 
-def _results(client, futures, inputs):
+def _results(client, futures, inputs, given):
     """The futures' results in shard order, once all are done; the failure of
     the first shard that failed, naming it, otherwise."""
     from distributed import wait
     wait(futures)
-    for path, future in zip(inputs, futures):
+    for path, name, future in zip(inputs, given, futures):
         if future.status == "error":
-            raise _naming(future.exception(), path)
+            raise _naming(future.exception(), path, name)
     return client.gather(futures)
 
 
-def _naming(error, path):
+def _naming(error, path, name):
+    """The failure of a task over the shard at `path` (absolute, as the workers
+    read it), named as the caller named it."""
+    if not isinstance(error, Error):
+        return error
+    text = str(error).replace("'%s'" % path, "'%s'" % name)
     # The command line's message names the file where it is about a compound;
     # any other names the shard here.
-    if isinstance(error, Error) and path not in str(error):
-        named = Error(str(error) + "\n  in the shard '" + path + "'")
-        for attr in ("kind", "message", "compound", "line", "file"):
-            setattr(named, attr, getattr(error, attr, None))
-        return named
-    return error
+    if "'%s'" % name not in text:
+        text += "\n  in the shard '%s'" % name
+    named = Error(text)
+    for attr in ("kind", "message", "compound", "line", "file"):
+        setattr(named, attr, getattr(error, attr, None))
+    if named.file == path:
+        named.file = name
+    if named.message:
+        named.message = named.message.replace("'%s'" % path, "'%s'" % name)
+    return named
 
 
 def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels=True,
@@ -125,7 +134,10 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
     occurrences outside it). Failures raise sarvik.Error with the command
     line's message (naming the shard) and leave earlier outputs as they were.
     """
-    inputs = [os.fspath(p) for p in inputs]
+    given = [os.fspath(p) for p in inputs]
+    # The workers' folders are not this process's: they are given absolute
+    # paths.
+    inputs = [os.path.abspath(p) for p in given]
     ofile = os.fspath(ofile)
     if not inputs:
         raise _usage_error("no input file")
@@ -134,8 +146,9 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
         if _format_of(path) != fmt:
             raise _usage_error("the shards '%s' and '%s' are of different formats"
                                % (inputs[0], path))
+    given_space = None
     if dspace is not None:
-        dspace = os.fspath(dspace)
+        given_space = os.fspath(dspace)
         if fmin != 1:
             raise _usage_error("a minimum frequency has no meaning in a descriptor space: "
                                "every fragment of the space is counted")
@@ -145,13 +158,15 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
     fragments = "" if dspace is not None else ofile + ("_frag.mol2" if fmt == "mol2" else "_frag.sdf")
     token = uuid.uuid4().hex[:12]
     # Every file of this run's own beside the outputs: "<ofile>.out.<token>...".
-    scratch = descriptors + "." + token
+    scratch = os.path.abspath(descriptors) + "." + token
+    if dspace is not None:
+        dspace = os.path.abspath(dspace)
     with _client_for(client) as c:
         # Made first, as the command line makes them: outputs that cannot be
         # written, or that would replace an input, fail before any work.
-        pair = _core.OutputPair(fragments, descriptors, inputs, dspace or "")
+        pair = _core.OutputPair(fragments, descriptors, given, given_space or "")
         try:
-            summary = _run(c, pair, inputs, fmt, settings, dspace, scratch, token)
+            summary = _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token)
             pair.commit()
             return summary
         finally:
@@ -161,13 +176,13 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
                     os.remove(leftover)
 
 
-def _run(c, pair, inputs, fmt, settings, dspace, scratch, token):
+def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
     def keys(step):
         return ["sarvik-%s-%s-%d" % (step, token, i) for i in range(len(inputs))]
 
     first = [c.submit(_labels_task, path, fmt, settings, key=key)
              for path, key in zip(inputs, keys("labels"))]
-    passes = _results(c, first, inputs)
+    passes = _results(c, first, inputs, given)
     del first
     labels = sorted(set().union(*(set(l) for l, _ in passes)))
     before, compounds = [], 0
@@ -179,15 +194,15 @@ def _run(c, pair, inputs, fmt, settings, dspace, scratch, token):
     if dspace is None:
         facts = [c.submit(_fragments_task, path, fmt, settings, labels, key=key)
                  for path, key in zip(inputs, keys("fragments"))]
-        merge = _core.ShardMerge(settings, fmt, labels, pair_name(inputs))
+        merge = _core.ShardMerge(settings, fmt, labels, pair_name(given))
         # In shard order, each shard's facts released once merged: the
         # calling process holds the distinct fragments, never a shard's
         # compounds.
-        for path, future in zip(inputs, facts):
+        for path, name, future in zip(inputs, given, facts):
             try:
                 merge.add(future.result())
             except Exception as e:
-                raise _naming(e, path) from None
+                raise _naming(e, path, name) from None
             future.release()
         del facts
         space, summary["fragments"], summary["descriptors"] = merge.finish()
@@ -207,7 +222,7 @@ def _run(c, pair, inputs, fmt, settings, dspace, scratch, token):
     counts = [c.submit(_count_task, path, fmt, counting, space_file, space_is_bytes, labels,
                        b, part, key=key)
               for path, b, part, key in zip(inputs, before, parts, keys("count"))]
-    counted = _results(c, counts, inputs)
+    counted = _results(c, counts, inputs, given)
     del counts
     if dspace is not None:
         summary["outside"] = sum(outside for _, outside in counted)
