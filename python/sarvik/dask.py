@@ -131,7 +131,9 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
     client: a distributed.Client; by default the current one, or else a
     LocalCluster (Dask's defaults) that the call starts and closes. Returns a
     dict: compounds, fragments, descriptors (in a space: outside, the
-    occurrences outside it). Failures raise sarvik.Error with the command
+    occurrences outside it), and moved: bytes that crossed between processes
+    (labels and fragment facts as task arguments and results; the space file
+    and the descriptor file's parts, written and read on the shared storage). Failures raise sarvik.Error with the command
     line's message (naming the shard) and leave earlier outputs as they were.
     """
     given = [os.fspath(p) for p in inputs]
@@ -190,6 +192,13 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
         before.append(compounds)
         compounds += n
     summary = {"compounds": compounds}
+    # What crosses between processes: task results through Dask, and files on
+    # the shared storage (written once, read by every counting task).
+    # Each shard's labels back, the collection's out to both later tasks.
+    moved = {"labels": sum(len(l) for found, _ in passes for l in found) +
+                       2 * len(inputs) * sum(len(l) for l in labels),
+             "facts": 0, "space": 0, "parts": 0}
+    summary["moved"] = moved
 
     if dspace is None:
         facts = [c.submit(_fragments_task, path, fmt, settings, labels, key=key)
@@ -200,7 +209,10 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
         # compounds.
         for path, name, future in zip(inputs, given, facts):
             try:
-                merge.add(future.result())
+                facts_of_shard = future.result()
+                moved["facts"] += len(facts_of_shard)
+                merge.add(facts_of_shard)
+                del facts_of_shard
             except Exception as e:
                 raise _naming(e, path, name) from None
             future.release()
@@ -209,7 +221,7 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
         del merge
         space_file = scratch + ".space"
         with open(space_file, "wb") as f:
-            f.write(space.to_bytes())
+            moved["space"] = f.write(space.to_bytes()) * (1 + len(inputs))
         pair.write_space(space)
         del space
         space_is_bytes = True
@@ -227,6 +239,7 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
     if dspace is not None:
         summary["outside"] = sum(outside for _, outside in counted)
     for part in parts:
+        moved["parts"] += 2 * os.path.getsize(part)
         pair.append_descriptors(part)
         os.remove(part)
     return summary

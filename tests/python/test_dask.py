@@ -17,6 +17,8 @@ import sarvik
 import sarvik.dask
 from conftest import DATA, cli, records
 
+pytest.importorskip("distributed", reason="needs Debian's python3-distributed")
+
 NCI = os.path.join(os.environ.get("SARVIK_DATA", "/work/data"), "nci5k.sdf")
 needs_nci = pytest.mark.skipif(not os.path.exists(NCI), reason="no nci5k.sdf in SARVIK_DATA")
 
