@@ -55,22 +55,24 @@ Outputs sharded(const Settings& s, const std::vector<Source>& shards, const Spac
   for (const Source& shard : shards) first.push_back(shard_labels(s, shard));
   const std::vector<std::string> labels = merge_labels(first);
   Outputs out;
-  Space space;
-  if (given != nullptr) {
-    space = *given;
-  } else {
-    ShardMerge merge(s, shards[0].format, labels, "joined");
-    for (const Source& shard : shards) merge.add(shard_fragments(s, shard, labels));
-    space = merge.finish();
-    space.write([&out](std::string_view t) { out.fragments += t; });
-  }
-  Settings counting = s;
-  counting.freqt = 1;
   Sinks sinks;
   sinks.descriptors = [&out](std::string_view t) { out.descriptors += t; };
+  Settings counting = s;
+  counting.freqt = 1;
   int before = 0;
+  if (given != nullptr) {
+    for (std::size_t k = 0; k < shards.size(); ++k) {
+      count_shard(counting, shards[k], *given, ShardPlace{labels, before}, sinks);
+      before += first[k].compounds;
+    }
+    return out;
+  }
+  ShardMerge merge(s, shards[0].format, labels, "joined");
+  std::vector<std::string> places;
+  for (const Source& shard : shards) places.push_back(merge.add(shard_fragments(s, shard, labels)));
+  merge.finish().write([&out](std::string_view t) { out.fragments += t; });
   for (std::size_t k = 0; k < shards.size(); ++k) {
-    count_shard(counting, shards[k], space, ShardPlace{labels, before}, sinks);
+    count_shard(counting, shards[k], ShardPlace{labels, before}, merge.shard_ids(places[k]), sinks);
     before += first[k].compounds;
   }
   return out;

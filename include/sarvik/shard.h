@@ -14,11 +14,12 @@
 //      meeting and sums its compounds; finish() replays the fragment table
 //      (ids, slots, the sweep of every length, "table full") and returns the
 //      descriptor space, whose fragment file is the run's;
-//   4. count_shard on every shard in that space: its part of the descriptor
-//      file, its untitled compounds named by their place in the whole
-//      collection; the parts joined in order are the run's descriptor file.
+//   4. count_shard on every shard with the descriptor ids of its fragments
+//      (ShardMerge::shard_ids): its part of the descriptor file, its untitled
+//      compounds named by their place in the whole collection; the parts
+//      joined in order are the run's descriptor file.
 // A run in the descriptor space of an earlier run skips steps 2 and 3 and counts
-// every shard in that space.
+// every shard in that space (count_shard with the space).
 #pragma once
 
 #include <atomic>
@@ -68,14 +69,19 @@ class ShardMerge {
   ShardMerge(const ShardMerge&) = delete;
   ShardMerge& operator=(const ShardMerge&) = delete;
   // The next shard's facts (from shard_fragments with the same settings and
-  // labels).
-  void add(std::string_view facts);
+  // labels). Returns where the shard's fragments stand among the collection's,
+  // for shard_ids (a few bytes per fragment of the shard; the merge keeps
+  // nothing of it).
+  std::string add(std::string_view facts);
   // The replay, once every shard is added: the descriptor space of the run
   // (named `name`), whose write() gives its fragment file. Fails where the run
   // over the joined shards fails: Error kind table_full when the table cannot
   // hold the fragments, or an atom label that no SD record holds. summary gets
   // the fragments and descriptors.
   Space finish(Summary* summary = nullptr);
+  // After finish(): the descriptor ids of a shard's fragments, given what add()
+  // returned for it, as count_shard takes them.
+  std::string shard_ids(std::string_view places) const;
   // Distinct fragments held so far.
   std::int64_t fragments() const;
 
@@ -90,10 +96,19 @@ struct ShardPlace {
   int before = 0;                   // compounds of the shards before it
 };
 
-// Step 4: a run over `shard` in `space` (as run() in a held space), under the
-// whole collection's labels, naming an untitled compound by its 1-based
-// position in the whole collection. Its descriptor file (sinks.descriptors) is
-// the shard's part of the run's.
+// Step 4: the shard's part of the run's descriptor file, to sinks.descriptors:
+// the shard enumerated again under the whole collection's labels, each of its
+// fragments counted under the descriptor id `ids` gives it (from
+// ShardMerge::shard_ids), an untitled compound named by its 1-based position in
+// the whole collection. Holds the shard's distinct fragments and one compound's
+// line at a time.
+Summary count_shard(const Settings& settings, const Source& shard, const ShardPlace& place,
+                    std::string_view ids, const Sinks& sinks);
+
+// A run over `shard` in `space` (as run() in a held space: an earlier run's
+// descriptor space), under the whole collection's labels, untitled compounds
+// named as above: the shard's part of the descriptor file of that run's
+// -dspace over the joined shards.
 Summary count_shard(const Settings& settings, const Source& shard, const Space& space,
                     const ShardPlace& place, const Sinks& sinks);
 

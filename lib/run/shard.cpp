@@ -285,6 +285,11 @@ struct ShardMerge::State {
   std::string name;
   std::vector<FormSet> lengths;  // [length - mint]
   std::int64_t fragments = 0;
+  // After finish(): per length the fragment ids handed out before it, and
+  // fragment id -> descriptor id (-1 none).
+  bool finished = false;
+  std::vector<int> before;
+  std::vector<int> map;
 };
 
 ShardMerge::ShardMerge(const Settings& settings, Format format,
@@ -301,18 +306,23 @@ ShardMerge::~ShardMerge() = default;
 
 std::int64_t ShardMerge::fragments() const { return state_->fragments; }
 
-void ShardMerge::add(std::string_view facts) {
+std::string ShardMerge::add(std::string_view facts) {
   State& s = *state_;
+  SARVIK_ASSERT(!s.finished, kModule);
+  std::string places;
+  
   FactReader r{reinterpret_cast<const unsigned char*>(facts.data()),
                reinterpret_cast<const unsigned char*>(facts.data()) + facts.size()};
   const std::uint64_t lengths = r.varint();
   if (lengths > static_cast<std::uint64_t>(lengths_to_sweep(s.settings, INT32_MAX))) r.refuse();
   if (s.lengths.size() < lengths) s.lengths.resize(static_cast<std::size_t>(lengths));
+  put_varint(places, lengths);
   const int atoms = static_cast<int>(s.ls.vl.buf.size());
   const int bonds = static_cast<int>(s.ls.el.buf.size());
   for (std::size_t l = 0; l < lengths; ++l) {
     FormSet& set = s.lengths[l];
     const std::uint64_t n = r.varint();
+    put_varint(places, n);
     for (std::uint64_t j = 0; j < n; ++j) {
       const std::uint64_t compounds = r.varint();
       const unsigned char* k = r.take(5);
@@ -337,9 +347,37 @@ void ShardMerge::add(std::string_view facts) {
       const std::size_t e = set.find_or_add(form, form_bytes(vs, es, width), width, key);
       if (set.entries.size() != before) ++s.fragments;
       set.entries[e].compounds += static_cast<std::int64_t>(compounds);
+      put_varint(places, e);
     }
   }
   if (r.at != r.end) r.refuse();
+  return places;
+}
+
+std::string ShardMerge::shard_ids(std::string_view places) const {
+  const State& s = *state_;
+  SARVIK_ASSERT(s.finished, kModule);
+  FactReader r{reinterpret_cast<const unsigned char*>(places.data()),
+               reinterpret_cast<const unsigned char*>(places.data()) + places.size()};
+  std::string ids;
+  const std::uint64_t lengths = r.varint();
+  if (lengths > s.before.size()) r.refuse();
+  put_varint(ids, lengths);
+  for (std::size_t l = 0; l < lengths; ++l) {
+    const std::uint64_t n = r.varint();
+    put_varint(ids, n);
+    const std::uint64_t fragments =
+        static_cast<std::uint64_t>((l + 1 < s.before.size() ? s.before[l + 1] : static_cast<int>(s.map.size()) - 1) -
+                                   s.before[l]);
+    for (std::uint64_t j = 0; j < n; ++j) {
+      const std::uint64_t place = r.varint();
+      if (place >= fragments) r.refuse();
+      const int d = s.map[static_cast<std::size_t>(s.before[l]) + place + 1];
+      put_varint(ids, d < 0 ? 0 : static_cast<std::uint64_t>(d));
+    }
+  }
+  if (r.at != r.end) r.refuse();
+  return ids;
 }
 
 Space ShardMerge::finish(Summary* summary) {
@@ -358,6 +396,7 @@ Space ShardMerge::finish(Summary* summary) {
   FragmentRecords records;
   const SweepRule rule{s.settings.freqt, s.format, &s.ls};
   for (FormSet& set : s.lengths) {
+    s.before.push_back(table.count);
     for (const FormSet::Entry& e : set.entries) {
       const int live = hash_form(set.forms.data() + e.at, e.width, e.key, table, occ, 0);
       table.live[static_cast<std::size_t>(live)].count = e.compounds;
@@ -368,6 +407,9 @@ Space ShardMerge::finish(Summary* summary) {
     set = FormSet{};
   }
   s.lengths.clear();
+  map.resize(static_cast<std::size_t>(table.count) + 1, -1);
+  s.map = std::move(map);
+  s.finished = true;
   if (summary != nullptr) {
     summary->fragments = table.count;
     summary->descriptors = k;
@@ -376,6 +418,127 @@ Space ShardMerge::finish(Summary* summary) {
   Space space;
   space.data = std::move(made);
   return space;
+}
+
+namespace {
+
+// The descriptor file's line of a compound named `name` (up to its first NUL
+// byte, between double quotes, each double quote doubled), with these pairs.
+void append_line(std::string& text, const std::string& name, const std::vector<DescriptorCount>& pairs) {
+  text += '"';
+  for (const char c : std::string_view(name.c_str())) {
+    text += c;
+    if (c == '"') text += '"';
+  }
+  text += "\",";
+  text += std::to_string(pairs.size());
+  for (const DescriptorCount& p : pairs) {
+    text += ',';
+    text += std::to_string(p.id);
+    text += ',';
+    text += std::to_string(p.count);
+  }
+  text += '\n';
+}
+
+// What counting keeps of one length: its enumeration's caches (one Workspace
+// per length, so that each keeps its own for the whole shard), the shard's
+// fragments of the length in the order they were first met (as
+// shard_fragments met them), and their descriptor ids.
+struct LengthCount {
+  LengthContext cx;
+  Workspace ws;
+  CompoundEvents ev;
+  FormSet set;
+  std::vector<int> local;  // handle -> fragment of `set`, -1 none yet
+  std::vector<int> id;     // fragment of `set` -> descriptor id, 0 none
+  std::vector<int> seen;   // fragment -> the compound it was last counted in
+  std::vector<int> at;     // ... and its pair there
+};
+
+}  // namespace
+
+Summary count_shard(const Settings& settings, const Source& shard, const ShardPlace& place,
+                    std::string_view ids, const Sinks& sinks) {
+  check_shard_settings(settings);
+  LoadRequest request = load_request(settings, shard, sinks.cancel);
+  request.more_labels = place.labels;
+  request.first_position = place.before;
+  Loaded loaded;
+  read_compounds(request, loaded);
+  if (loaded.ls.vl.buf.size() != place.labels.size())
+    error(ErrorKind::usage, "the labels given for the shard '" + shown(shard.path, false) +
+                                "' do not hold its own\n");
+  FactReader r{reinterpret_cast<const unsigned char*>(ids.data()),
+               reinterpret_cast<const unsigned char*>(ids.data()) + ids.size()};
+  const std::uint64_t lengths = r.varint();
+  long long bonds = 0;
+  for (const Graph& g : loaded.G) bonds = std::max<long long>(bonds, g.es / 2);
+  if (lengths != static_cast<std::uint64_t>(lengths_to_sweep(settings, bonds))) r.refuse();
+  std::vector<LengthCount> by_length(static_cast<std::size_t>(lengths));
+  for (std::size_t l = 0; l < by_length.size(); ++l) {
+    LengthCount& c = by_length[l];
+    c.cx.ls = &loaded.ls;
+    c.cx.opt = fragment_type(settings);
+    c.cx.threshold = settings.mint + static_cast<int>(l);
+    c.cx.cancel = sinks.cancel;
+    const std::uint64_t n = r.varint();
+    if (n > ids.size()) r.refuse();
+    c.id.resize(static_cast<std::size_t>(n));
+    for (int& d : c.id) {
+      const std::uint64_t v = r.varint();
+      if (v > INT32_MAX) r.refuse();
+      d = static_cast<int>(v);
+    }
+    c.seen.assign(c.id.size(), -1);
+    c.at.assign(c.id.size(), 0);
+  }
+  if (r.at != r.end) r.refuse();
+
+  constexpr std::size_t kFlush = std::size_t{1} << 20;  // bytes of lines handed over at a time
+  std::string text;
+  std::vector<DescriptorCount> pairs;
+  const int total = static_cast<int>(loaded.G.size());
+  for (int i = 0; i < total; ++i) {
+    check_cancel(sinks.cancel);
+    pairs.clear();
+    // Affects output: pairs follow length, then first meeting in the compound.
+    for (LengthCount& c : by_length) {
+      c.ev.clear();
+      enumerate_compound_events(loaded.G[static_cast<std::size_t>(i)], c.cx, 1, c.ev, c.ws);
+      for (const CompoundEvents::Entry& e : c.ev.entries) {
+        if (static_cast<std::size_t>(e.handle) >= c.local.size())
+          c.local.resize(static_cast<std::size_t>(e.handle) + 1, -1);
+        int& x = c.local[static_cast<std::size_t>(e.handle)];
+        if (x < 0) {
+          const CompoundEvents::Form& f = c.ev.form_of[static_cast<std::size_t>(e.handle - c.ev.first_handle)];
+          const unsigned char* form = c.ev.forms.data() + f.at;
+          x = static_cast<int>(c.set.find_or_add(form, bytes_of_form(form, f.width), f.width, f.key));
+          // The shard meets its fragments in the order its facts listed them.
+          if (static_cast<std::size_t>(x) >= c.id.size()) r.refuse();
+        }
+        const std::size_t k = static_cast<std::size_t>(x);
+        if (c.id[k] == 0) continue;
+        if (c.seen[k] == i) {
+          pairs[static_cast<std::size_t>(c.at[k])].count += e.n;
+        } else {
+          c.seen[k] = i;
+          c.at[k] = static_cast<int>(pairs.size());
+          pairs.push_back(DescriptorCount{c.id[k], e.n});
+        }
+      }
+    }
+    append_line(text, loaded.name[static_cast<std::size_t>(i)], pairs);
+    if (text.size() >= kFlush) {
+      if (sinks.descriptors) sinks.descriptors(text);
+      text.clear();
+    }
+    if (sinks.progress) sinks.progress(Progress{settings.maxt, i + 1, total, 0});
+  }
+  if (!text.empty() && sinks.descriptors) sinks.descriptors(text);
+  Summary summary;
+  summary.compounds = total;
+  return summary;
 }
 
 Summary count_shard(const Settings& settings, const Source& shard, const Space& space,

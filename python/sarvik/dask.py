@@ -15,9 +15,10 @@ The work runs in the library, in Dask tasks (no Python per fragment):
   3. on the calling process, those facts merged in shard order (a fragment keeps
      its first meeting, its compounds are summed) and the run's fragment table
      replayed from them: fragment ids, slots, descriptor ids, the fragment file;
-  4. per shard, its part of the descriptor file, counted in that descriptor
-     space; the parts are joined in order into the descriptor file, and both
-     files are committed as the command line commits them.
+  4. per shard, its part of the descriptor file: the shard enumerated again,
+     each of its fragments counted under the descriptor id the replay gave it;
+     the parts are joined in order into the descriptor file, and both files
+     are committed as the command line commits them.
 
 Shards and outputs must be on storage that every worker and the calling
 process share under the same paths. Tasks write only files of their own
@@ -59,13 +60,16 @@ def _fragments_task(path, fmt, settings, labels):
     return _core.shard_fragments(path, fmt, settings, labels)
 
 
-def _count_task(path, fmt, settings, space_file, space_is_bytes, labels, before, part):
-    if space_is_bytes:
-        with open(space_file, "rb") as f:
-            space = Space.from_bytes(f.read())
-    else:
-        space = Space.read(space_file, fmt)
-    return _core.count_shard(path, fmt, settings, space, labels, before, part)
+def _count_task(path, fmt, settings, ids_file, dspace, labels, before, part):
+    """The shard's part of the descriptor file: with the descriptor ids of its
+    fragments (a file the calling process wrote), or in an earlier run's
+    descriptor space."""
+    if dspace is not None:
+        return _core.count_shard(path, fmt, settings, Space.read(dspace, fmt), b"", labels,
+                                 before, part)
+    with open(ids_file, "rb") as f:
+        ids = f.read()
+    return _core.count_shard(path, fmt, settings, None, ids, labels, before, part)
 
 
 # ---- the calling process ----
@@ -132,8 +136,9 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
     LocalCluster (Dask's defaults) that the call starts and closes. Returns a
     dict: compounds, fragments, descriptors (in a space: outside, the
     occurrences outside it), and moved: bytes that crossed between processes
-    (labels and fragment facts as task arguments and results; the space file
-    and the descriptor file's parts, written and read on the shared storage). Failures raise sarvik.Error with the command
+    (labels and fragment facts as task arguments and results; the shards'
+    descriptor ids and the descriptor file's parts, written and read on the
+    shared storage). Failures raise sarvik.Error with the command
     line's message (naming the shard) and leave earlier outputs as they were.
     """
     given = [os.fspath(p) for p in inputs]
@@ -197,43 +202,46 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
     # Each shard's labels back, the collection's out to both later tasks.
     moved = {"labels": sum(len(l) for found, _ in passes for l in found) +
                        2 * len(inputs) * sum(len(l) for l in labels),
-             "facts": 0, "space": 0, "parts": 0}
+             "facts": 0, "ids": 0, "parts": 0}
     summary["moved"] = moved
 
+    ids = [scratch + ".ids%d" % i for i in range(len(inputs))]
     if dspace is None:
         facts = [c.submit(_fragments_task, path, fmt, settings, labels, key=key)
                  for path, key in zip(inputs, keys("fragments"))]
         merge = _core.ShardMerge(settings, fmt, labels, pair_name(given))
         # In shard order, each shard's facts released once merged: the
         # calling process holds the distinct fragments, never a shard's
-        # compounds.
-        for path, name, future in zip(inputs, given, facts):
+        # compounds. Where each shard's fragments stand among them waits on
+        # the shared storage.
+        places = [scratch + ".places%d" % i for i in range(len(inputs))]
+        for path, name, future, where in zip(inputs, given, facts, places):
             try:
                 facts_of_shard = future.result()
-                moved["facts"] += len(facts_of_shard)
-                merge.add(facts_of_shard)
-                del facts_of_shard
             except Exception as e:
                 raise _naming(e, path, name) from None
+            moved["facts"] += len(facts_of_shard)
+            with open(where, "wb") as f:
+                f.write(merge.add(facts_of_shard))
+            del facts_of_shard
             future.release()
         del facts
         space, summary["fragments"], summary["descriptors"] = merge.finish()
-        del merge
-        space_file = scratch + ".space"
-        with open(space_file, "wb") as f:
-            moved["space"] = f.write(space.to_bytes()) * (1 + len(inputs))
         pair.write_space(space)
         del space
-        space_is_bytes = True
-    else:
-        space_file, space_is_bytes = dspace, False
+        for where, to in zip(places, ids):
+            with open(where, "rb") as f:
+                shard_ids = merge.shard_ids(f.read())
+            with open(to, "wb") as f:
+                moved["ids"] += 2 * f.write(shard_ids)
+            os.remove(where)
+        del merge
 
     parts = [scratch + ".part%d" % i for i in range(len(inputs))]
     # Counting in a space takes every fragment of it: no minimum frequency.
     counting = dict(settings, freqt=1)
-    counts = [c.submit(_count_task, path, fmt, counting, space_file, space_is_bytes, labels,
-                       b, part, key=key)
-              for path, b, part, key in zip(inputs, before, parts, keys("count"))]
+    counts = [c.submit(_count_task, path, fmt, counting, i, dspace, labels, b, part, key=key)
+              for path, i, b, part, key in zip(inputs, ids, before, parts, keys("count"))]
     counted = _results(c, counts, inputs, given)
     del counts
     if dspace is not None:

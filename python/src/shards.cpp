@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -120,10 +121,28 @@ void bind_shards(py::module_& m) {
           "add",
           [](ShardMerge& merge, const py::bytes& facts) {
             const std::string_view view = facts;
-            py::gil_scoped_release release;
-            merge.add(view);
+            std::string places;
+            {
+              py::gil_scoped_release release;
+              places = merge.add(view);
+            }
+            return py::bytes(places);
           },
-          py::arg("facts"), "The next shard's facts, in shard order.")
+          py::arg("facts"),
+          "The next shard's facts, in shard order; returns the places of its fragments, for "
+          "shard_ids.")
+      .def(
+          "shard_ids",
+          [](const ShardMerge& merge, const py::bytes& places) {
+            const std::string_view view = places;
+            std::string ids;
+            {
+              py::gil_scoped_release release;
+              ids = merge.shard_ids(view);
+            }
+            return py::bytes(ids);
+          },
+          py::arg("places"), "After finish(): the descriptor ids of a shard's fragments.")
       .def_property_readonly("fragments", &ShardMerge::fragments)
       .def(
           "finish",
@@ -141,9 +160,11 @@ void bind_shards(py::module_& m) {
   m.def(
       "count_shard",
       [](const std::string& path, const std::string& format, const py::dict& settings,
-         const Space& space, const py::list& labels, int before, const std::string& part) {
+         const std::optional<Space>& space, const py::bytes& ids, const py::list& labels,
+         int before, const std::string& part) {
         const Settings s = settings_of(settings);
         ShardPlace place{labels_of(labels), before};
+        const std::string_view given = ids;
         Summary summary;
         {
           py::gil_scoped_release release;
@@ -158,7 +179,8 @@ void bind_shards(py::module_& m) {
             if (std::fwrite(text.data(), 1, text.size(), f) != text.size()) refuse_file("write", part);
           };
           try {
-            summary = count_shard(s, shard_source(path, format), space, place, sinks);
+            summary = space ? count_shard(s, shard_source(path, format), *space, place, sinks)
+                            : count_shard(s, shard_source(path, format), place, given, sinks);
             if (std::fclose(file.release()) != 0) refuse_file("write", part);
             if (std::rename(temporary.c_str(), part.c_str()) != 0) refuse_file("rename", temporary);
           } catch (...) {
@@ -169,9 +191,10 @@ void bind_shards(py::module_& m) {
         }
         return py::make_tuple(summary.compounds, summary.outside);
       },
-      py::arg("path"), py::arg("format"), py::arg("settings"), py::arg("space"),
+      py::arg("path"), py::arg("format"), py::arg("settings"), py::arg("space"), py::arg("ids"),
       py::arg("labels"), py::arg("before"), py::arg("part"),
-      "Counts a shard in the space and writes its part of the descriptor file to `part`: "
+      "Counts a shard in the space when given, else with the descriptor ids `ids` "
+      "(ShardMerge.shard_ids), and writes its part of the descriptor file to `part`: "
       "(compounds, occurrences outside the space).");
 
   py::class_<PairHandle>(m, "OutputPair",
