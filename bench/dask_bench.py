@@ -76,10 +76,10 @@ def main():
     for k, (_, kib) in enumerate(sorted(workers.items())):
         print("  worker %d: peak %.0f MiB" % (k + 1, kib / 1024))
     moved = summary["moved"]
-    print("  bytes moved: labels %d, fragment facts %.1f MB (task results), space file "
-          "%.1f MB (written once, read by %d tasks), descriptor file parts %.1f MB "
-          "(written and read)" % (moved["labels"], moved["facts"] / 1e6, moved["space"] / 1e6,
-                                  shards, moved["parts"] / 1e6))
+    print("  bytes moved: labels %d B and fragment facts %.1f MB (task arguments and "
+          "results); on the shared storage, written and read: the shards' descriptor ids "
+          "%.1f MB, the descriptor file's parts %.1f MB"
+          % (moved["labels"], moved["facts"] / 1e6, moved["ids"] / 1e6, moved["parts"] / 1e6))
     print("  fragments %d, descriptors %d" % (summary["fragments"], summary["descriptors"]))
     same = all(filecmp.cmp(os.path.join(work, "cli" + s), os.path.join(work, "dask" + s),
                            shallow=False) for s in (".out", "_frag.sdf"))
