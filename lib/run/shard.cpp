@@ -176,14 +176,15 @@ void check_closed(const Source& shard) {
     error(ErrorKind::input, named + " does not end with a whole record: its last line has no "
                                     "line end\n");
   if (shard.format != Format::sd) return;
-  std::size_t end = tail.size() - 1;
-  if (end > 0 && tail[end - 1] == '\r') --end;
-  const std::size_t begin = tail.rfind('\n', end == 0 ? 0 : end - 1);
-  const std::string last = tail.substr(begin == std::string::npos || end == 0 ? 0 : begin + 1,
-                                       end - (begin == std::string::npos || end == 0 ? 0 : begin + 1));
+  // The last line, without its line end.
+  std::string last = tail.substr(0, tail.size() - 1);
+  if (!last.empty() && last.back() == '\r') last.pop_back();
+  const std::size_t newline = last.rfind('\n');
+  if (newline != std::string::npos) last.erase(0, newline + 1);
+  // As the reader tells a record's end: its first space-separated token is "$$$$".
   const std::size_t s = last.find_first_not_of(' ');
-  const bool closed = s != std::string::npos && last.compare(s, 4, "$$$$") == 0 &&
-                      last.find_first_not_of(' ', s + 4) == std::string::npos;
+  const std::size_t t = s == std::string::npos ? s : std::min(last.find(' ', s), last.size());
+  const bool closed = s != std::string::npos && last.compare(s, t - s, "$$$$") == 0;
   if (!closed)
     error(ErrorKind::input, named + " does not end with a whole record: its last line is not "
                                     "the \"$$$$\" line that closes a record\n");
