@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
   LengthContext cx;
   cx.ls = &loaded.ls;
   for (cx.threshold = 1; cx.threshold <= lmax; ++cx.threshold) {
+    occurrences_begin_length(occ);
     for (int i = 0; i < static_cast<int>(G.size()); ++i) {
       find_all_spanning(G[i], i, cx, hashg, occ, ws);
       csr_end_length(occ, i);

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -124,8 +126,12 @@ struct LiveProgress {
     if (now - last < std::chrono::milliseconds(250)) return;
     last = now;
     char text[160];
-    const int n = std::snprintf(text, sizeof text, "length %d: %d of %d compounds, %lld fragments",
-                                p.length, p.done, p.total, p.fragments);
+    const int n = p.length == 0
+                      ? std::snprintf(text, sizeof text,
+                                      "all lengths: %d of %d compounds, %lld descriptors met",
+                                      p.done, p.total, p.fragments)
+                      : std::snprintf(text, sizeof text, "length %d: %d of %d compounds, %lld fragments",
+                                      p.length, p.done, p.total, p.fragments);
     const std::size_t len = n > 0 ? static_cast<std::size_t>(n) : 0;
     std::fprintf(stderr, "\r%s", text);
     for (std::size_t k = len; k < width; ++k) std::fputc(' ', stderr);
@@ -142,6 +148,86 @@ struct LiveProgress {
   }
 };
 
+// Lines on standard error, when that is no terminal (a log, a batch job),
+// telling how far a long run has come: the first after `interval`, then one
+// each interval; a shorter run prints none. A thread of its own prints them
+// from the run's latest progress, so that a compound that takes minutes does
+// not silence them.
+class ProgressLines {
+ public:
+  explicit ProgressLines(std::chrono::duration<double> interval)
+      : start_(std::chrono::steady_clock::now()), interval_(interval) {
+    thread_ = std::thread([this] { tick(); });
+  }
+  ~ProgressLines() {
+    {
+      std::lock_guard<std::mutex> lk(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  ProgressLines(const ProgressLines&) = delete;
+  ProgressLines& operator=(const ProgressLines&) = delete;
+
+  // The run's latest progress (called often, from the run's thread).
+  void report(const Progress& p) {
+    length_.store(p.length, std::memory_order_relaxed);
+    done_.store(p.done, std::memory_order_relaxed);
+    total_.store(p.total, std::memory_order_relaxed);
+    fragments_.store(p.fragments, std::memory_order_relaxed);
+    reported_.store(true, std::memory_order_relaxed);
+  }
+
+ private:
+  void tick() {
+    std::unique_lock<std::mutex> lk(m_);
+    for (auto next = start_ + interval_;; next += interval_) {
+      if (cv_.wait_until(lk, std::chrono::time_point_cast<std::chrono::steady_clock::duration>(next),
+                         [this] { return stop_; }))
+        return;
+      const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                    std::chrono::steady_clock::now() - start_)
+                                    .count();
+      char text[200];
+      if (!reported_.load(std::memory_order_relaxed))
+        std::snprintf(text, sizeof text, "Sarvik progress: %lld s, reading the input\n", seconds);
+      else if (length_.load(std::memory_order_relaxed) == 0)
+        std::snprintf(text, sizeof text,
+                      "Sarvik progress: %lld s, all lengths, %d of %d compounds, %lld descriptors met\n",
+                      seconds, done_.load(std::memory_order_relaxed),
+                      total_.load(std::memory_order_relaxed),
+                      fragments_.load(std::memory_order_relaxed));
+      else
+        std::snprintf(text, sizeof text,
+                      "Sarvik progress: %lld s, length %d, %d of %d compounds, %lld fragments\n",
+                      seconds, length_.load(std::memory_order_relaxed),
+                      done_.load(std::memory_order_relaxed), total_.load(std::memory_order_relaxed),
+                      fragments_.load(std::memory_order_relaxed));
+      std::fputs(text, stderr);
+      std::fflush(stderr);
+    }
+  }
+
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::duration<double> interval_;
+  std::atomic<int> length_{0}, done_{0}, total_{0};
+  std::atomic<long long> fragments_{0};
+  std::atomic<bool> reported_{false};
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// Seconds between progress lines on a standard error that is no terminal: 10,
+// or SARVIK_PROGRESS_SECONDS (tests set it short).
+double progress_interval() {
+  const char* s = std::getenv("SARVIK_PROGRESS_SECONDS");
+  if (s == nullptr || *s == '\0') return 10;
+  const double v = std::atof(s);
+  return v > 0 ? v : 10;
+}
 #ifdef SARVIK_TEST_HOOKS
 // The test build's hook: SARVIK_COMMIT_PAUSE=<step>:<milliseconds> pauses the
 // commit at that step, so that a test can stop or kill the run there.
@@ -205,7 +291,13 @@ int cli_main(int argc, char** argv) {
     live.erase();
     std::fwrite(line.data(), 1, line.size(), stdout);
   };
-  if (stderr_is_terminal()) hooks.progress = [&live](const Progress& p) { live.show(p); };
+  std::optional<ProgressLines> lines;
+  if (stderr_is_terminal()) {
+    hooks.progress = [&live](const Progress& p) { live.show(p); };
+  } else {
+    lines.emplace(std::chrono::duration<double>(progress_interval()));
+    hooks.progress = [&lines](const Progress& p) { lines->report(p); };
+  }
   hooks.warning = [&live](std::string_view line) {
     live.erase();
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -234,6 +326,7 @@ int cli_main(int argc, char** argv) {
     std::fputs(kOutOfMemory, stderr);
     status = 1;
   }
+  lines.reset();
   // A stop that came during the commit waited for it to complete.
   if (stop_signal != 0) end_stopped();
   std::fflush(stdout);

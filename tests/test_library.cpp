@@ -52,6 +52,7 @@ Captured run_job(const Job& job, int threads, int chunk = 0) {
   Captured c;
   Run r;
   r.chunk = chunk;
+  r.stride = 1;  // chunks in a space begin where the first pass noted a start
   try {
     run_with(r, settings, input, job.space.empty() ? nullptr : &space, capture(c));
   } catch (const Error& e) {
@@ -128,10 +129,14 @@ TEST(Library, RunsInOneProcessGiveWhatSeparateProcessesGive) {
 }
 
 // Workers hand over chunks of compounds; whatever the chunk size and the number
-// of workers, the compounds are entered as one thread enters them.
+// of workers, the compounds are entered (or, in a space, counted and their
+// lines handed over) as one thread enters them.
 TEST(Library, EveryChunkSizeGivesTheOneThreadBytes) {
+  const std::string dir = scratch_dir();
+  ASSERT_EQ(run_sarvik({"-lmax", "4", "-fmin", "3", "-ofile", "s", test_support::data_path("cdk2.sdf")}, dir).status, 0);
   const std::vector<Job> jobs = {{"cdk2.sdf", settings("QZ", 1, 5), ""},
-                                 {"cdk2.mol2", settings("PF", 2, 7), ""}};
+                                 {"cdk2.mol2", settings("PF", 2, 7), ""},
+                                 {"cdk2_heavy.sdf", settings("QZ", 1, 4), dir + "/s_frag.sdf"}};
   for (const Job& job : jobs) {
     const Captured one = run_job(job, 1);
     ASSERT_EQ(one.error, "");
@@ -189,6 +194,81 @@ TEST(Library, InputInMemoryFailuresAndCancelling) {
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::cancelled);
     }
+  }
+}
+
+// A file that changes between the first pass and the second (the same size with
+// other bytes, or cut short) is refused, whether the second pass builds every
+// compound or counts them in a space as it goes, on one thread or on several,
+// before anything read from it is believed; so is a descriptor space.
+TEST(Library, AFileChangedBetweenThePassesIsRefused) {
+  const std::string dir = scratch_dir();
+  const std::string text = read_text(test_support::data_path("cdk2.sdf"));
+  ASSERT_EQ(run_sarvik({"-lmax", "3", "-ofile", "s", test_support::data_path("cdk2.sdf")}, dir).status, 0);
+  const std::string path = dir + "/m.sdf";
+  std::string other = text;
+  const std::size_t carbon = other.find(" C   0", other.size() / 2);
+  ASSERT_NE(carbon, std::string::npos);
+  other[carbon + 1] = 'N';
+  for (const std::string& changed : {other, text.substr(0, text.size() / 2)})
+    for (const bool in_space : {false, true})
+      for (const int threads : {1, 3}) {
+        SCOPED_TRACE(std::to_string(changed.size()) + (in_space ? " bytes, in a space, " : " bytes, ") +
+                     std::to_string(threads) + " threads");
+        test_support::write_text(path, text);
+        Sinks sinks;
+        sinks.message = [&](std::string_view line) {
+          if (line.starts_with("total compounds")) test_support::write_text(path, changed);
+        };
+        Settings s = settings("QZ", 1, 3);
+        s.threads = threads;
+        const Source space{dir + "/s_frag.sdf", Format::sd, std::nullopt};
+        EXPECT_ERROR_TEXT(run(s, Source{path, Format::sd, std::nullopt}, in_space ? &space : nullptr, sinks),
+                          "the input file '" + path +
+                              "' changed while it was read (the second reading found other bytes "
+                              "than the first): run again once nothing writes to it\n");
+      }
+  // The space's fragment file is read twice too.
+  test_support::write_text(path, text);
+  const std::string space_text = read_text(dir + "/s_frag.sdf");
+  Sinks sinks;
+  sinks.message = [&](std::string_view line) {
+    if (line.starts_with("total compounds"))
+      test_support::write_text(dir + "/s_frag.sdf", space_text.substr(0, space_text.size() / 2));
+  };
+  const Source space{dir + "/s_frag.sdf", Format::sd, std::nullopt};
+  EXPECT_ERROR_TEXT(run(settings("QZ", 1, 3), Source{path, Format::sd, std::nullopt}, &space, sinks),
+                    "the descriptor space '" + space.path +
+                        "' changed while it was read (the second reading found other bytes than "
+                        "the first): run again once nothing writes to it\n");
+}
+
+// 26 copies of the 47 compounds (1222: more than two blocks of the occurrence
+// lists, spilled in several pieces) have the fragments of one copy and, line
+// for line, its descriptor file repeated; so have the copies counted in its
+// space, streamed in chunks. On one thread and on three.
+TEST(Library, CopiesOfACollectionRepeatItsLines) {
+  const std::string dir = scratch_dir();
+  const std::string text = read_text(test_support::data_path("cdk2.sdf"));
+  std::string many;
+  for (int k = 0; k < 26; ++k) many += text;
+  test_support::write_text(dir + "/one.sdf", text);
+  test_support::write_text(dir + "/many.sdf", many);
+  ASSERT_EQ(run_sarvik({"-lmax", "5", "-ofile", "one", "one.sdf"}, dir).status, 0);
+  const std::string lines = read_text(dir + "/one.out");
+  std::string repeated;
+  for (int k = 0; k < 26; ++k) repeated += lines;
+  for (const char* threads : {"1", "3"}) {
+    SCOPED_TRACE(std::string(threads) + " threads");
+    ASSERT_EQ(run_sarvik({"-threads", threads, "-lmax", "5", "-ofile", "many", "many.sdf"}, dir).status, 0);
+    EXPECT_TRUE(read_text(dir + "/many.out") == repeated);
+    EXPECT_TRUE(read_text(dir + "/many_frag.sdf") == read_text(dir + "/one_frag.sdf"));
+    ASSERT_EQ(run_sarvik({"-threads", threads, "-lmax", "5", "-dspace", "one_frag.sdf", "-ofile",
+                          "space", "many.sdf"},
+                         dir)
+                  .status,
+              0);
+    EXPECT_TRUE(read_text(dir + "/space.out") == repeated);
   }
 }
 

@@ -24,6 +24,7 @@ struct Table : ::testing::Test {
   FragmentRecords records;
   void SetUp() override {
     occurrences_init(occ, 2);
+    occurrences_begin_length(occ);
     ls.vl.buf = {"C", "N", "O"};
     ls.el.buf = {"-"};
   }
@@ -58,7 +59,7 @@ TEST_F(Table, FullTable) {
   // Every slot occupied: a known fragment is still found (one full probe round).
   hash_graph(c, t, occ, 0);
   EXPECT_EQ(t.count, 3);
-  EXPECT_EQ(csr_occurrences(occ, 0, 2), 2u);
+  EXPECT_EQ(occ.csr[2].freq, 2u);
   const std::string full =
       "HASH TABLE FULL: INCREASE THE SIZE\nthe fragment table holds at most 3 distinct fragments "
       "over all lengths of a run: sweep fewer lengths (-lmin, -lmax), keep only path fragments "
@@ -80,11 +81,13 @@ TEST_F(Table, OccurrencesPastTwoToTheThirtyTwo) {
   FragmentTable t = initialize_hash(5);
   int k = 0;
   const Graph a = bond(0, 0, 4);
+  csr_end_length(occ, 0);
   hash_graph(a, t, occ, 1);
-  occ.csr[1][0].freq = 0xFFFFFFFFu;
+  occ.csr[0].freq = 0xFFFFFFFFu;
   hash_graph(a, t, occ, 1);
   hash_graph(a, t, occ, 1);
-  EXPECT_EQ(csr_occurrences(occ, 1, 0), 0x100000001u);
+  EXPECT_EQ(occ.csr[0].freq, 0x100000001u);
+  csr_end_length(occ, 1);
   sweep_length(t, SweepRule{1, Format::sd, &ls}, k, map, records);
   // Names are quoted, their double quotes doubled.
   std::string text;

@@ -65,7 +65,9 @@ struct Settings {
   int threads = 1;            // threads of the run, 1 to 1024; 0: one per core
 };
 
-// A collection of compounds: a file, or its bytes in memory.
+// A collection of compounds: a file, or its bytes in memory. A file is read
+// twice, as a stream (never held whole); one that changes between the readings
+// is refused.
 struct Source {
   std::string path;                       // the file read; with bytes, only the name
                                           // that messages give the input
@@ -117,7 +119,7 @@ class Error : public std::runtime_error {
 // How far a run has come: compounds done of total at the current length, and
 // the fragments met so far (descriptors met, in a descriptor space).
 struct Progress {
-  int length = 0;
+  int length = 0;  // 0: every length at once (a run in a descriptor space)
   int done = 0;
   int total = 0;
   long long fragments = 0;
@@ -209,8 +211,9 @@ struct Sinks {
   // Each compound's vector, in input order, when the descriptor file is written.
   std::function<void(int compound, std::string_view name, std::span<const DescriptorCount>)>
       vectors;
-  // Every occurrence of every descriptor, compound by compound (a run in a
-  // descriptor space only; it enumerates on one thread).
+  // Every occurrence of every descriptor, compound by compound, each compound's
+  // length by length (a run in a descriptor space only; it enumerates on one
+  // thread).
   std::function<void(const Occurrence&)> occurrences;
   // The run's descriptor space, once every length is done (a run not in a
   // descriptor space only): what its fragment file holds.
@@ -218,6 +221,13 @@ struct Sinks {
   // Called once every output has been handed over, before the run's last
   // message: where outputs are files, the place to commit them.
   std::function<void()> complete;
+  // Where the run may keep the occurrence lists of a run that is not in a
+  // descriptor space (about 4 bytes per fragment each compound holds, length
+  // by length: 1.4 GB for 500,000 compounds of 40 atoms) instead of memory: a
+  // path stem beside which it creates a file "<stem>.tmp" followed by 12
+  // random hexadecimal digits, exclusively, and removes it at once (Windows:
+  // when the run ends). Empty: the lists are held in memory.
+  std::string scratch;
   // Set (by any thread, or a signal handler) to stop the run: it ends within a
   // few milliseconds of work with Error kind cancelled. Not read after
   // `complete` has been called.

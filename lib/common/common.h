@@ -5,19 +5,24 @@
 // its public interface is include/sarvik/sarvik.h, implemented by the run:
 //   run        the run object (run_detail.h): settings, label set, names,
 //              occurrence store, map, fragment table, compounds, workers; the
-//              length sweep mint..maxt; the workers of a length and the
-//              background writer of fragment records (parallel_length.cpp);
-//              the two-file commit (output_pair.cpp); descriptor spaces held
-//              in memory (space.cpp); sarvik::run().
-//   input      reads an SD or Mol2 source into one compound Graph per record,
-//              the label set ls and the names (load.cpp; the formats in
-//              sdf_reader.cpp and mol2_reader.cpp).
+//              length sweep mint..maxt; the workers (chunks of compounds), the
+//              sweep and record writer beside the next length
+//              (parallel_length.cpp); a run in a descriptor space, streamed
+//              compound by compound (space_stream.cpp); the two-file commit
+//              and scratch files (output_pair.cpp); descriptor spaces held in
+//              memory (space.cpp); sarvik::run().
+//   input      reads an SD or Mol2 source, as a stream of windows in each of
+//              two passes, into one compound Graph per record, the label set
+//              ls and the names (load.cpp; the windows and byte sums in
+//              line_reader.cpp; the formats in sdf_reader.cpp and
+//              mol2_reader.cpp).
 //   enumerate  per compound and length, every connected acyclic bond set once,
 //              made a fragment Graph of type opt, canonicalised and entered;
 //              a per-worker Workspace holds every cache of it (tree_freq.h).
 //   canon      canonical vertex order of a fragment, its key and total order;
 //              its work area (CanonWork) lives in the worker's Workspace.
-//   table      fragment table (fragment ids), occurrence lists, the sweep that
+//   table      fragment table (fragment ids), the forms workers share,
+//              occurrence lists (spilled length by length), the sweep that
 //              gives descriptor ids, the form codec, the descriptor file and
 //              the fragment writers.
 // Dependencies: run -> every module; enumerate -> canon, table; each module ->
@@ -30,9 +35,10 @@
 //   the fragment key hash: canon (graph_hash_key, cl_freq.cpp);
 //   Mol2 atom types and bond types: mol2_reader.cpp (types read), kBondTypes
 //     below (labels, SD and Mol2 codes), writers.cpp (the records written);
-//   how threads are handed work: run/parallel_length.cpp (chunks of compounds
-//     per length, the background record writer), input's run_side_by_side
-//     (parts of the input), table's write_in_order (blocks of output text);
+//   how threads are handed work: run/parallel_length.cpp (run_chunks: chunks
+//     of compounds, per length or, in a space, per run; the background sweep
+//     and record writer), input's run_side_by_side (parts of the input),
+//     table's write_in_order (blocks of output text);
 //   a new output format: a writer beside append_sdf_record in table/writers.cpp
 //     and a sink of include/sarvik/sarvik.h.
 //
@@ -66,7 +72,8 @@ struct Graph {
   unsigned key = 0;  // hash key of the canonical form (fragments only)
   std::vector<int> e;    // es neighbour indices
   std::vector<int> v;    // vs + 1 offsets
-  std::vector<int> vid;  // vs vertex identities (i in a compound graph)
+  std::vector<int> vid;  // vs vertex identities (i in a compound graph; a
+                         // compound kept for a run holds none, its identity)
   std::vector<int> el;   // es edge label integers, parallel to e
   std::vector<int> vl;   // vs vertex label integers
   std::vector<int> eb;   // compounds read with bond numbers only: es input bond
@@ -84,25 +91,17 @@ struct LabelSet {
   PtrArray vl;  // vertex (atom) labels
 };
 
-// One entry of a compound's occurrence list.
-// One compound may hold one fragment more than 2^32 times (a star of 499 leaves
-// holds C(499, 4) four-bond stars), but entries stay 8 bytes: freq counts modulo
-// 2^32 and each wrap is carried into the store's carry table.
+// One entry of a compound's occurrence list at one length: a fragment and how
+// many times the compound holds it (one compound may hold one fragment more
+// than 2^32 times: a star of 499 leaves holds C(499, 4) four-bond stars).
 struct CSR {
-  int id;              // fragment id
-  std::uint32_t freq;  // occurrences of that fragment in the compound, modulo 2^32
-};
-
-// Bookkeeping of one compound's occurrence list.
-struct CSRcount {
-  int size;    // entries in use
-  int top;     // capacity
-  int offset;  // first entry of the current fragment length
+  int id;              // fragment id (or the length's own index of it, see OccurrenceStore)
+  std::uint64_t freq;  // occurrences of that fragment in the compound
 };
 
 // Compiled-in limits.
 inline constexpr int HASHTBL_SIZE = 6100000;
-inline constexpr int CSR_LEN = 100;
+inline constexpr int CSR_LEN = 100;  // first room of the list in the making
 
 // Values of opt: the fragment type.
 inline constexpr int kFragmentsAll = 1;    // "QZ": every connected acyclic fragment

@@ -27,7 +27,7 @@ namespace sarvik {
 
 namespace {
 
-[[maybe_unused]] constexpr const char* kModule = "tree_freq";
+constexpr const char* kModule = "tree_freq";
 
 // The indexes start over, between compounds, once they reach these sizes: the
 // growth index at 5/8 of 2^19 slots (8 MiB; it grows at 3/4, so one more
@@ -45,21 +45,29 @@ constexpr int kSetsPerCancelCheck = 1 << 16;
 
 }  // namespace
 
+// What a thread has learnt of one length: the growth index and the tree
+// classes, and what their results belong to.
+struct TreeCache {
+  GrowthIndex growth;
+  TreeClasses classes;
+  std::uint64_t generation = 0;
+  // Classes the descriptor space's trees of the length took: the limit on the
+  // classes counts from there.
+  std::size_t seeded_classes = 0;
+  int threshold = 0;
+  int opt = 0;
+};
+
 // Everything a thread keeps from compound to compound; see Workspace.
 struct WorkspaceState {
   EnumWork enum_work;
   FragWork frag_work;
   Graph frag_graph;
-  GrowthIndex growth;
-  TreeClasses classes;
   CanonWork canon;
-  // What the results of growth and classes belong to.
-  std::uint64_t cache_generation = 0;
-  // Classes the descriptor space's trees of the current length took: the limit on
-  // the classes counts from there.
-  std::size_t seeded_classes = 0;
-  int cache_threshold = 0;
-  int cache_opt = 0;
+  // A sweep enumerates one length at a time and keeps one cache; a run in a
+  // descriptor space counts each compound at every length and keeps one per
+  // length (caches[threshold]), since what it learns stays valid for the run.
+  std::vector<TreeCache> caches;
   // The growth sequence of the current set as step codes (level 0: the start
   // bond's end of smaller label alone; level k: the set's first k bonds), and the growth
   // nodes of its levels, as far as they are up to date. Nodes are looked up only
@@ -130,6 +138,7 @@ int new_handle(WorkspaceState& w, const Graph& g, CompoundEvents& out) {
 // Enters the sets of one compound.
 struct FragmentVisitor {
   WorkspaceState& w;
+  TreeCache& tc;
   const Graph& G;
   const LengthContext& cx;
   FragmentTable* hashg;    // null for a worker thread, which records events instead
@@ -178,11 +187,11 @@ struct FragmentVisitor {
       path[0] = kLoneVertexNode - code[0];
       valid = 1;
     }
-    if (n == 1) return growth_result(w.growth, path[0], code[1]);
+    if (n == 1) return growth_result(tc.growth, path[0], code[1]);
     // Two steps below the node of the first n - 2 bonds.
-    for (int k = valid; k < n - 1; ++k) path[k] = growth_node(w.growth, path[k - 1], code[k]);
+    for (int k = valid; k < n - 1; ++k) path[k] = growth_node(tc.growth, path[k - 1], code[k]);
     if (valid < n - 1) valid = n - 1;
-    return growth_result(w.growth, path[n - 2], code[n - 1], code[n]);
+    return growth_result(tc.growth, path[n - 2], code[n - 1], code[n]);
   }
 
   // Builds, filters, canonicalises and enters the set; returns the live index, or
@@ -218,12 +227,12 @@ struct FragmentVisitor {
     int known = leaf;
     if (known == kResultUnknown) {
       const int cls = set_class(s, n);
-      known = w.classes.result[cls];
+      known = tc.classes.result[cls];
       if (known == kResultUnknown) {
         // The first occurrence of this tree at this length.
         const int live = enter(s, n, &numbering_free);
         known = live >= 0 && !numbering_free ? kResultPerOccurrence : live;
-        w.classes.result[cls] = known;
+        tc.classes.result[cls] = known;
         leaf = known;
         return live;
       }
@@ -266,7 +275,7 @@ struct FragmentVisitor {
       create_graph_from_set(s, n, G, w.frag_work, w.frag_graph);
       growth_form(w.frag_graph, w.tree_label, w.tree_parent, w.tree_bond, w.tree_place);
     }
-    return tree_class(w.classes, n + 1, w.tree_label.data(), w.tree_parent.data(),
+    return tree_class(tc.classes, n + 1, w.tree_label.data(), w.tree_parent.data(),
                       w.tree_bond.data());
   }
 
@@ -278,10 +287,10 @@ struct FragmentVisitor {
     int known = leaf != nullptr ? *leaf : kResultUnknown;
     if (known == kResultUnknown) {
       const int cls = set_class(s, n);
-      known = w.classes.result[cls];
+      known = tc.classes.result[cls];
       if (known == kResultUnknown) {
         known = tree_passes(n) ? kResultOutside : kResultFiltered;
-        w.classes.result[cls] = known;
+        tc.classes.result[cls] = known;
       }
       if (leaf != nullptr) *leaf = known;
     }
@@ -289,7 +298,7 @@ struct FragmentVisitor {
       count_known(known);
       if (cx.occurrence != nullptr) report(known, s, n);
     } else if (known == kResultOutside)
-      ++(out == nullptr ? hashg->outside : out->outside);
+      ++out->outside;
     return known;
   }
 
@@ -354,17 +363,17 @@ namespace {
 
 // Interns the space's trees of the length into emptied tree classes, each with
 // its place in the length's list as result.
-void seed_space_classes(WorkspaceState& w, const DescriptorSpace& space, int threshold) {
-  w.seeded_classes = 0;
+void seed_space_classes(TreeCache& tc, const DescriptorSpace& space, int threshold) {
+  tc.seeded_classes = 0;
   if (threshold < 0 || static_cast<std::size_t>(threshold) >= space.by_length.size()) return;
   const DescriptorSpace::Length& l = space.by_length[threshold];
   const std::size_t nv = static_cast<std::size_t>(threshold) + 1;
   for (std::size_t k = 0; k < l.id.size(); ++k) {
-    const int cls = tree_class(w.classes, static_cast<int>(nv), l.label.data() + k * nv,
+    const int cls = tree_class(tc.classes, static_cast<int>(nv), l.label.data() + k * nv,
                                l.parent.data() + k * nv, l.bond.data() + k * nv);
-    w.classes.result[cls] = static_cast<int>(k);
+    tc.classes.result[cls] = static_cast<int>(k);
   }
-  w.seeded_classes = w.classes.result.size();
+  tc.seeded_classes = tc.classes.result.size();
 }
 
 // One compound at the length of cx: entered into hashg (worker null), or as
@@ -384,20 +393,22 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
   const bool indexed = n_vertex > 0 && n_bond > 0 &&
                        n_vertex <= std::numeric_limits<std::uint32_t>::max() / n_bond / t &&
                        labels_within(G, n_vertex, n_bond);
-  const bool same = w.cache_generation == generation && w.cache_threshold == threshold &&
-                    w.cache_opt == opt;
+  const std::size_t slot = space != nullptr ? static_cast<std::size_t>(std::max(threshold, 0)) : 0;
+  if (w.caches.size() <= slot) w.caches.resize(slot + 1);
+  TreeCache& tc = w.caches[slot];
+  const bool same = tc.generation == generation && tc.threshold == threshold && tc.opt == opt;
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    if (!same || 8 * w.growth.used > 5 * kGrowthSlots) growth_clear(w.growth, kGrowthSlots);
-    if (!same || w.classes.result.size() > w.seeded_classes + kMaxClasses || w.classes.slot.empty()) {
-      tree_classes_clear(w.classes);
-      w.seeded_classes = 0;
-      if (space != nullptr) seed_space_classes(w, *space, threshold);
+    if (!same || 8 * tc.growth.used > 5 * kGrowthSlots) growth_clear(tc.growth, kGrowthSlots);
+    if (!same || tc.classes.result.size() > tc.seeded_classes + kMaxClasses || tc.classes.slot.empty()) {
+      tree_classes_clear(tc.classes);
+      tc.seeded_classes = 0;
+      if (space != nullptr) seed_space_classes(tc, *space, threshold);
     }
-    w.cache_generation = generation;
-    w.cache_threshold = threshold;
-    w.cache_opt = opt;
+    tc.generation = generation;
+    tc.threshold = threshold;
+    tc.opt = opt;
     // No set of G is longer than its bonds, however long the length asked for.
     const std::size_t levels = std::min<std::uint64_t>(t, static_cast<std::uint64_t>(G.es) / 2) + 1;
     if (w.growth_path.size() < levels) {
@@ -409,13 +420,14 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
     }
   } else if (space != nullptr) {
     // Unindexed compounds find their classes through the same classes.
-    if (!same || w.classes.result.size() > w.seeded_classes + kMaxClasses || w.classes.slot.empty()) {
-      tree_classes_clear(w.classes);
-      seed_space_classes(w, *space, threshold);
+    if (!same || tc.classes.result.size() > tc.seeded_classes + kMaxClasses || tc.classes.slot.empty()) {
+      tree_classes_clear(tc.classes);
+      seed_space_classes(tc, *space, threshold);
     }
-    w.cache_generation = 0;  // the growth index was not made ready
+    tc.generation = 0;  // the growth index was not made ready
   }
   FragmentVisitor vis{w,
+                      tc,
                       G,
                       cx,
                       hashg,
@@ -444,6 +456,7 @@ Workspace& Workspace::operator=(Workspace&&) noexcept = default;
 
 void find_all_spanning(const Graph& G, int compid, const LengthContext& cx, FragmentTable& hashg,
                        OccurrenceStore& occ, Workspace& ws) {
+  SARVIK_ASSERT(cx.space == nullptr, kModule);
   run_compound(*ws.state, G, cx, &hashg, &occ, compid, hashg.generation, nullptr);
 }
 

@@ -119,18 +119,22 @@ struct Workspace {
 // Enumerates compound G at the length of cx with the caches of ws, appending its
 // fragments to out (and one entry of out.ends). epoch (not 0) names the length
 // and table: handles and cached results of another epoch are dropped.
+//
+// With a descriptor space (cx.space), fragments are not made: each bond set
+// that is the same labelled tree as a fragment of the space of the current
+// length counts one occurrence of the handle k, k being that fragment's place
+// in cx.space->by_length[threshold]; any other set of type opt counts in
+// out.outside. Sameness is that of labelled trees, which no numbering can
+// change. The workspace keeps what it learns of each length for the epoch, so
+// a compound may be counted at every length in turn.
 void enumerate_compound_events(const Graph& G, const LengthContext& cx, std::uint64_t epoch,
                                CompoundEvents& out, Workspace& ws);
 
 // Enumerates compound G at the length of cx and enters every fragment of type
 // opt (1 all, 2 branched, 3 paths) through hash_graph under compound compid.
-// Affects output: emission order decides fragment ids and list order.
-//
-// With a descriptor space, fragments are not entered: each bond set that is the
-// same labelled tree as a fragment of the space (of the current length) counts
-// one occurrence of live entry k of hashg, k being that fragment's place in
-// space->by_length[threshold] (see table_begin_space_length); any other set of
-// type opt counts in hashg.outside.
+// Affects output: emission order decides fragment ids and list order. (A run
+// in a descriptor space counts through enumerate_compound_events: cx.space
+// must be null here.)
 void find_all_spanning(const Graph& G, int compid, const LengthContext& cx, FragmentTable& hashg,
                        OccurrenceStore& occ, Workspace& ws);
 

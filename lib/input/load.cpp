@@ -1,9 +1,14 @@
-// The loading entry: reads a source once into memory (or takes its bytes), runs
-// the reader's two passes over those bytes with the label set made in between,
-// and collects the compounds and their names. With a descriptor space, the
-// space's fragment file is read the same way, under one label set with the
-// input.
+// The loading entry: runs the reader's two passes over a source with the label
+// set made in between, and collects the compounds and their names. A file is
+// read as a stream of windows in both passes, never held whole; a checksum of
+// the bytes each pass read tells whether the file changed between them. With a
+// descriptor space, the space's fragment file is read (whole) the same way,
+// under one label set with the input.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "input/input_detail.h"
@@ -12,20 +17,25 @@ namespace sarvik {
 
 namespace {
 
-// The bytes of a source (the input, or with `space` the descriptor space):
-// given, or the whole file, which is refused when compressed.
-std::string_view source_bytes(const Source& source, bool space, std::string& storage) {
-  if (source.bytes) return *source.bytes;
-  storage = read_whole_file(source.path, space);
-  if (storage.size() >= 2 && static_cast<unsigned char>(storage[0]) == 0x1f &&
-      static_cast<unsigned char>(storage[1]) == 0x8b) {
-    const std::string path = shown(source.path, false);
-    error((space ? "the descriptor space '" : "the input file '") + path +
-          "' is compressed (gzip); compressed input is not read: unpack it first, for "
-          "example with gunzip -c '" + path + "' > unpacked" +
-          (source.format == Format::sd ? ".sdf" : ".mol2") + "\n");
-  }
-  return storage;
+// What is read of a source's start to tell what it is.
+constexpr std::size_t kHeadBytes = std::size_t{1} << 16;
+
+// The source in messages: the input file '<path>' or the descriptor space
+// '<path>'.
+std::string source_called(const Source& source, bool space) {
+  return (space ? "the descriptor space '" : "the input file '") + shown(source.path, false) + "'";
+}
+
+[[noreturn]] void refuse_compressed(const Source& source, bool space) {
+  error(source_called(source, space) +
+        " is compressed (gzip); compressed input is not read: unpack it first, for "
+        "example with gunzip -c '" + shown(source.path, false) + "' > unpacked" +
+        (source.format == Format::sd ? ".sdf" : ".mol2") + "\n");
+}
+
+bool gzip_magic(std::string_view head) {
+  return head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0x1f &&
+         static_cast<unsigned char>(head[1]) == 0x8b;
 }
 
 // Whether text begins like a descriptor file: a quoted name, a comma, a count.
@@ -36,46 +46,100 @@ bool looks_like_descriptor_file(std::string_view text) {
          text.substr(0, quote).find('\n') == std::string_view::npos;
 }
 
-FirstPassPart first_pass(Format format, std::string_view input, const ReadContext& cx,
+// The bytes at the start of a source (up to n), read through a handle of their
+// own: errors name the source as such (the input, or with `space` the
+// descriptor space).
+std::string source_head(const Source& source, bool space, std::size_t n) {
+  if (source.bytes) return std::string(source.bytes->substr(0, n));
+  std::FILE* fp = open_input_file(source.path, space);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(fp, std::fclose);
+  std::string head(n, '\0');
+  head.resize(std::fread(head.data(), 1, n, fp));
+  if (std::ferror(fp)) {
+    const int err = errno;
+    error((space ? "can't read the descriptor space '" : "can't read the file '") +
+          shown(source.path, false) + "': " + std::strerror(err) + "\n");
+  }
+  return head;
+}
+
+// A source as both passes read it: a regular file as it is (refused when
+// compressed), bytes as given, and anything else (a pipe cannot be read twice)
+// read whole into `held`. A space that is a descriptor file is refused.
+Source readable(const Source& source, bool space, std::shared_ptr<const std::string>& held) {
+  held.reset();
+  Source result = source;
+  std::string head;
+  if (!source.bytes) {
+    std::error_code ec;
+#ifdef _WIN32
+    const bool regular =
+        std::filesystem::is_regular_file(std::filesystem::path(wide_name(source.path)), ec);
+#else
+    const bool regular = std::filesystem::is_regular_file(source.path, ec);
+#endif
+    if (!regular) {
+      auto bytes = std::make_shared<std::string>(read_whole_file(source.path, space));
+      held = bytes;
+      result.bytes = std::string_view(*held);
+    }
+  }
+  head = source_head(result, space, kHeadBytes);
+  if (gzip_magic(head)) refuse_compressed(source, space);
+  if (space && looks_like_descriptor_file(head))
+    error("descriptor space '" + shown(source.path, false) +
+          "': it is a descriptor file (a line per compound), not a fragment file: give the "
+          "fragment file of the run that made the space (<stem>_frag.sdf or "
+          "<stem>_frag.mol2)\n");
+  return result;
+}
+
+// Error kind input, naming the file, when the second reading of a source
+// (`sum`) is not what the first read.
+void check_unchanged(const char* what, const std::string& path, const ByteSum& first,
+                     const ByteSum& sum) {
+  if (sum != first)
+    error(std::string(what) + " '" + shown(path, false) +
+          "' changed while it was read (the second reading found other bytes than the first): "
+          "run again once nothing writes to it\n");
+}
+
+FirstPassPart first_pass(Format format, const Source& input, const ReadContext& cx,
                          int threads = 1) {
   return format == Format::sd ? calculate_total_comps(input, cx, threads)
                               : calculate_total_comps_mol2(input, cx, threads);
 }
 
-int filling_pass(Format format, std::string_view input, const ReadContext& cx,
-                 const GraphSink& take, const RecordRun& run = {}) {
-  return format == Format::sd ? read_sdf_file(input, cx, take, run)
-                              : read_mol2_file(input, cx, take, run);
+int filling_pass(Format format, const Source& input, const ReadContext& cx,
+                 const GraphSink& take, const RecordRun& run = {}, ByteSum* sum = nullptr) {
+  return format == Format::sd ? read_sdf_file(input, cx, take, run, sum)
+                              : read_mol2_file(input, cx, take, run, sum);
 }
 
-// The input's filling pass on `threads` threads, each over a run of records of
-// about equal bytes. Where runs fail, the run ends with the failure of the
-// earliest, which is the one reading them in order would have met.
-void fill_in_parallel(Format format, std::string_view input, const ReadContext& cx,
-                      const std::vector<RecordStart>& starts, int threads, Loaded& out) {
-  const int total = static_cast<int>(starts.size());
-  const int parts = std::min(threads, total);
-  std::vector<int> first(static_cast<std::size_t>(parts) + 1, total);
-  for (int t = 0, k = 0; t < parts; ++t) {
-    const std::size_t from = input.size() / static_cast<std::size_t>(parts) * static_cast<std::size_t>(t);
-    while (k < total && starts[static_cast<std::size_t>(k)].pos < from) ++k;
-    // Every run gets a record at least.
-    const int lo = t == 0 ? 0 : first[static_cast<std::size_t>(t) - 1] + 1;
-    first[static_cast<std::size_t>(t)] = std::min(std::max(k, lo), total - (parts - t));
-    k = first[static_cast<std::size_t>(t)];
+// How the input's passes read it.
+ReadContext input_context(const LoadRequest& request, const Loaded& in) {
+  ReadContext cx;
+  cx.file = request.input->path;
+  cx.NoAtmLabels = request.NoAtmLabels;
+  cx.NoBndLabels = request.NoBndLabels;
+  cx.bond_numbers = request.bond_numbers;
+  cx.cancel = request.cancel;
+  cx.first_position = request.first_position;
+  cx.window = request.window;
+  cx.stride = std::max(request.stride, 1);
+  cx.ls = &in.ls;
+  return cx;
+}
+
+// True when f ended with Error kind input: a failure whose run summed its bytes.
+bool input_failure(const std::exception_ptr& f) {
+  try {
+    std::rethrow_exception(f);
+  } catch (const Error& e) {
+    return e.kind() == ErrorKind::input;
+  } catch (...) {
+    return false;
   }
-  const GraphSink take = [&out](int k, const std::string& name, Graph& g) {
-    out.G[static_cast<std::size_t>(k)] = std::move(g);
-    out.name[static_cast<std::size_t>(k)] = name;
-  };
-  const std::vector<std::exception_ptr> failure =
-      run_side_by_side(static_cast<std::size_t>(parts), [&](std::size_t t) {
-        const RecordRun run{first[t], first[t + 1] - first[t],
-                            starts[static_cast<std::size_t>(first[t])]};
-        SARVIK_ASSERT(filling_pass(format, input, cx, take, run) == run.count, "load");
-      });
-  for (const std::exception_ptr& f : failure)
-    if (f != nullptr) std::rethrow_exception(f);
 }
 
 }  // namespace
@@ -92,47 +156,45 @@ void check_space_format(const std::string& file, Format format, bool mol2, bool 
           "fragment file of a run over Mol2 input\n");
 }
 
-void read_compounds(const LoadRequest& request, Loaded& out) {
+void read_labels(const LoadRequest& request, Loaded& out) {
   const Source& source = *request.input;
   const Format format = source.format;
-  // One copy of each file: every pass sees the same bytes, whatever happens to
-  // the file meanwhile.
-  std::string input_storage;
-  const std::string_view input = source_bytes(source, false, input_storage);
-  std::string space_storage;
-  std::string_view space_text;
-  // The space's records are read with labels as written there; the label
-  // options are checked against them as the records are taken.
+  out.input = readable(source, false, out.held);
+  // The space is read in two passes too, never held whole; its records are
+  // read with labels as written there, and the label options are checked
+  // against them as the records are taken.
   ReadContext space_cx;
   FirstPassPart space_pass;
+  Source space_source;
+  std::shared_ptr<const std::string> space_held;
   if (request.space != nullptr) {
     const Source& space = *request.space;
-    space_text = source_bytes(space, true, space_storage);
-    const std::string named = shown(space.path, false);
-    if (looks_like_descriptor_file(space_text))
-      error("descriptor space '" + named +
-            "': it is a descriptor file (a line per compound), not a fragment file: give the "
-            "fragment file of the run that made the space (<stem>_frag.sdf or "
-            "<stem>_frag.mol2)\n");
-    // The space must come from a run over input of the same format.
-    check_space_format(space.path, format,
-                       space_text.find("@<TRIPOS>MOLECULE") != std::string_view::npos,
-                       is_blank_text(space_text));
+    space_source = readable(Source{space.path, format, space.bytes}, true, space_held);
+    // The space must come from a run over input of the same format: what it
+    // holds, window by window (a header may span two windows).
+    static constexpr std::string_view kHeader = "@<TRIPOS>MOLECULE";
+    bool mol2_space = false, blank = true;
+    std::string tail;
+    scan_source(space_source, 0, [&](std::string_view bytes) {
+      const std::string seam = tail + std::string(bytes.substr(0, kHeader.size() - 1));
+      mol2_space = mol2_space || seam.find(kHeader) != std::string::npos ||
+                   bytes.find(kHeader) != std::string_view::npos;
+      blank = blank && is_blank_text(bytes);
+      tail = std::string(bytes.substr(bytes.size() - std::min(bytes.size(), kHeader.size() - 1)));
+    });
+    check_space_format(space.path, format, mol2_space, blank);
     space_cx.file = space.path;
     space_cx.space = true;
     space_cx.cancel = request.cancel;
-    space_pass = first_pass(format, space_text, space_cx);
+    space_cx.window = request.window;
+    space_pass = first_pass(format, space_source, space_cx);
   }
-  ReadContext cx;
-  cx.file = source.path;
-  cx.NoAtmLabels = request.NoAtmLabels;
-  cx.NoBndLabels = request.NoBndLabels;
-  cx.bond_numbers = request.bond_numbers;
-  cx.cancel = request.cancel;
-  cx.first_position = request.first_position;
-  FirstPassPart pass = first_pass(format, input, cx, request.threads);
-  const int total = pass.count;
-  if (request.counted) request.counted(total);
+  ReadContext cx = input_context(request, out);
+  FirstPassPart pass = first_pass(format, out.input, cx, request.threads);
+  out.total = pass.count;
+  out.starts = std::move(pass.starts);
+  out.sum = pass.sum;
+  if (request.counted) request.counted(out.total);
   // One label set for both: label integers are ranks among the labels of this
   // run, so the space's fragments and the input's must share them.
   out.atom_labels = std::move(pass.labels);
@@ -140,24 +202,114 @@ void read_compounds(const LoadRequest& request, Loaded& out) {
   labels.insert(labels.end(), space_pass.labels.begin(), space_pass.labels.end());
   labels.insert(labels.end(), request.more_labels.begin(), request.more_labels.end());
   out.ls = make_labelset(labels, format);
-  cx.ls = &out.ls;
   space_cx.ls = &out.ls;
   if (request.labelled) request.labelled(out.ls);
   if (request.space != nullptr) {
-    const int num = filling_pass(format, space_text, space_cx, request.space_record);
+    ByteSum sum;
+    int num = 0;
+    try {
+      num = filling_pass(format, space_source, space_cx, request.space_record, {}, &sum);
+    } catch (const Error& e) {
+      if (e.kind() == ErrorKind::input)
+        check_unchanged("the descriptor space", space_source.path, space_pass.sum, sum);
+      throw;
+    }
+    check_unchanged("the descriptor space", space_source.path, space_pass.sum, sum);
     SARVIK_ASSERT(num == space_pass.count, "load");
   }
-  out.G.resize(static_cast<std::size_t>(total));
-  out.name.resize(static_cast<std::size_t>(total));
-  if (request.threads > 1 && total > 1) {
-    fill_in_parallel(format, input, cx, pass.starts, request.threads, out);
-  } else {
-    const int num = filling_pass(format, input, cx, [&out](int k, const std::string& name, Graph& g) {
-      out.G[static_cast<std::size_t>(k)] = std::move(g);
-      out.name[static_cast<std::size_t>(k)] = name;
-    });
-    SARVIK_ASSERT(num == total, "load");
+}
+
+void read_graphs(const LoadRequest& request, Loaded& out) {
+  const int total = out.total;
+  out.G.assign(static_cast<std::size_t>(total), Graph{});
+  out.name.assign(static_cast<std::size_t>(total), std::string());
+  // Runs of records of about equal bytes, each beginning at a start the first
+  // pass noted (first[t] of them), every run at one at least.
+  const std::vector<RecordStart>& starts = out.starts;
+  const int noted = static_cast<int>(starts.size());
+  const int parts = noted == 0 ? 1 : std::clamp(request.threads, 1, noted);
+  const std::size_t size = source_size(out.input);
+  std::vector<int> first(static_cast<std::size_t>(parts) + 1, noted);
+  for (int t = 0, k = 0; t < parts && noted > 0; ++t) {
+    const std::size_t from = size / static_cast<std::size_t>(parts) * static_cast<std::size_t>(t);
+    while (k < noted && starts[static_cast<std::size_t>(k)].pos < from) ++k;
+    const int lo = t == 0 ? 0 : first[static_cast<std::size_t>(t) - 1] + 1;
+    k = std::min(std::max(k, lo), noted - (parts - t));
+    first[static_cast<std::size_t>(t)] = k;
   }
+  const auto start_of = [&](std::size_t t) {
+    return noted == 0 ? RecordStart{} : starts[static_cast<std::size_t>(first[t])];
+  };
+  const auto end_of = [&](std::size_t t) {
+    return t + 1 < static_cast<std::size_t>(parts) ? start_of(t + 1).index : total;
+  };
+  const GraphSink take = [&out](int k, const std::string& name, Graph& g) {
+    Graph& kept = out.G[static_cast<std::size_t>(k)];
+    kept = std::move(g);
+    // The identity needs no room in a compound kept for the whole run.
+    kept.vid = std::vector<int>();
+    out.name[static_cast<std::size_t>(k)] = name;
+  };
+  std::vector<ByteSum> sum(static_cast<std::size_t>(parts));
+  std::vector<int> read(static_cast<std::size_t>(parts), 0);
+  const auto read_run = [&](std::size_t t) {
+    const RecordStart at = start_of(t);
+    const std::size_t sum_to =
+        t + 1 < static_cast<std::size_t>(parts) ? start_of(t + 1).pos : std::string_view::npos;
+    read[t] = read_record_run(request, out, at, end_of(t) - at.index, t == 0 ? 0 : at.pos, sum_to,
+                              take, &sum[t]);
+  };
+  std::vector<std::exception_ptr> failure(static_cast<std::size_t>(parts));
+  if (parts == 1) {
+    try {
+      read_run(0);
+    } catch (...) {
+      failure[0] = std::current_exception();
+    }
+  } else {
+    failure = run_side_by_side(static_cast<std::size_t>(parts), read_run);
+  }
+  // Runs that read all they were given, or failed on the input, summed the
+  // whole input: a changed file is told before anything read from it. The
+  // earliest failure is the one reading the runs in order would have met.
+  if (std::all_of(failure.begin(), failure.end(),
+                  [](const std::exception_ptr& f) { return f == nullptr || input_failure(f); })) {
+    ByteSum all;
+    for (const ByteSum& s : sum) all = all + s;
+    check_input_unchanged(out, all);
+  }
+  for (const std::exception_ptr& f : failure)
+    if (f != nullptr) std::rethrow_exception(f);
+  // The same bytes frame the same records.
+  for (std::size_t t = 0; t < static_cast<std::size_t>(parts); ++t)
+    SARVIK_ASSERT(read[t] == end_of(t) - start_of(t).index, "load");
+}
+
+void read_compounds(const LoadRequest& request, Loaded& out) {
+  read_labels(request, out);
+  read_graphs(request, out);
+}
+
+int read_record_run(const LoadRequest& request, const Loaded& in, const RecordStart& at, int count,
+                    std::size_t sum_from, std::size_t sum_to, const GraphSink& take, ByteSum* sum) {
+  const ReadContext cx = input_context(request, in);
+  RecordRun run;
+  run.first = at.index;
+  run.count = count;
+  run.at = at;
+  run.sum_from = sum_from;
+  run.sum_to = sum_to;
+  return filling_pass(in.input.format, in.input, cx, take, run, sum);
+}
+
+ByteSum sum_input_from(const LoadRequest& request, const Loaded& in, std::size_t from) {
+  LineReader r;
+  line_reader_open(r, in.input, from, 0, from, std::string_view::npos, request.window);
+  return line_reader_finish(r);
+}
+
+void check_input_unchanged(const Loaded& in, const ByteSum& sum) {
+  check_unchanged("the input file", in.input.path, in.sum, sum);
 }
 
 }  // namespace sarvik

@@ -169,19 +169,32 @@ bool mol2_next_molecule(const ReadContext& cx, Mol2Scanner& s, Mol2Molecule& m, 
   return true;
 }
 
-void scanner_open(Mol2Scanner& s, std::string_view input) {
-  line_reader_open(s.r, input);
-  s.started = false;
-  s.have_header = false;
+// Opens the scanner at `at`, lines counted from `line`, summing [sum_from,
+// sum_to); `header` when `at` is behind a molecule's header line.
+void scanner_open(Mol2Scanner& s, const Source& input, const ReadContext& cx, std::size_t at,
+                  long long line, std::size_t sum_from, std::size_t sum_to, bool header) {
+  line_reader_open(s.r, input, at, line, sum_from, sum_to, cx.window);
+  s.started = header;
+  s.have_header = header;
 }
 
 // A non-empty input in which no molecule was found is no Mol2 file.
-[[noreturn]] void no_molecule(const ReadContext& cx, std::string_view input) {
+[[noreturn]] void no_molecule(const ReadContext& cx, const Source& input) {
+  // What the whole input holds, window by window; a word may span two windows.
+  bool newline = false, carriage_return = false, sd = false;
+  std::string tail;
+  scan_source(input, 0, [&](std::string_view bytes) {
+    newline = newline || bytes.find('\n') != std::string_view::npos;
+    carriage_return = carriage_return || bytes.find('\r') != std::string_view::npos;
+    std::string seam = tail + std::string(bytes.substr(0, 4));
+    sd = sd || seam.find("V2000") != std::string::npos || seam.find("$$$$") != std::string::npos ||
+         bytes.find("V2000") != std::string_view::npos || bytes.find("$$$$") != std::string_view::npos;
+    tail = std::string(bytes.substr(bytes.size() - std::min<std::size_t>(bytes.size(), 4)));
+  });
   std::string hint;
-  if (input.find('\n') == std::string_view::npos && input.find('\r') != std::string_view::npos)
+  if (!newline && carriage_return)
     hint = " (its lines end in carriage returns only, which do not end a line here)";
-  else if (input.find("V2000") != std::string_view::npos ||
-           input.find("$$$$") != std::string_view::npos)
+  else if (sd)
     hint = " (this looks like an SD file: only names ending in .mol2 are read as Mol2)";
   refuse_smiles(input, cx, "read mol2 file : ");
   error("read mol2 file : no molecule found in " + source_named(cx) +
@@ -200,35 +213,31 @@ int mol2_bond_atom(const CompoundPlace& place, int k, std::string_view field, co
 
 namespace {
 
-// The end of the line that begins at `at`.
-std::size_t line_end(std::string_view input, std::size_t at) {
-  const std::size_t nl = input.find('\n', at);
-  return nl == std::string_view::npos ? input.size() : nl + 1;
-}
-
 // The first pass over the molecules whose header lines begin at `begin` (0: from
 // the start of input, skipping what comes before the first header) up to the
-// header line at `end` (npos: to the end of input). Messages number molecules and
-// lines from `begin`, so they are exact for a part that begins the input.
-FirstPassPart mol2_first_pass_part(const ReadContext& cx, std::string_view input, std::size_t begin,
+// header line at `end` (npos: to the end of input), summing those bytes.
+// Messages number molecules and lines from `begin`, so they are exact for a
+// part that begins the input.
+FirstPassPart mol2_first_pass_part(const ReadContext& cx, const Source& input, std::size_t begin,
                                    std::size_t end) {
   FirstPassPart part;
   Mol2Scanner s;
-  scanner_open(s, input);
+  scanner_open(s, input, cx, begin, 0, begin, end, begin > 0);
+  // Behind the header line, as the molecule before leaves the scanner (whose
+  // part counted the line).
   if (begin > 0) {
-    // Behind the header line, as the molecule before leaves the scanner.
-    s.r.pos = line_end(input, begin);
-    s.started = true;
-    s.have_header = true;
+    read_line(s.r, s.line);
+    s.r.line = 0;
   }
-  const std::size_t stop = end == std::string_view::npos ? end : line_end(input, end);
   Mol2Molecule m;
   std::unordered_set<std::string> seen;
-  for (RecordStart at{s.r.pos, s.r.line};
-       !(s.have_header && s.r.pos >= stop) && mol2_next_molecule(cx, s, m, part.count + 1);
-       at = {s.r.pos, s.r.line}) {
+  // The scanner stops having read the header line of the next molecule, which
+  // begins at s.r.line_start.
+  for (RecordStart at{s.r.pos, s.r.line, 0};
+       !(s.have_header && s.r.line_start >= end) && mol2_next_molecule(cx, s, m, part.count + 1);
+       at = {s.r.pos, s.r.line, part.count}) {
     if ((part.count & 255) == 0) check_cancel(cx.cancel);
-    part.starts.push_back(at);
+    if (part.count % cx.stride == 0) part.starts.push_back(at);
     ++part.count;
     for (int k = 0; k < m.natoms; ++k) {
       split_fields(m.atoms[k], s.fields);
@@ -246,32 +255,39 @@ FirstPassPart mol2_first_pass_part(const ReadContext& cx, std::string_view input
     }
   }
   part.lines = s.r.line;
-  part.exact = end == std::string_view::npos || (s.have_header && s.r.pos == stop);
+  part.exact = end == std::string_view::npos || (s.have_header && s.r.line_start == end);
+  part.sum = line_reader_finish(s.r);
   return part;
 }
 
 // The first line at or after `from` that begins a molecule; npos when there is
-// none. Each line is looked at once at most.
-std::size_t mol2_part_boundary(std::string_view input, std::size_t from) {
-  static constexpr std::string_view kHeader = "@<TRIPOS>MOLECULE";
-  for (std::size_t at = input.find(kHeader, from); at != std::string_view::npos;
-       at = input.find(kHeader, line_end(input, at))) {
-    if (at > 0 && input[at - 1] == '\n') return at;
-  }
+// none.
+std::size_t mol2_part_boundary(const ReadContext& cx, const Source& input, std::size_t from) {
+  std::string line;
+  LineReader r;
+  // From the start of the first line at or after `from`.
+  line_reader_open(r, input, from > 0 ? from - 1 : 0, 0, 0, 0, cx.window);
+  if (from > 0) read_line(r, line);
+  while (read_line(r, line))
+    if (starts_with(line, "@<TRIPOS>MOLECULE") && r.line_start > 0) return r.line_start;
   return std::string_view::npos;
 }
 
 }  // namespace
 
-FirstPassPart calculate_total_comps_mol2(std::string_view input, const ReadContext& cx,
+FirstPassPart calculate_total_comps_mol2(const Source& input, const ReadContext& cx,
                                          int threads) {
   FirstPassPart all = whole_first_pass(
-      input, threads,
-      [&cx](std::string_view in, std::size_t begin, std::size_t end) {
-        return mol2_first_pass_part(cx, in, begin, end);
+      source_size(input), threads,
+      [&cx, &input](std::size_t begin, std::size_t end) {
+        return mol2_first_pass_part(cx, input, begin, end);
       },
-      mol2_part_boundary);
-  if (all.count == 0 && !is_blank_text(input)) no_molecule(cx, input);
+      [&cx, &input](std::size_t from) { return mol2_part_boundary(cx, input, from); });
+  if (all.count == 0) {
+    bool blank = true;
+    scan_source(input, 0, [&blank](std::string_view bytes) { blank = blank && is_blank_text(bytes); });
+    if (!blank) no_molecule(cx, input);
+  }
   return all;
 }
 
@@ -286,47 +302,52 @@ const BondType* mol2_bond_type(const ReadContext& cx, const CompoundPlace& place
   refuse_compound(kWords, "edge label not valid " + shown(field), place);
 }
 
-int read_mol2_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
-                   const RecordRun& run) {
+int read_mol2_file(const Source& input, const ReadContext& cx, const GraphSink& take,
+                   const RecordRun& run, ByteSum* sum) {
   Mol2Scanner s;
-  scanner_open(s, input);
-  if (run.first > 0) {
-    // Behind a molecule's header line, which the molecule before has read.
-    s.r.pos = run.at.pos;
-    s.r.line = run.at.line;
-    s.started = true;
-    s.have_header = true;
-  }
+  // Behind a molecule's header line, which the molecule before has read.
+  if (run.first > 0)
+    scanner_open(s, input, cx, run.at.pos, run.at.line, run.sum_from, run.sum_to, true);
+  else
+    scanner_open(s, input, cx, 0, 0, run.sum_from, run.sum_to, false);
   Mol2Molecule m;
   std::string label;
   CompoundBuilder b;
   Graph& g = b.g;
   int num = run.first;
-  while (num - run.first < run.count && mol2_next_molecule(cx, s, m, num + 1)) {
-    if ((num & 255) == 0) check_cancel(cx.cancel);
-    b.place = mol2_place(cx, m, num + 1, m.name_at + 1);
-    at_place(b.place, [&] {
-      // Without a bond count on the counts line the bond lines are the limit.
-      begin_compound(b, m.natoms, m.bond_given ? m.bond_count : m.nbonds);
-      for (int k = 0; k < g.vs; ++k) {
-        split_fields(m.atoms[k], s.fields);
-        label = vertex_label(cx, s.fields[5]);
-        g.vl[k] = graph_index_vertex_labelset(label, *cx.ls);
-      }
-      for (int k = 0; k < m.nbonds; ++k) {
-        split_fields(m.bonds[k], s.fields);
-        b.place.line = m.bond_at[k];
-        const BondType* type = mol2_bond_type(cx, b.place, s.fields[3]);
-        if (type == nullptr) continue;
-        const int i = mol2_bond_atom(b.place, k, s.fields[1], g);
-        const int j = mol2_bond_atom(b.place, k, s.fields[2], g);
-        b.bonds.push_back({i, j, graph_index_edge_labelset(type->label, *cx.ls), k});
-      }
-      finish_compound(b, cx.bond_numbers);
-    });
-    take(num, b.place.name, g);
-    ++num;
+  try {
+    while (num - run.first < run.count && mol2_next_molecule(cx, s, m, num + 1)) {
+      if ((num & 255) == 0) check_cancel(cx.cancel);
+      b.place = mol2_place(cx, m, num + 1, m.name_at + 1);
+      at_place(b.place, [&] {
+        // Without a bond count on the counts line the bond lines are the limit.
+        begin_compound(b, m.natoms, m.bond_given ? m.bond_count : m.nbonds);
+        for (int k = 0; k < g.vs; ++k) {
+          split_fields(m.atoms[k], s.fields);
+          label = vertex_label(cx, s.fields[5]);
+          g.vl[k] = graph_index_vertex_labelset(label, *cx.ls);
+        }
+        for (int k = 0; k < m.nbonds; ++k) {
+          split_fields(m.bonds[k], s.fields);
+          b.place.line = m.bond_at[k];
+          const BondType* type = mol2_bond_type(cx, b.place, s.fields[3]);
+          if (type == nullptr) continue;
+          const int i = mol2_bond_atom(b.place, k, s.fields[1], g);
+          const int j = mol2_bond_atom(b.place, k, s.fields[2], g);
+          b.bonds.push_back({i, j, graph_index_edge_labelset(type->label, *cx.ls), k});
+        }
+        finish_compound(b, cx.bond_numbers);
+      });
+      take(num, b.place.name, g);
+      ++num;
+    }
+  } catch (const Error& e) {
+    // The caller compares what was read with the first pass before it
+    // believes the failure.
+    if (e.kind() == ErrorKind::input && sum != nullptr) *sum = line_reader_finish(s.r);
+    throw;
   }
+  if (sum != nullptr) *sum = line_reader_finish(s.r);
   return num - run.first;
 }
 

@@ -13,30 +13,6 @@
 
 namespace sarvik {
 
-void line_reader_open(LineReader& r, std::string_view text) {
-  r.text = text;
-  r.pos = 0;
-  r.line = 0;
-}
-
-bool read_line(LineReader& r, std::string& line) {
-  if (r.pos >= r.text.size()) {
-    line.clear();
-    return false;
-  }
-  std::size_t nl = r.text.find('\n', r.pos);
-  const std::size_t next = nl == std::string_view::npos ? r.text.size() : nl + 1;
-  if (nl == std::string_view::npos) nl = r.text.size();
-  // A carriage return before the newline (or before the end of a last line
-  // without newline) is dropped.
-  std::size_t end = nl;
-  if (end > r.pos && r.text[end - 1] == '\r') --end;
-  line.assign(r.text.data() + r.pos, end - r.pos);
-  r.pos = next;
-  ++r.line;
-  return true;
-}
-
 void build_graph_from_bonds(Graph& g, const std::vector<EdgeEntry>& bonds,
                             std::vector<EdgeEntry>& edges, bool bond_numbers) {
   g.es = 2 * static_cast<int>(bonds.size());
@@ -197,10 +173,11 @@ std::string_view first_token(std::string_view line) {
 
 }  // namespace
 
-void refuse_smiles(std::string_view input, const ReadContext& cx, const char* head) {
+void refuse_smiles(const Source& input, const ReadContext& cx, const char* head) {
   // The first lines decide: a compound file has a counts line (or a Mol2
   // header) among them, which no SMILES line is.
-  LineReader r{input};
+  LineReader r;
+  line_reader_open(r, input, 0, 0, 0, 0, cx.window);
   std::string line;
   int looked = 0;
   while (looked < 20 && read_line(r, line)) {
@@ -242,24 +219,24 @@ std::vector<std::exception_ptr> run_side_by_side(std::size_t n,
   return failure;
 }
 
-bool first_pass_in_parts(std::string_view input, int parts, const FirstPassScan& scan,
-                         PartBoundary boundary, FirstPassPart& all) {
+bool first_pass_in_parts(std::size_t size, int parts, const FirstPassScan& scan,
+                         const PartBoundary& boundary, FirstPassPart& all) {
   // Part t begins at the first place a part may begin at or after t / parts of
   // the input.
   std::vector<std::size_t> begin{0};
   for (int t = 1; t < parts; ++t) {
-    const std::size_t from = std::max(input.size() / static_cast<std::size_t>(parts) *
+    const std::size_t from = std::max(size / static_cast<std::size_t>(parts) *
                                           static_cast<std::size_t>(t),
                                       begin.back() + 1);
-    const std::size_t b = boundary(input, from);
-    if (b == std::string_view::npos || b >= input.size()) break;
+    const std::size_t b = boundary(from);
+    if (b == std::string_view::npos || b >= size) break;
     begin.push_back(b);
   }
   const std::size_t n = begin.size();
   if (n < 2) return false;
   std::vector<FirstPassPart> part(n);
   const std::vector<std::exception_ptr> failure = run_side_by_side(n, [&](std::size_t t) {
-    part[t] = scan(input, begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
+    part[t] = scan(begin[t], t + 1 < n ? begin[t + 1] : std::string_view::npos);
   });
   for (std::size_t t = 0; t < n; ++t) {
     // Out of memory (or a stop) is no failure of the input's: reading in one
@@ -274,26 +251,29 @@ bool first_pass_in_parts(std::string_view input, int parts, const FirstPassScan&
     if (failure[t] != nullptr || !part[t].exact) return false;
   }
   // Every part began where the one before ended, the first at the start: they
-  // read the records one pass over the whole input reads.
+  // read the records one pass over the whole input reads. A part notes every
+  // stride-th of its own records, so the starts noted are at most stride apart.
   all = FirstPassPart{};
   for (FirstPassPart& p : part) {
-    all.count += p.count;
     for (RecordStart at : p.starts) {
       at.line += all.lines;
+      at.index += all.count;
       all.starts.push_back(at);
     }
+    all.count += p.count;
     all.lines += p.lines;
+    all.sum = all.sum + p.sum;
     all.labels.insert(all.labels.end(), std::make_move_iterator(p.labels.begin()),
                       std::make_move_iterator(p.labels.end()));
   }
   return true;
 }
 
-FirstPassPart whole_first_pass(std::string_view input, int threads, const FirstPassScan& scan,
-                               PartBoundary boundary) {
+FirstPassPart whole_first_pass(std::size_t size, int threads, const FirstPassScan& scan,
+                               const PartBoundary& boundary) {
   FirstPassPart all;
-  if (threads <= 1 || !first_pass_in_parts(input, threads, scan, boundary, all))
-    all = scan(input, 0, std::string_view::npos);
+  if (threads <= 1 || !first_pass_in_parts(size, threads, scan, boundary, all))
+    all = scan(0, std::string_view::npos);
   // Parts repeat each other's labels: the first appearance stays.
   std::unordered_set<std::string> seen;
   std::vector<std::string> labels;

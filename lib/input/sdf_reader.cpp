@@ -165,9 +165,8 @@ bool sd_next_record(const ReadContext& cx, LineReader& r, SdRecord& rec, int pos
     const long long line = r.line;
     while (read_line(r, rec.rest))
       if (!is_blank(rec.rest)) break;
-    if (r.pos >= r.text.size() && is_blank(rec.rest)) return false;
-    r.pos = pos;
-    r.line = line;
+    if (line_reader_at_end(r) && is_blank(rec.rest)) return false;
+    line_reader_seek(r, pos, line);
   }
   if (rec.counts.find("V3000") != std::string::npos)
     throw Error(ErrorKind::input,
@@ -203,19 +202,19 @@ int sd_bond_atom(const SdRecord& rec, const CompoundPlace& place, int k, std::si
 namespace {
 
 // The first pass over the records from `begin`, a record's start, up to `end`
-// (npos: to the end of input). Messages number records and lines from `begin`,
-// so they are exact for a part that begins the input.
-FirstPassPart sd_first_pass_part(const ReadContext& cx, std::string_view input, std::size_t begin,
+// (npos: to the end of input), summing those bytes. Messages number records and
+// lines from `begin`, so they are exact for a part that begins the input.
+FirstPassPart sd_first_pass_part(const ReadContext& cx, const Source& input, std::size_t begin,
                                  std::size_t end) {
   FirstPassPart part;
-  LineReader r{input};
-  r.pos = begin;
+  LineReader r;
+  line_reader_open(r, input, begin, 0, begin, end, cx.window);
   SdRecord rec;
   std::unordered_set<std::string> seen;
-  for (RecordStart at{r.pos, r.line}; r.pos < end && sd_next_record(cx, r, rec, part.count + 1);
-       at = {r.pos, r.line}) {
+  for (RecordStart at{r.pos, r.line, 0}; r.pos < end && sd_next_record(cx, r, rec, part.count + 1);
+       at = {r.pos, r.line, part.count}) {
     if ((part.count & 255) == 0) check_cancel(cx.cancel);
-    part.starts.push_back(at);
+    if (part.count % cx.stride == 0) part.starts.push_back(at);
     ++part.count;
     for (int k = 0; k < rec.natoms; ++k) {
       const std::string_view columns_of_symbol = columns(rec.atoms[k], kSymbolColumn);
@@ -233,79 +232,92 @@ FirstPassPart sd_first_pass_part(const ReadContext& cx, std::string_view input, 
   }
   part.lines = r.line;
   part.exact = end == std::string_view::npos || r.pos == end;
+  part.sum = line_reader_finish(r);
   return part;
 }
 
 // The start of the line behind the first line at or after `from` that ends a
-// record ("$$$$" its first token); npos when there is none. Each line is looked
-// at once at most, whatever the lines hold.
-std::size_t sd_part_boundary(std::string_view input, std::size_t from) {
+// record ("$$$$" its first token); npos when there is none.
+std::size_t sd_part_boundary(const ReadContext& cx, const Source& input, std::size_t from) {
   std::string line;
-  LineReader r{input};
-  for (std::size_t at = input.find("$$$$", from); at != std::string_view::npos;
-       at = input.find("$$$$", r.pos)) {
-    const std::size_t before = input.rfind('\n', at);
-    const std::size_t start = before == std::string_view::npos ? 0 : before + 1;
-    r.pos = std::max(start, from);
-    read_line(r, line);
-    if (start >= from && is_record_end(line)) return r.pos;
-  }
+  LineReader r;
+  // From the start of the first line at or after `from`.
+  line_reader_open(r, input, from > 0 ? from - 1 : 0, 0, 0, 0, cx.window);
+  if (from > 0) read_line(r, line);
+  while (read_line(r, line))
+    if (is_record_end(line)) return r.pos;
   return std::string_view::npos;
 }
 
 }  // namespace
 
-FirstPassPart calculate_total_comps(std::string_view input, const ReadContext& cx, int threads) {
+FirstPassPart calculate_total_comps(const Source& input, const ReadContext& cx, int threads) {
   // Input that no SD reading can make sense of gets a message that says why,
-  // never the whole file quoted as a compound's name.
-  if (input.find('\n') == std::string_view::npos && input.find('\r') != std::string_view::npos)
-    error("read sdf file : no record found in " + source_named(cx) +
-          " (its lines end in carriage returns only, which do not end a line here)\n");
+  // never the whole file quoted as a compound's name: a first line that is the
+  // whole input, with no newline, but carriage returns.
+  {
+    LineReader r;
+    line_reader_open(r, input, 0, 0, 0, 0, cx.window);
+    std::string line;
+    const bool read = read_line(r, line);
+    const std::size_t off = r.pos - r.base;
+    const bool newline = off > 0 && off <= r.text.size() && r.text[off - 1] == '\n';
+    if (read && !newline && line_reader_at_end(r) && line.find('\r') != std::string::npos)
+      error("read sdf file : no record found in " + source_named(cx) +
+            " (its lines end in carriage returns only, which do not end a line here)\n");
+  }
   refuse_smiles(input, cx, "read sdf file : ");
   return whole_first_pass(
-      input, threads,
-      [&cx](std::string_view in, std::size_t begin, std::size_t end) {
-        return sd_first_pass_part(cx, in, begin, end);
+      source_size(input), threads,
+      [&cx, &input](std::size_t begin, std::size_t end) {
+        return sd_first_pass_part(cx, input, begin, end);
       },
-      sd_part_boundary);
+      [&cx, &input](std::size_t from) { return sd_part_boundary(cx, input, from); });
 }
 
-int read_sdf_file(std::string_view input, const ReadContext& cx, const GraphSink& take,
-                  const RecordRun& run) {
-  LineReader r{input};
-  r.pos = run.at.pos;
-  r.line = run.at.line;
+int read_sdf_file(const Source& input, const ReadContext& cx, const GraphSink& take,
+                  const RecordRun& run, ByteSum* sum) {
+  LineReader r;
+  line_reader_open(r, input, run.at.pos, run.at.line, run.sum_from, run.sum_to, cx.window);
   SdRecord rec;
   CompoundBuilder b;
   Graph& g = b.g;
   int num = run.first;
-  while (num - run.first < run.count && sd_next_record(cx, r, rec, num + 1)) {
-    if ((num & 255) == 0) check_cancel(cx.cancel);
-    b.place = sd_place(cx, rec, num + 1, counts_line(rec));
-    at_place(b.place, [&] {
-      begin_compound(b, rec.natoms, rec.nbonds);
-      for (int k = 0; k < g.vs; ++k)
-        g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), *cx.ls);
-      for (int k = 0; k < rec.nbonds; ++k) {
-        const std::string& line = rec.bonds[k];
-        b.place.line = bond_line(rec, k);
-        const int i = sd_bond_atom(rec, b.place, k, kFirstAtomColumn, g);
-        const int j = sd_bond_atom(rec, b.place, k, kSecondAtomColumn, g);
-        int t = 1;
-        if (cx.NoBndLabels == 0) {
-          t = column_number(line, kBondTypeColumn);
-          if (t < 1 || t > kSdBondTypes)
-            error("read sdf file : edge label not valid " + column_digits(line, kBondTypeColumn) +
-                  "\n");
+  try {
+    while (num - run.first < run.count && sd_next_record(cx, r, rec, num + 1)) {
+      if ((num & 255) == 0) check_cancel(cx.cancel);
+      b.place = sd_place(cx, rec, num + 1, counts_line(rec));
+      at_place(b.place, [&] {
+        begin_compound(b, rec.natoms, rec.nbonds);
+        for (int k = 0; k < g.vs; ++k)
+          g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), *cx.ls);
+        for (int k = 0; k < rec.nbonds; ++k) {
+          const std::string& line = rec.bonds[k];
+          b.place.line = bond_line(rec, k);
+          const int i = sd_bond_atom(rec, b.place, k, kFirstAtomColumn, g);
+          const int j = sd_bond_atom(rec, b.place, k, kSecondAtomColumn, g);
+          int t = 1;
+          if (cx.NoBndLabels == 0) {
+            t = column_number(line, kBondTypeColumn);
+            if (t < 1 || t > kSdBondTypes)
+              error("read sdf file : edge label not valid " + column_digits(line, kBondTypeColumn) +
+                    "\n");
+          }
+          // SD bond type t is bond type t - 1 of the table. Affects output.
+          b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
         }
-        // SD bond type t is bond type t - 1 of the table. Affects output.
-        b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
-      }
-      finish_compound(b, cx.bond_numbers);
-    });
-    take(num, b.place.name, g);
-    ++num;
+        finish_compound(b, cx.bond_numbers);
+      });
+      take(num, b.place.name, g);
+      ++num;
+    }
+  } catch (const Error& e) {
+    // The caller compares what was read with the first pass before it
+    // believes the failure.
+    if (e.kind() == ErrorKind::input && sum != nullptr) *sum = line_reader_finish(r);
+    throw;
   }
+  if (sum != nullptr) *sum = line_reader_finish(r);
   return num - run.first;
 }
 

@@ -26,12 +26,10 @@ std::wstring wide_name(const std::string& utf8) {
 }
 #endif
 
-std::string read_whole_file(const std::string& path, bool space) {
+std::FILE* open_input_file(const std::string& path, bool space) {
 #ifdef _WIN32
-  const std::filesystem::path native(wide_name(path));
-  FILE* fp = _wfopen(native.c_str(), L"rb");
+  FILE* fp = _wfopen(wide_name(path).c_str(), L"rb");
 #else
-  const std::filesystem::path native(path);
   FILE* fp = std::fopen(path.c_str(), "rb");
 #endif
   if (fp == nullptr) {
@@ -39,6 +37,16 @@ std::string read_whole_file(const std::string& path, bool space) {
     error((space ? "can't open the descriptor space '" : "can't open a file '") +
           shown(path, false) + "': " + std::strerror(err) + "\n");
   }
+  return fp;
+}
+
+std::string read_whole_file(const std::string& path, bool space) {
+#ifdef _WIN32
+  const std::filesystem::path native(wide_name(path));
+#else
+  const std::filesystem::path native(path);
+#endif
+  FILE* fp = open_input_file(path, space);
   const std::unique_ptr<FILE, int (*)(FILE*)> closer(fp, std::fclose);
   // The size a regular file has now is room enough for it; anything read beyond
   // it (the file grows, or is no regular file) grows the text as it comes.

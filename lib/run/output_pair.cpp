@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "common/common.h"
 #include "input/input.h"
+#include "run/run_detail.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -137,6 +139,34 @@ int write_all(Native h, std::string_view text) {
 
 int close_file(Native h) { return CloseHandle(h) ? 0 : errno_of(GetLastError()); }
 
+// Creates path exclusively for reading and writing, removed when closed;
+// kNoFile with errno set when it cannot.
+Native create_scratch(const std::string& path) {
+  const HANDLE h = CreateFileW(wide_name(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                               nullptr);
+  if (h == INVALID_HANDLE_VALUE) errno = errno_of(GetLastError());
+  return h;
+}
+
+// Reads n bytes at place `at`; 0, or the errno value of the failure.
+int read_at(Native h, std::uint64_t at, char* dst, std::size_t n) {
+  while (n > 0) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+    if (!ReadFile(h, dst, want, &got, &where)) return errno_of(GetLastError());
+    if (got == 0) return EIO;
+    at += got;
+    dst += got;
+    n -= got;
+  }
+  return 0;
+}
+
 void start_writeback(Native) {}
 
 // Renames from over to; 0, or the errno value of the failure. With replace,
@@ -242,6 +272,31 @@ int write_all(Native fd, std::string_view text) {
 
 int close_file(Native fd) { return close(fd) == 0 ? 0 : errno; }
 
+// Creates path exclusively for reading and writing and removes its name at
+// once (the file lives on while it is open); kNoFile with errno set when it
+// cannot.
+Native create_scratch(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) unlink(path.c_str());
+  return fd;
+}
+
+// Reads n bytes at place `at`; 0, or the errno value of the failure.
+int read_at(Native fd, std::uint64_t at, char* dst, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = pread(fd, dst, n, static_cast<off_t>(at));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (got == 0) return EIO;
+    at += static_cast<std::uint64_t>(got);
+    dst += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return 0;
+}
+
 void start_writeback(Native fd) {
 #ifdef __linux__
   // Renaming a temporary over an earlier output makes ext4 write the file out
@@ -331,6 +386,14 @@ void release_lock(Native fd, const std::string& path) {
 }
 #endif
 
+#ifdef _WIN32
+Native native(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+std::intptr_t stored(Native h) { return reinterpret_cast<std::intptr_t>(h); }
+#else
+Native native(std::intptr_t h) { return static_cast<int>(h); }
+std::intptr_t stored(Native h) { return h; }
+#endif
+
 // One output of a commit as the journal records it.
 struct Entry {
   bool had_earlier = false;  // the final name held a file before the commit
@@ -403,15 +466,46 @@ void remove_leftovers(const std::string& final_name) {
     if (is_temp_suffix(std::string_view(found).substr(name.size()))) remove_file(dir + found);
 }
 
-// A fresh temporary name beside final_name.
-std::string temp_name_for(const std::string& final_name, std::mt19937_64& random) {
+// A fresh name beside `stem`: "<stem>.tmp" and 12 random hexadecimal digits.
+std::string temporary_name(const std::string& stem, std::mt19937_64& random) {
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, ".tmp%012llx",
                 static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-  return final_name + suffix;
+  return stem + suffix;
 }
 
 }  // namespace
+
+ScratchFile::ScratchFile(const std::string& stem) : stem_(stem) {
+  std::mt19937_64 random{std::random_device{}()};
+  Native h = kNoFile;
+  for (int attempt = 0; attempt < 100 && h == kNoFile; ++attempt) {
+    h = create_scratch(temporary_name(stem, random));
+    if (h == kNoFile && errno != EEXIST) break;
+  }
+  if (h == kNoFile) {
+    const int err = errno;
+    error(ErrorKind::output,
+          "can't open a temporary file beside '" + stem + "': " + reason(err) + "\n");
+  }
+  handle_ = stored(h);
+}
+
+ScratchFile::~ScratchFile() { close_file(native(handle_)); }
+
+void ScratchFile::append(std::string_view bytes) {
+  const int err = write_all(native(handle_), bytes);
+  if (err != 0)
+    error(ErrorKind::output,
+          "can't write a temporary file beside '" + stem_ + "': " + reason(err) + "\n");
+}
+
+void ScratchFile::read(std::uint64_t at, char* dst, std::size_t n) const {
+  const int err = read_at(native(handle_), at, dst, n);
+  if (err != 0)
+    error(ErrorKind::output,
+          "can't read a temporary file beside '" + stem_ + "': " + reason(err) + "\n");
+}
 
 // One output: its final name, and while it is not committed, its temporary.
 struct OutputPair::File {
@@ -486,7 +580,7 @@ OutputPair::OutputPair(const std::string& fragment_path, const std::string& desc
     if (f.final_name.empty()) continue;
     // A fresh name beside the final name, created exclusively.
     for (int attempt = 0; attempt < 100 && f.handle == kNoFile; ++attempt) {
-      const std::string name = temp_name_for(f.final_name, random);
+      const std::string name = temporary_name(f.final_name, random);
       f.handle = create_exclusive(name);
       if (f.handle != kNoFile)
         f.temp_name = name;
@@ -536,7 +630,7 @@ void OutputPair::commit() {
   for (File& f : files_) {
     if (f.temp_name.empty()) continue;
     entries.push_back(Entry{exists(f.final_name), f.final_name, f.temp_name,
-                            temp_name_for(f.final_name, random)});
+                            temporary_name(f.final_name, random)});
     moving.push_back(&f);
   }
   write_lock(lock_->handle, journal_text(entries));
@@ -575,6 +669,7 @@ Sinks OutputPair::sinks(const Sinks& hooks) {
     s.fragments_complete = [this] { fragments_written(); };
   }
   s.descriptors = [this](std::string_view text) { write_descriptors(text); };
+  s.scratch = files_[1].final_name;
   s.complete = [this] { commit(); };
   return s;
 }

@@ -56,37 +56,11 @@ void check_settings(const Settings& s, bool in_space) {
            std::to_string(kMaxThreads));
 }
 
-// Warns when the space's fragments and the input's compounds draw aromatic
-// bonds differently: one with aromatic bonds, the other with none. Aromatic
-// and Kekule bonds are different bond types, so most fragments would fall
-// outside the space without anything failing.
-void warn_of_bond_forms(const Run& r, const Source& input, const std::string& space) {
-  if (!r.sinks->warning || r.settings.NoBndLabels == 1) return;
-  const int aromatic = ptr_array_index(kBondTypes[3].label, r.ls.el);
-  bool input_bonds = false;
-  bool input_aromatic = false;
-  for (const Graph& g : r.G) {
-    input_bonds = input_bonds || g.es > 0;
-    input_aromatic = input_aromatic || std::find(g.el.begin(), g.el.end(), aromatic) != g.el.end();
-    if (input_aromatic) break;
-  }
-  bool space_aromatic = false;
-  for (const DescriptorSpace::Length& l : r.space.by_length)
-    for (std::size_t k = 0; k < l.bond.size() && !space_aromatic; ++k)
-      space_aromatic = l.parent[k] >= 0 && l.bond[k] == aromatic;
-  if (!input_bonds || r.space.size == 0 || input_aromatic == space_aromatic) return;
-  const std::string named_space = "the descriptor space '" + shown(space, false) + "'";
-  const std::string named_input = "the input '" + shown(input.path, false) + "'";
-  r.sinks->warning("warning: " + (space_aromatic ? named_space : named_input) +
-                   " has aromatic bonds and " + (space_aromatic ? named_input : named_space) +
-                   " none: aromatic and Kekulé forms of a ring are different bonds, so most "
-                   "fragments will fall outside the space; write both with the same bond forms\n");
-}
-
-// Loads the compounds (and the descriptor space's records, from its fragment
-// file or held) into r.
+// Loads the input's first pass and the descriptor space's records (from its
+// fragment file or held) into r, then, but for a run in a space (which reads
+// the compounds as it counts them), every compound.
 void load(Run& r, const Source& input, const Source* space_source, const Space* held) {
-  LoadRequest request;
+  LoadRequest& request = r.request;
   request.input = &input;
   request.space = space_source;
   request.NoAtmLabels = r.settings.NoAtmLabels;
@@ -96,6 +70,7 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
   request.cancel = r.sinks->cancel;
   request.more_labels = r.more_labels;
   request.first_position = r.first_position;
+  request.stride = r.stride;
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
   SpaceRule rule;
@@ -110,6 +85,7 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
     request.space_record = [&r, &rule](int position, const std::string& title, Graph& record) {
       descriptor_space_add(r.space, rule, position, record, title);
     };
+    r.space_name = rule.file;
   }
   if (held != nullptr) {
     check_space_format(held->name(), input.format,
@@ -121,17 +97,28 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
     };
   }
   // The space's records arrive once the label set is made, which the rule reads.
-  Loaded loaded;
-  rule.ls = &loaded.ls;
-  read_compounds(request, loaded);
-  r.G = std::move(loaded.G);
-  r.name = std::move(loaded.name);
-  r.ls = std::move(loaded.ls);
+  rule.ls = &r.input.ls;
+  read_labels(request, r.input);
+  request.counted = nullptr;
+  request.space_record = nullptr;
+  request.labelled = nullptr;
+  r.ls = r.input.ls;
   if (r.in_space) {
     descriptor_space_check_repeats(r.space, rule);
-    warn_of_bond_forms(r, input, rule.file);
+    return;
   }
-  occurrences_init(r.occ, static_cast<int>(r.G.size()));
+  read_graphs(request, r.input);
+  r.G = std::move(r.input.G);
+  r.name = std::move(r.input.name);
+  // The lists go to a scratch file beside the outputs where the caller allows.
+  SpillFile spill;
+  if (!r.sinks->scratch.empty()) {
+    r.scratch = std::make_unique<ScratchFile>(r.sinks->scratch);
+    ScratchFile* file = r.scratch.get();
+    spill.append = [file](std::string_view bytes) { file->append(bytes); };
+    spill.read = [file](std::uint64_t at, char* dst, std::size_t n) { file->read(at, dst, n); };
+  }
+  occurrences_init(r.occ, static_cast<int>(r.G.size()), std::move(spill));
 }
 
 }  // namespace
@@ -143,50 +130,31 @@ void sweep(Run& r) {
   const Sinks& sinks = *r.sinks;
   const std::atomic<bool>* cancel = sinks.cancel;
   const int total = static_cast<int>(r.G.size());
-  int reporting = 0;  // the compound whose occurrences are reported
-  const OccurrenceReport report = [&reporting, &sinks](int descriptor, std::span<const int> atoms,
-                                                       std::span<const int> bonds) {
-    sinks.occurrences(Occurrence{reporting, descriptor, atoms, bonds});
-  };
   // A wide counter, so that -lmax at the largest int still ends the sweep.
   for (long long length = r.settings.mint; length <= r.settings.maxt; ++length) {
     check_cancel(cancel);
     r.threshold = static_cast<int>(length);
-    say(r, printed("threshold = %lld\n", r.threshold));
-    if (r.in_space)
-      table_begin_space_length(r.hashg,
-                               static_cast<std::size_t>(length) < r.space.by_length.size()
-                                   ? r.space.by_length[length].id
-                                   : std::vector<int>(),
-                               r.map);
+    // On several threads, the length before's sweep prints this line once it
+    // has printed its own.
+    if (r.threads == 1 || length == r.settings.mint) say(r, printed("threshold = %lld\n", r.threshold));
+    occurrences_begin_length(r.occ);
     LengthContext cx;
     cx.ls = &r.ls;
     cx.opt = r.opt;
     cx.threshold = r.threshold;
-    cx.space = r.in_space ? &r.space : nullptr;
     cx.cancel = cancel;
     if (r.threads > 1) {
       enumerate_length_in_parallel(r, cx);
     } else {
       for (int i = 0; i < total; ++i) {
-        if (sinks.occurrences) {
-          cx.occurrence = &report;
-          reporting = i;
-        }
         check_cancel(cancel);
         find_all_spanning(r.G[i], i, cx, r.hashg, r.occ, r.ws);
         csr_end_length(r.occ, i);
-        show_progress(r, i + 1, r.in_space ? r.k : r.hashg.count);
+        show_progress(r, i + 1, r.hashg.count);
       }
     }
-    check_cancel(cancel);
-    if (r.in_space) {
-      r.k += table_end_space_length(r.hashg);
-      say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.k, r.k));
-      continue;
-    }
     if (r.threads > 1) {
-      write_records_in_background(r, length == r.settings.maxt);
+      sweep_in_background(r, length == r.settings.maxt);
     } else {
       sweep_length(r.hashg, SweepRule{r.settings.freqt, r.filetype, &r.ls}, r.k, r.map,
                    r.writer.records);
@@ -194,9 +162,11 @@ void sweep(Run& r) {
         write_fragment_records(r.writer.records, r.ls, r.filetype, 1, sinks.fragments, cancel);
       if (r.made) space_append(*r.made, r.writer.records);
       if (length == r.settings.maxt && sinks.fragments_complete) sinks.fragments_complete();
+      say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
     }
-    say(r, printed("total upto this threshold = %lld,value of k = %lld\n", r.hashg.count, r.k));
   }
+  // The last length's sweep prints its lines.
+  report_sweep(r, true);
 }
 
 }  // namespace
@@ -218,14 +188,15 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
                   : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
   // Occurrences are reported from one thread, in compound order.
   if (sinks.occurrences) r.threads = 1;
-  r.hashg = initialize_hash();
-  r.map.clear();
   if (sinks.space && !r.in_space) {
     r.made = std::make_shared<SpaceData>();
     r.made->format = input.format;
     r.made->name = input.path;
   }
   load(r, input, space_source, held);
+  if (r.in_space) return count_in_space(r);
+  r.hashg = initialize_hash();
+  r.map.clear();
   const int total = static_cast<int>(r.G.size());
   const std::atomic<bool>* cancel = sinks.cancel;
 
@@ -246,22 +217,22 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
   summary.compounds = total;
   summary.fragments = r.hashg.count;
   summary.descriptors = r.k;
-  summary.outside = r.hashg.outside;
   r.G.clear();
   r.G.shrink_to_fit();
   r.hashg = FragmentTable{};
 
   say(r, "Descriptors generated : writing id and frequency files\n");
+  spill_flush(r.occ.spill);
+  occurrences_name_descriptors(r.occ, r.map);
   if (sinks.descriptors)
     write_descriptor_file(r.occ, r.map, r.name, r.threads, sinks.descriptors, cancel);
-  if (sinks.vectors) {
-    std::vector<DescriptorCount> pairs;
-    for (int i = 0; i < total; ++i) {
-      if ((i & 1023) == 0) check_cancel(cancel);
-      descriptor_vector(r.occ, r.map, i, pairs);
-      sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
-    }
-  }
+  if (sinks.vectors)
+    descriptor_vectors(
+        r.occ, r.map,
+        [&r, &sinks](int i, std::span<const DescriptorCount> pairs) {
+          sinks.vectors(i, r.name[static_cast<std::size_t>(i)], pairs);
+        },
+        cancel);
   if (r.made) {
     r.made->ls = r.ls;
     Space space;
@@ -269,8 +240,7 @@ Summary run_with(Run& r, const Settings& settings, const Source& input, const So
     sinks.space(std::move(space));
   }
   if (sinks.complete) sinks.complete();
-  if (r.in_space)
-    say(r, printed("occurrences outside the descriptor space = %lld\n", summary.outside));
+  SARVIK_ASSERT(summary.compounds == total, kModule);
   return summary;
 }
 

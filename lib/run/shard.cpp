@@ -398,6 +398,9 @@ Space ShardMerge::finish(Summary* summary) {
   const SweepRule rule{s.settings.freqt, s.format, &s.ls};
   for (FormSet& set : s.lengths) {
     s.before.push_back(table.count);
+    // The table's occurrence lists, of one compound that meets every fragment
+    // of the length once (their counts are the sums of the shards').
+    occurrences_begin_length(occ);
     for (const FormSet::Entry& e : set.entries) {
       const int live = hash_form(set.forms.data() + e.at, e.width, e.key, table, occ, 0);
       table.live[static_cast<std::size_t>(live)].count = e.compounds;

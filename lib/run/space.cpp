@@ -21,7 +21,9 @@ constexpr std::string_view kMagic = "SARVIKSPACE0001\n";
 // SD bond types as the SD writer writes them, by number.
 constexpr std::string_view kSdTypeText[] = {"", "1", "2", "3", "4"};
 
-const unsigned char* form_at(const FragmentRecords& r, std::size_t k) {
+using HeldRecords = SpaceData::Records;
+
+const unsigned char* form_at(const HeldRecords& r, std::size_t k) {
   return r.packed.data() + static_cast<std::size_t>(r.records[k].at) * static_cast<std::size_t>(r.width);
 }
 
@@ -29,7 +31,7 @@ std::size_t form_length(const Graph& g) { return 2 + 2 * static_cast<std::size_t
 
 // Re-lays every form of s at `width` elements (wider than now); element
 // offsets stay.
-void widen(FragmentRecords& s, int width) {
+void widen(HeldRecords& s, int width) {
   std::vector<unsigned char> wide(s.packed.size() / static_cast<std::size_t>(s.width) *
                                   static_cast<std::size_t>(width));
   Graph g;
@@ -42,7 +44,7 @@ void widen(FragmentRecords& s, int width) {
 }
 
 // Appends g's form, titled id, to s.
-void append_form(FragmentRecords& s, const Graph& g, int id, unsigned key) {
+void append_form(HeldRecords& s, const Graph& g, int id, unsigned key) {
   const int w = form_width(g);
   if (w > s.width) widen(s, w);
   const std::size_t at = s.packed.size() / static_cast<std::size_t>(s.width);
@@ -50,7 +52,7 @@ void append_form(FragmentRecords& s, const Graph& g, int id, unsigned key) {
     error(ErrorKind::table_full, "the descriptor space is too large to be held\n");
   s.packed.resize((at + form_length(g)) * static_cast<std::size_t>(s.width));
   pack_form(g, s.width, s.packed.data() + at * static_cast<std::size_t>(s.width));
-  s.records.push_back(FragmentRecords::Record{id, key, static_cast<int>(at)});
+  s.records.push_back(SpaceData::Record{id, key, static_cast<int>(at)});
 }
 
 // The fragment id a record's title spells: decimal digits without a leading
@@ -122,7 +124,7 @@ bool well_formed(const Graph& g, std::size_t atom_labels, std::size_t bond_label
 void space_append(SpaceData& space, const FragmentRecords& records) {
   Graph g;
   for (std::size_t k = 0; k < records.records.size(); ++k) {
-    unpack_form(form_at(records, k), records.width, g);
+    unpack_form(records.records[k].form, records.records[k].width, g);
     append_form(space.records, g, records.records[k].id, records.records[k].key);
   }
 }
@@ -191,7 +193,14 @@ void Space::write(const std::function<void(std::string_view)>& sink, int threads
                             data->records.records[k].id);
     }
   }
-  write_fragment_records(data->records, data->ls, data->format, std::max(threads, 1), sink, cancel);
+  // The writers read each form where it lies.
+  FragmentRecords view;
+  view.records.reserve(data->records.records.size());
+  for (std::size_t k = 0; k < data->records.records.size(); ++k)
+    view.records.push_back(FragmentRecords::Record{data->records.records[k].id,
+                                                   data->records.records[k].key,
+                                                   form_at(data->records, k), data->records.width});
+  write_fragment_records(view, data->ls, data->format, std::max(threads, 1), sink, cancel);
 }
 
 std::string Space::bytes() const {
@@ -205,7 +214,7 @@ std::string Space::bytes() const {
     for (const std::string& l : labels->buf) put_text(out, l);
   }
   put_u32(out, static_cast<std::uint32_t>(s.records.records.size()));
-  for (const FragmentRecords::Record& r : s.records.records) put_u32(out, static_cast<std::uint32_t>(r.id));
+  for (const SpaceData::Record& r : s.records.records) put_u32(out, static_cast<std::uint32_t>(r.id));
   // The forms follow one another in record order, so their offsets need not be
   // stored.
   out.append(reinterpret_cast<const char*>(s.records.packed.data()), s.records.packed.size());

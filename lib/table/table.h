@@ -5,9 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "common/common.h"
@@ -19,30 +20,81 @@ using TextSink = std::function<void(std::string_view text)>;
 
 // ---- the occurrence store ----
 
-// One occurrence list per compound, in input order, with its bookkeeping, and
-// the wraps of CSR::freq by compound << 32 | entry (nearly always empty).
-struct OccurrenceStore {
-  std::vector<std::vector<CSR>> csr;
-  std::vector<CSRcount> csrcount;
-  std::unordered_map<std::uint64_t, std::uint64_t> csr_carry;
+// Where a spill's bytes go once they leave memory: appended in order, and read
+// back from any place by any thread (the descriptor file is laid out on
+// several threads).
+struct SpillFile {
+  std::function<void(std::string_view bytes)> append;
+  std::function<void(std::uint64_t at, char* dst, std::size_t n)> read;
 };
 
-// An empty list for each of `total` compounds, with capacity CSR_LEN.
-void occurrences_init(OccurrenceStore& occ, int total);
-// One more occurrence in entry `entry` of compound compid's list.
-inline void csr_count_one(OccurrenceStore& occ, int compid, int entry) {
-  if (++occ.csr[compid][entry].freq == 0)
-    ++occ.csr_carry[static_cast<std::uint64_t>(compid) << 32 | static_cast<std::uint32_t>(entry)];
-}
+// Bytes appended in order and read back by place: all held in memory, or (with
+// a file) held only until a block is full, then written out.
+struct Spill {
+  SpillFile file;                   // no append: all held
+  std::vector<char> held;           // bytes from held_from on
+  std::uint64_t held_from = 0;
+  std::uint64_t size = 0;           // bytes appended
+};
+
+// The occurrence lists: per compound and length, the fragments the compound met
+// at that length in the order it first met them, each with how many times.
+// Compounds are entered one after another at each length, so only the list in
+// the making (csr, compound `next` at the current length) is held as entries;
+// a finished list is appended, encoded, to the length's part of the spill
+// (about 4 bytes per entry), and read back when the descriptor file is written.
+// Ids in a length's lists are fragment ids, or (where the length's id_of is
+// not empty) the length's own indices of its fragments, id_of[index] the
+// fragment id.
+struct OccurrenceStore {
+  std::vector<CSR> csr;   // the list in the making
+  int next = 0;           // the compound it belongs to
+  int total = 0;          // compounds
+  struct Length {
+    bool any = false;     // some compound met a fragment (else nothing is spilled)
+    bool named = false;   // id_of names descriptor ids (occurrences_name_descriptors)
+    int waiting = 0;      // empty lists not written yet (before the first entry)
+    // Where each block of kOccurrenceBlock compounds begins in the spill.
+    std::vector<std::uint64_t> block_at;
+    std::uint64_t end = 0;
+    std::vector<int> id_of;
+  };
+  std::vector<Length> lengths;  // the lengths begun, in order
+  Spill spill;
+  std::vector<char> record;     // scratch: a list encoded
+};
+
+// Compounds whose lines are laid out together, and whose lists a reader finds.
+inline constexpr int kOccurrenceBlock = 512;
+
+// An empty store for `total` compounds, its spill written to file when the
+// file appends (else held in memory).
+void occurrences_init(OccurrenceStore& occ, int total, SpillFile file = {});
+// Begins the lists of the next length, from compound 0 on.
+void occurrences_begin_length(OccurrenceStore& occ);
+// One more occurrence in entry `entry` of the list in the making.
+inline void csr_count_one(OccurrenceStore& occ, int entry) { ++occ.csr[entry].freq; }
 // n more occurrences in that entry.
-void csr_count_add(OccurrenceStore& occ, int compid, int entry, std::uint64_t n);
-// The occurrences of entry `entry` of compound compid's list.
-std::uint64_t csr_occurrences(const OccurrenceStore& occ, int compid, int entry);
-// After compound compid at a length: its entries of the next length start
-// behind all made so far.
-inline void csr_end_length(OccurrenceStore& occ, int compid) {
-  occ.csrcount[compid].offset = occ.csrcount[compid].size;
+inline void csr_count_add(OccurrenceStore& occ, int entry, std::uint64_t n) {
+  occ.csr[entry].freq += n;
 }
+// After compound compid (the one in the making) at a length: its list is
+// spilled and the next compound's begins.
+void csr_end_length(OccurrenceStore& occ, int compid);
+// Appends the lists of compounds, encoded as csr_end_length encodes them
+// (`bytes`, the lists of compounds occ.next on; starts[j] the place of
+// compound occ.next + j's list in them, one for each compound), as if each had
+// been ended in turn. (The workers of a run encode their compounds' lists.)
+void csr_append_encoded(OccurrenceStore& occ, std::string_view bytes,
+                        const std::vector<std::size_t>& starts);
+// Encodes the list `entries` (n of them) as csr_end_length does, to out.
+void csr_encode(const CSR* entries, std::size_t n, std::vector<char>& out);
+// Writes out what the spill holds, so that every byte can be read back.
+void spill_flush(Spill& spill);
+// Once every length is swept: each length's own indices (id_of) name
+// descriptor ids through map (-1 none), so that reading a list back takes one
+// look-up per entry.
+void occurrences_name_descriptors(OccurrenceStore& occ, const std::vector<int>& map);
 
 // ---- the form codec ----
 // A canonical form as the table keeps it and as threads hand it over: vs, es,
@@ -106,8 +158,6 @@ struct FragmentTable {
   // order.
   std::vector<unsigned char> probe;
   std::vector<std::uint64_t> order;
-  // With a descriptor space: occurrences of fragments outside it, all lengths.
-  std::int64_t outside = 0;
 };
 
 // A table of `size` free slots (HASHTBL_SIZE in a run; tests may pass less).
@@ -141,16 +191,17 @@ int table_find(FragmentTable& t, const Graph& G);
 int find(const std::vector<CSR>& array, int size, int offset, int key);
 
 // The descriptor fragments of one length as the sweep leaves them for writing:
-// their forms (taken over from the table) and, in descriptor order, each one's
-// fragment id, key and place in `packed`.
+// in descriptor order, each one's fragment id, key and form (with its width),
+// which lies in `packed` or where the sweep's caller keeps it until the
+// records are written.
 struct FragmentRecords {
   struct Record {
     int id;
     unsigned key;
-    int at;
+    const unsigned char* form;
+    int width;
   };
   std::vector<unsigned char> packed;
-  int width = 1;
   std::vector<Record> records;
 };
 
@@ -169,6 +220,64 @@ struct SweepRule {
 // writer would. Affects output: descriptor ids follow slot order.
 void sweep_length(FragmentTable& hashg, const SweepRule& rule, int& k, std::vector<int>& map,
                   FragmentRecords& records);
+// ---- entering on several threads ----
+// Workers find a form's index in a dictionary they share; the thread that
+// takes their chunks over in compound order gives each fragment its id and
+// slot when it first meets it, and sweeps the length from what it gathered.
+
+// The canonical forms of one length met by the workers of a run: each distinct
+// form has an index (its shard in the low kFormShardBits bits, its place among
+// the shard's forms above), whichever worker met it first. A lookup locks only
+// the form's shard.
+inline constexpr int kFormShardBits = 6;
+struct FormDictionary {
+  struct Entry {
+    unsigned key;
+    int width;
+    std::size_t at;  // its first byte in the shard's forms
+  };
+  struct alignas(64) Shard {
+    std::mutex m;
+    std::vector<Entry> entries;
+    std::vector<unsigned char> forms;
+    std::vector<std::uint32_t> index;  // open addressing: entry + 1, 0 free
+  };
+  std::vector<Shard> shards = std::vector<Shard>(std::size_t{1} << kFormShardBits);
+};
+// The index of the form (at `width`, key `key`), added when new. Forms of one
+// fragment are equal at its smallest width (form_width), the width workers use.
+int form_index(FormDictionary& d, const unsigned char* form, int width, unsigned key);
+// The form of index i, its width and key.
+const unsigned char* form_at(const FormDictionary& d, int i, int* width, unsigned* key);
+// Empties d for the next length (keeping its room).
+void form_dictionary_clear(FormDictionary& d);
+
+// A new fragment of the current length with key `key`: the next fragment id
+// (t.count afterwards) and its slot, which is returned. Error kind table_full
+// when no slot is free. Affects output: as hash_graph places a new fragment.
+int table_place_fragment(FragmentTable& t, unsigned key);
+
+// After a length whose fragments were placed with table_place_fragment: the
+// table's live indices and workers' handles of the length go (generation
+// changes); their sweep (sweep_fragments) may run beside the next length.
+void table_next_length(FragmentTable& t);
+
+// A fragment of a length as the sweep of fragments takes it.
+struct SweptFragment {
+  int slot;
+  int id;
+  std::int64_t count;  // compounds that met it at this length
+  const unsigned char* form;
+  int width;
+  unsigned key;
+};
+// The sweep of a length's fragments placed with table_place_fragment, given in
+// any order (it sorts them), `ids` fragment ids handed out by the end of the
+// length: as sweep_length, the records' forms where the fragments' are. Reads
+// no table, so that it may run beside the next length.
+void sweep_fragments(std::vector<SweptFragment>& fragments, int ids, const SweepRule& rule,
+                     int& k, std::vector<int>& map, FragmentRecords& records);
+
 // Ends the run with the SD writer's message when `label` does not fit the SD atom
 // symbol field (fragment id `id` being written).
 void check_sd_atom_label(const std::string& label, int id);
@@ -179,21 +288,19 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
                             int threads, const TextSink& sink,
                             const std::atomic<bool>* cancel = nullptr);
 
-// With a descriptor space, in place of the entering and the sweep: makes the
-// descriptors `ids` (in this order) the live fragments of the length, with no
-// compound yet and map[id] = id.
-void table_begin_space_length(FragmentTable& t, const std::vector<int>& ids, std::vector<int>& map);
-// Ends such a length: returns how many of its live fragments some compound met,
-// then drops them.
-int table_end_space_length(FragmentTable& t);
-
-// The descriptor file for every compound of occ through map, named by name, its
-// lines laid out on `threads` threads.
+// The descriptor file for every compound of occ through map (the lists spilled
+// and flushed), named by name, its lines laid out on `threads` threads.
 void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
                            const std::vector<std::string>& name, int threads,
                            const TextSink& sink, const std::atomic<bool>* cancel = nullptr);
-// Compound i's descriptors (id, count) in descriptor-file order, into pairs.
-void descriptor_vector(const OccurrenceStore& occ, const std::vector<int>& map, int i,
-                       std::vector<DescriptorCount>& pairs);
+// Appends the descriptor file's line of a compound named `name` (up to its first
+// NUL byte, between double quotes, each double quote doubled) with these pairs.
+void append_descriptor_line(std::string_view name, std::span<const DescriptorCount> pairs,
+                            std::string& text);
+// Each compound's descriptors (id, count) in descriptor-file order, compound
+// after compound: take(i, pairs).
+void descriptor_vectors(const OccurrenceStore& occ, const std::vector<int>& map,
+                        const std::function<void(int i, std::span<const DescriptorCount>)>& take,
+                        const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace sarvik

@@ -87,6 +87,25 @@ inline char* put_uint64(char* p, std::uint64_t x) {
 void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 
+// Reads back the occurrence lists of the compounds of one block (of
+// kOccurrenceBlock compounds), compound after compound, each as descriptor
+// pairs through map. Each reader has buffers of its own, so that readers of
+// different blocks may work side by side.
+struct BlockLists {
+  struct Cursor {
+    const char* at;
+    const char* end;
+    const std::vector<int>* id_of;
+    bool named;
+  };
+  std::vector<Cursor> cursors;          // per length with lists
+  std::vector<std::vector<char>> bufs;  // per length: bytes read back from a file
+};
+void block_lists_open(const OccurrenceStore& occ, int block, BlockLists& r);
+// The next compound's pairs (id, count) in descriptor-file order.
+void block_lists_next(BlockLists& r, const std::vector<int>& map,
+                      std::vector<DescriptorCount>& pairs);
+
 // Hands blocks 0 .. blocks-1 to sink in order, block b laid out by layout(b, text)
 // into an emptied buffer: on `threads` threads, each laying out a block while
 // this thread hands over the blocks before. A failure in a layout ends the

@@ -274,68 +274,80 @@ void write_in_order(int blocks, int threads, const TextSink& sink,
 
 namespace {
 
-// Appends compound i's line of the descriptor file to text.
-void append_line(const OccurrenceStore& occ, const std::vector<int>& map,
-                 const std::vector<std::string>& name, int i, TextBuffer& text) {
-  const int mapsize = static_cast<int>(map.size());
-  const int* ids = map.data();
-  const CSR* list = occ.csr[i].data();
-  const int size = occ.csrcount[i].size;
-  int n = 0;
-  for (int j = 0; j < size; ++j) {
-    SARVIK_ASSERT(list[j].id > 0 && list[j].id < mapsize, kModule);
-    if (ids[list[j].id] != -1) ++n;
-  }
-  // The name as "%s" prints it: up to its first NUL byte; between double quotes,
-  // with each double quote in it doubled (as CSV readers expect).
-  const std::string_view title(name[i].c_str());
-  char* p = text.room(2 * title.size() + 16 + kIntChars +
-                      static_cast<std::size_t>(n) * (2 + kIntChars + kInt64Chars));
+// Characters of a line at most.
+std::size_t line_room(std::string_view title, std::size_t pairs) {
+  return 2 * title.size() + 16 + kIntChars + pairs * (2 + kIntChars + kInt64Chars);
+}
+
+// Lays out the line of the descriptor file of a compound titled `title` with
+// these pairs at p; returns its end.
+char* put_line(char* p, std::string_view title, std::span<const DescriptorCount> pairs) {
+  const std::size_t n = pairs.size();
   *p++ = '"';
   for (const char c : title) {
     *p++ = c;
     if (c == '"') *p++ = '"';
   }
   p = put_lit(p, "\",");
-  p = put_int(p, n);
-  // Affects output: pairs follow the list order (length, then first meeting).
-  for (int j = 0; j < size; ++j) {
-    const int d = ids[list[j].id];
-    if (d != -1) {
-      *p++ = ',';
-      p = put_int(p, d);
-      *p++ = ',';
-      p = put_uint64(p, csr_occurrences(occ, i, j));
-    }
+  p = put_int(p, static_cast<int>(n));
+  for (const DescriptorCount& d : pairs) {
+    *p++ = ',';
+    p = put_int(p, d.id);
+    *p++ = ',';
+    p = put_uint64(p, d.count);
   }
   *p++ = '\n';
-  text.close(p);
+  return p;
+}
+
+// The name as "%s" prints it: up to its first NUL byte. Between double quotes,
+// each double quote in it doubled (as CSV readers expect).
+std::string_view title_of(std::string_view name) { return name.substr(0, name.find('\0')); }
+
+void append_line(std::string_view name, std::span<const DescriptorCount> pairs, TextBuffer& text) {
+  const std::string_view title = title_of(name);
+  text.close(put_line(text.room(line_room(title, pairs.size())), title, pairs));
 }
 
 }  // namespace
 
+void append_descriptor_line(std::string_view name, std::span<const DescriptorCount> pairs,
+                            std::string& text) {
+  const std::string_view title = title_of(name);
+  const std::size_t at = text.size();
+  text.resize(at + line_room(title, pairs.size()));
+  text.resize(static_cast<std::size_t>(put_line(text.data() + at, title, pairs) - text.data()));
+}
+
 void write_descriptor_file(const OccurrenceStore& occ, const std::vector<int>& map,
                            const std::vector<std::string>& name, int threads,
                            const TextSink& sink, const std::atomic<bool>* cancel) {
-  const int total = static_cast<int>(occ.csr.size());
-  SARVIK_ASSERT(total == static_cast<int>(occ.csrcount.size()) &&
-                    total <= static_cast<int>(name.size()),
-                kModule);
-  constexpr int kBlock = 512;  // compounds whose lines are laid out together
-  write_in_order((total + kBlock - 1) / kBlock, threads, sink, cancel, [&](int b, TextBuffer& text) {
-    for (int i = b * kBlock; i < std::min(total, (b + 1) * kBlock); ++i)
-      append_line(occ, map, name, i, text);
-  });
+  const int total = occ.total;
+  SARVIK_ASSERT(total <= static_cast<int>(name.size()), kModule);
+  write_in_order((total + kOccurrenceBlock - 1) / kOccurrenceBlock, threads, sink, cancel,
+                 [&](int b, TextBuffer& text) {
+                   BlockLists lists;
+                   std::vector<DescriptorCount> pairs;
+                   block_lists_open(occ, b, lists);
+                   for (int i = b * kOccurrenceBlock; i < std::min(total, (b + 1) * kOccurrenceBlock); ++i) {
+                     block_lists_next(lists, map, pairs);
+                     append_line(name[static_cast<std::size_t>(i)], pairs, text);
+                   }
+                 });
 }
 
-void descriptor_vector(const OccurrenceStore& occ, const std::vector<int>& map, int i,
-                       std::vector<DescriptorCount>& pairs) {
-  pairs.clear();
-  const CSR* list = occ.csr[i].data();
-  const int size = occ.csrcount[i].size;
-  for (int j = 0; j < size; ++j) {
-    const int d = map[list[j].id];
-    if (d != -1) pairs.push_back(DescriptorCount{d, csr_occurrences(occ, i, j)});
+void descriptor_vectors(const OccurrenceStore& occ, const std::vector<int>& map,
+                        const std::function<void(int i, std::span<const DescriptorCount>)>& take,
+                        const std::atomic<bool>* cancel) {
+  BlockLists lists;
+  std::vector<DescriptorCount> pairs;
+  for (int b = 0; b * kOccurrenceBlock < occ.total; ++b) {
+    check_cancel(cancel);
+    block_lists_open(occ, b, lists);
+    for (int i = b * kOccurrenceBlock; i < std::min(occ.total, (b + 1) * kOccurrenceBlock); ++i) {
+      block_lists_next(lists, map, pairs);
+      take(i, pairs);
+    }
   }
 }
 

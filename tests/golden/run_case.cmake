@@ -44,6 +44,10 @@ execute_process(COMMAND ${EMULATOR} ${SARVIK} ${arguments}
   ERROR_VARIABLE err
   RESULT_VARIABLE status)
 
+# Progress lines, which a run prints on a standard error that is no terminal
+# once it has run long enough, are no output.
+string(REGEX REPLACE "Sarvik progress: [^\n]*\n" "" err "${err}")
+
 set(expected_status 0)
 if(EXISTS ${CASE_DIR}/expected.status)
   file(STRINGS ${CASE_DIR}/expected.status expected_status)
