@@ -192,15 +192,98 @@ void check_closed(const Source& shard) {
 
 }  // namespace
 
+namespace {
+
+// What a shard's pass keeps of one length: its enumeration's caches (a
+// Workspace per length, so that each keeps its own through the shard while the
+// compounds go by one at a time, every length in turn), and the shard's
+// fragments of the length in the order the shard first met them.
+struct LengthState {
+  LengthContext cx;
+  Workspace ws;
+  CompoundEvents ev;
+  FormSet set;
+  std::vector<int> local;  // handle -> fragment of `set`, -1 none yet
+};
+
+// The length states a compound of `bonds` bonds needs, made as needed.
+void grow_lengths(std::vector<std::unique_ptr<LengthState>>& by_length, const Settings& s,
+                  const LabelSet& ls, long long bonds, const std::atomic<bool>* cancel) {
+  const std::size_t need = static_cast<std::size_t>(lengths_to_sweep(s, bonds));
+  while (by_length.size() < need) {
+    auto st = std::make_unique<LengthState>();
+    st->cx.ls = &ls;
+    st->cx.opt = fragment_type(s);
+    st->cx.threshold = s.mint + static_cast<int>(by_length.size());
+    st->cx.cancel = cancel;
+    by_length.push_back(std::move(st));
+  }
+}
+
+// Enumerates compound g at st's length: take(fragment, n) for each fragment it
+// holds, in the order it first met them, fragments numbered in the order the
+// shard first met them. Affects output: that order is the shard's first meeting.
+template <class Take>
+void enumerate_in(const Graph& g, LengthState& st, Take&& take) {
+  st.ev.clear();
+  // One epoch: handles name forms of this length for the whole shard.
+  enumerate_compound_events(g, st.cx, 1, st.ev, st.ws);
+  for (const CompoundEvents::Entry& e : st.ev.entries) {
+    if (static_cast<std::size_t>(e.handle) >= st.local.size())
+      st.local.resize(static_cast<std::size_t>(e.handle) + 1, -1);
+    int& x = st.local[static_cast<std::size_t>(e.handle)];
+    if (x < 0) {
+      // Two handles may name one fragment: the form decides.
+      const CompoundEvents::Form& f = st.ev.form_of[static_cast<std::size_t>(e.handle - st.ev.first_handle)];
+      const unsigned char* form = st.ev.forms.data() + f.at;
+      x = static_cast<int>(st.set.find_or_add(form, bytes_of_form(form, f.width), f.width, f.key));
+    }
+    take(static_cast<std::size_t>(x), e.n);
+  }
+}
+
+// Reads the shard's compounds one after another (never all held), under the
+// label set of `labels` (the whole collection's), untitled ones named by their
+// position plus first_position: take(position, name, graph, label set).
+// Returns the compounds.
+int stream_shard(const Settings& s, const Source& shard, const std::vector<std::string>& labels,
+                 int first_position, const std::atomic<bool>* cancel,
+                 const std::function<void(int, const std::string&, Graph&, const LabelSet&)>& take) {
+  LoadRequest request = load_request(s, shard, cancel);
+  request.more_labels = labels;
+  request.first_position = first_position;
+  Loaded in;
+  read_labels(request, in);
+  if (in.ls.vl.buf.size() != labels.size())
+    error(ErrorKind::usage, "the labels given for the shard '" + shown(shard.path, false) +
+                                "' do not hold its own\n");
+  ByteSum sum;
+  if (in.total > 0 && !in.starts.empty()) {
+    const LabelSet& ls = in.ls;
+    read_record_run(request, in, in.starts.front(), in.total, 0, std::string::npos,
+                    [&take, &ls](int position, const std::string& name, Graph& g) {
+                      take(position, name, g, ls);
+                    },
+                    &sum);
+  } else {
+    sum = sum_input_from(request, in, 0);
+  }
+  check_input_unchanged(in, sum);
+  return in.total;
+}
+
+}  // namespace
+
 ShardLabels shard_labels(const Settings& settings, const Source& shard,
                          const std::atomic<bool>* cancel) {
   check_shard_settings(settings);
+  // The first pass alone: labels and compounds, no graph built.
   const LoadRequest request = load_request(settings, shard, cancel);
   Loaded loaded;
-  read_compounds(request, loaded);
+  read_labels(request, loaded);
   check_closed(shard);
   ShardLabels out;
-  out.compounds = static_cast<int>(loaded.G.size());
+  out.compounds = loaded.total;
   out.atom_labels = std::move(loaded.atom_labels);
   std::sort(out.atom_labels.begin(), out.atom_labels.end());
   out.atom_labels.erase(std::unique(out.atom_labels.begin(), out.atom_labels.end()),
@@ -220,59 +303,29 @@ std::string shard_fragments(const Settings& settings, const Source& shard,
                             const std::vector<std::string>& labels,
                             const std::atomic<bool>* cancel) {
   check_shard_settings(settings);
-  LoadRequest request = load_request(settings, shard, cancel);
-  request.more_labels = labels;
-  Loaded loaded;
-  read_compounds(request, loaded);
-  if (loaded.ls.vl.buf.size() != labels.size())
-    error(ErrorKind::usage, "the labels given for the shard '" + shown(shard.path, false) +
-                                "' do not hold its own\n");
-  long long bonds = 0;
-  for (const Graph& g : loaded.G) bonds = std::max<long long>(bonds, g.es / 2);
-  const int lengths = lengths_to_sweep(settings, bonds);
-
-  LengthContext cx;
-  cx.ls = &loaded.ls;
-  cx.opt = fragment_type(settings);
-  cx.cancel = cancel;
-  Workspace ws;
-  CompoundEvents ev;
-  std::vector<int> local;  // handle -> entry of the length's set, -1 none yet
+  std::vector<std::unique_ptr<LengthState>> by_length;
+  stream_shard(settings, shard, labels, 0, cancel,
+               [&](int i, const std::string&, Graph& g, const LabelSet& ls) {
+                 check_cancel(cancel);
+                 grow_lengths(by_length, settings, ls, g.es / 2, cancel);
+                 for (std::size_t l = 0; l < by_length.size() && settings.mint + static_cast<long long>(l) <= g.es / 2; ++l)
+                   enumerate_in(g, *by_length[l], [&](std::size_t x, std::uint64_t) {
+                     FormSet::Entry& entry = by_length[l]->set.entries[x];
+                     if (entry.last != i) {
+                       entry.last = i;
+                       ++entry.compounds;
+                     }
+                   });
+               });
   std::string out;
-  put_varint(out, static_cast<std::uint64_t>(lengths));
-  for (int l = 0; l < lengths; ++l) {
-    cx.threshold = settings.mint + l;
-    FormSet set;
-    local.clear();
-    for (int i = 0; i < static_cast<int>(loaded.G.size()); ++i) {
-      check_cancel(cancel);
-      ev.clear();
-      // One epoch per length: a handle names one form of this length only.
-      enumerate_compound_events(loaded.G[static_cast<std::size_t>(i)], cx,
-                                static_cast<std::uint64_t>(l) + 1, ev, ws);
-      for (std::size_t e = 0; e < ev.entries.size(); ++e) {
-        const int h = ev.entries[e].handle;
-        if (static_cast<std::size_t>(h) >= local.size()) local.resize(static_cast<std::size_t>(h) + 1, -1);
-        int& x = local[static_cast<std::size_t>(h)];
-        if (x < 0) {
-          // Two handles may name one fragment: the form decides.
-          const CompoundEvents::Form& f = ev.form_of[static_cast<std::size_t>(h - ev.first_handle)];
-          const unsigned char* form = ev.forms.data() + f.at;
-          x = static_cast<int>(set.find_or_add(form, bytes_of_form(form, f.width), f.width, f.key));
-        }
-        FormSet::Entry& entry = set.entries[static_cast<std::size_t>(x)];
-        if (entry.last != i) {
-          entry.last = i;
-          ++entry.compounds;
-        }
-      }
-    }
-    put_varint(out, set.entries.size());
-    for (const FormSet::Entry& e : set.entries) {
+  put_varint(out, by_length.size());
+  for (const std::unique_ptr<LengthState>& st : by_length) {
+    put_varint(out, st->set.entries.size());
+    for (const FormSet::Entry& e : st->set.entries) {
       put_varint(out, static_cast<std::uint64_t>(e.compounds));
       for (int b = 0; b < 4; ++b) out += static_cast<char>((e.key >> (8 * b)) & 0xFF);
       out += static_cast<char>(e.width);
-      const unsigned char* form = set.forms.data() + e.at;
+      const unsigned char* form = st->set.forms.data() + e.at;
       out.append(reinterpret_cast<const char*>(form), bytes_of_form(form, e.width));
     }
   }
@@ -424,121 +477,66 @@ Space ShardMerge::finish(Summary* summary) {
   return space;
 }
 
-namespace {
-
-// The descriptor file's line of a compound named `name` (up to its first NUL
-// byte, between double quotes, each double quote doubled), with these pairs.
-void append_line(std::string& text, const std::string& name, const std::vector<DescriptorCount>& pairs) {
-  text += '"';
-  for (const char c : std::string_view(name.c_str())) {
-    text += c;
-    if (c == '"') text += '"';
-  }
-  text += "\",";
-  text += std::to_string(pairs.size());
-  for (const DescriptorCount& p : pairs) {
-    text += ',';
-    text += std::to_string(p.id);
-    text += ',';
-    text += std::to_string(p.count);
-  }
-  text += '\n';
-}
-
-// What counting keeps of one length: its enumeration's caches (one Workspace
-// per length, so that each keeps its own for the whole shard), the shard's
-// fragments of the length in the order they were first met (as
-// shard_fragments met them), and their descriptor ids.
-struct LengthCount {
-  LengthContext cx;
-  Workspace ws;
-  CompoundEvents ev;
-  FormSet set;
-  std::vector<int> local;  // handle -> fragment of `set`, -1 none yet
-  std::vector<int> id;     // fragment of `set` -> descriptor id, 0 none
-  std::vector<int> seen;   // fragment -> the compound it was last counted in
-  std::vector<int> at;     // ... and its pair there
-};
-
-}  // namespace
-
 Summary count_shard(const Settings& settings, const Source& shard, const ShardPlace& place,
                     std::string_view ids, const Sinks& sinks) {
   check_shard_settings(settings);
-  LoadRequest request = load_request(settings, shard, sinks.cancel);
-  request.more_labels = place.labels;
-  request.first_position = place.before;
-  Loaded loaded;
-  read_compounds(request, loaded);
-  if (loaded.ls.vl.buf.size() != place.labels.size())
-    error(ErrorKind::usage, "the labels given for the shard '" + shown(shard.path, false) +
-                                "' do not hold its own\n");
+  // The descriptor id of each fragment of the shard, per length, in the order
+  // the shard first meets them.
   FactReader r{reinterpret_cast<const unsigned char*>(ids.data()),
                reinterpret_cast<const unsigned char*>(ids.data()) + ids.size()};
   const std::uint64_t lengths = r.varint();
-  long long bonds = 0;
-  for (const Graph& g : loaded.G) bonds = std::max<long long>(bonds, g.es / 2);
-  if (lengths != static_cast<std::uint64_t>(lengths_to_sweep(settings, bonds))) r.refuse();
-  std::vector<LengthCount> by_length(static_cast<std::size_t>(lengths));
-  for (std::size_t l = 0; l < by_length.size(); ++l) {
-    LengthCount& c = by_length[l];
-    c.cx.ls = &loaded.ls;
-    c.cx.opt = fragment_type(settings);
-    c.cx.threshold = settings.mint + static_cast<int>(l);
-    c.cx.cancel = sinks.cancel;
+  if (lengths > static_cast<std::uint64_t>(lengths_to_sweep(settings, INT32_MAX))) r.refuse();
+  std::vector<std::vector<int>> id(static_cast<std::size_t>(lengths));
+  for (std::vector<int>& of_length : id) {
     const std::uint64_t n = r.varint();
     if (n > ids.size()) r.refuse();
-    c.id.resize(static_cast<std::size_t>(n));
-    for (int& d : c.id) {
+    of_length.resize(static_cast<std::size_t>(n));
+    for (int& d : of_length) {
       const std::uint64_t v = r.varint();
       if (v > INT32_MAX) r.refuse();
       d = static_cast<int>(v);
     }
-    c.seen.assign(c.id.size(), -1);
-    c.at.assign(c.id.size(), 0);
   }
   if (r.at != r.end) r.refuse();
 
+  std::vector<std::unique_ptr<LengthState>> by_length;
+  // Per length and fragment: the compound it was last counted in, and its pair there.
+  std::vector<std::vector<int>> seen(id.size()), at(id.size());
+  for (std::size_t l = 0; l < id.size(); ++l) {
+    seen[l].assign(id[l].size(), -1);
+    at[l].assign(id[l].size(), 0);
+  }
   constexpr std::size_t kFlush = std::size_t{1} << 20;  // bytes of lines handed over at a time
   std::string text;
   std::vector<DescriptorCount> pairs;
-  const int total = static_cast<int>(loaded.G.size());
-  for (int i = 0; i < total; ++i) {
-    check_cancel(sinks.cancel);
-    pairs.clear();
-    // Affects output: pairs follow length, then first meeting in the compound.
-    for (LengthCount& c : by_length) {
-      c.ev.clear();
-      enumerate_compound_events(loaded.G[static_cast<std::size_t>(i)], c.cx, 1, c.ev, c.ws);
-      for (const CompoundEvents::Entry& e : c.ev.entries) {
-        if (static_cast<std::size_t>(e.handle) >= c.local.size())
-          c.local.resize(static_cast<std::size_t>(e.handle) + 1, -1);
-        int& x = c.local[static_cast<std::size_t>(e.handle)];
-        if (x < 0) {
-          const CompoundEvents::Form& f = c.ev.form_of[static_cast<std::size_t>(e.handle - c.ev.first_handle)];
-          const unsigned char* form = c.ev.forms.data() + f.at;
-          x = static_cast<int>(c.set.find_or_add(form, bytes_of_form(form, f.width), f.width, f.key));
-          // The shard meets its fragments in the order its facts listed them.
-          if (static_cast<std::size_t>(x) >= c.id.size()) r.refuse();
+  const int total = stream_shard(
+      settings, shard, place.labels, place.before, sinks.cancel,
+      [&](int i, const std::string& name, Graph& g, const LabelSet& ls) {
+        check_cancel(sinks.cancel);
+        grow_lengths(by_length, settings, ls, g.es / 2, sinks.cancel);
+        // The shard holds no fragment of a length its facts did not list.
+        if (by_length.size() > id.size()) r.refuse();
+        pairs.clear();
+        // Affects output: pairs follow length, then first meeting in the compound.
+        for (std::size_t l = 0; l < by_length.size() && settings.mint + static_cast<long long>(l) <= g.es / 2; ++l)
+          enumerate_in(g, *by_length[l], [&](std::size_t x, std::uint64_t n) {
+            if (x >= id[l].size()) r.refuse();
+            const int d = id[l][x];
+            if (d == 0) return;
+            if (seen[l][x] == i) {
+              pairs[static_cast<std::size_t>(at[l][x])].count += n;
+            } else {
+              seen[l][x] = i;
+              at[l][x] = static_cast<int>(pairs.size());
+              pairs.push_back(DescriptorCount{d, n});
+            }
+          });
+        append_descriptor_line(name, pairs, text);
+        if (text.size() >= kFlush) {
+          if (sinks.descriptors) sinks.descriptors(text);
+          text.clear();
         }
-        const std::size_t k = static_cast<std::size_t>(x);
-        if (c.id[k] == 0) continue;
-        if (c.seen[k] == i) {
-          pairs[static_cast<std::size_t>(c.at[k])].count += e.n;
-        } else {
-          c.seen[k] = i;
-          c.at[k] = static_cast<int>(pairs.size());
-          pairs.push_back(DescriptorCount{c.id[k], e.n});
-        }
-      }
-    }
-    append_line(text, loaded.name[static_cast<std::size_t>(i)], pairs);
-    if (text.size() >= kFlush) {
-      if (sinks.descriptors) sinks.descriptors(text);
-      text.clear();
-    }
-    if (sinks.progress) sinks.progress(Progress{settings.maxt, i + 1, total, 0});
-  }
+      });
   if (!text.empty() && sinks.descriptors) sinks.descriptors(text);
   Summary summary;
   summary.compounds = total;
