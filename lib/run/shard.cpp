@@ -1,6 +1,7 @@
 // A run over shards (include/sarvik/shard.h): the first pass of a shard, its
 // fragment facts, their merge and the replay of the fragment table, and the
-// counting of a shard in the run's descriptor space.
+// counting of a shard with the descriptor ids the replay gave its fragments
+// (or in an earlier run's descriptor space).
 #include "sarvik/shard.h"
 
 #include <algorithm>
@@ -339,8 +340,8 @@ struct ShardMerge::State {
   std::string name;
   std::vector<FormSet> lengths;  // [length - mint]
   std::int64_t fragments = 0;
-  // After finish(): per length the fragment ids handed out before it, and
-  // fragment id -> descriptor id (-1 none).
+  // After finish(): per length the fragment ids handed out before it (and
+  // after the last, all of them), and fragment id -> descriptor id (-1 none).
   bool finished = false;
   std::vector<int> before;
   std::vector<int> map;
@@ -362,9 +363,8 @@ std::int64_t ShardMerge::fragments() const { return state_->fragments; }
 
 std::string ShardMerge::add(std::string_view facts) {
   State& s = *state_;
-  SARVIK_ASSERT(!s.finished, kModule);
+  if (s.finished) error(ErrorKind::usage, "facts added to a merge that is finished\n");
   std::string places;
-  
   FactReader r{reinterpret_cast<const unsigned char*>(facts.data()),
                reinterpret_cast<const unsigned char*>(facts.data()) + facts.size()};
   const std::uint64_t lengths = r.varint();
@@ -410,19 +410,17 @@ std::string ShardMerge::add(std::string_view facts) {
 
 std::string ShardMerge::shard_ids(std::string_view places) const {
   const State& s = *state_;
-  SARVIK_ASSERT(s.finished, kModule);
+  if (!s.finished) error(ErrorKind::usage, "descriptor ids asked of a merge not finished\n");
   FactReader r{reinterpret_cast<const unsigned char*>(places.data()),
                reinterpret_cast<const unsigned char*>(places.data()) + places.size()};
   std::string ids;
   const std::uint64_t lengths = r.varint();
-  if (lengths > s.before.size()) r.refuse();
+  if (lengths + 1 > s.before.size()) r.refuse();
   put_varint(ids, lengths);
   for (std::size_t l = 0; l < lengths; ++l) {
     const std::uint64_t n = r.varint();
     put_varint(ids, n);
-    const std::uint64_t fragments =
-        static_cast<std::uint64_t>((l + 1 < s.before.size() ? s.before[l + 1] : static_cast<int>(s.map.size()) - 1) -
-                                   s.before[l]);
+    const auto fragments = static_cast<std::uint64_t>(s.before[l + 1] - s.before[l]);
     for (std::uint64_t j = 0; j < n; ++j) {
       const std::uint64_t place = r.varint();
       if (place >= fragments) r.refuse();
@@ -436,6 +434,7 @@ std::string ShardMerge::shard_ids(std::string_view places) const {
 
 Space ShardMerge::finish(Summary* summary) {
   State& s = *state_;
+  if (s.finished) error(ErrorKind::usage, "a merge finished twice\n");
   // The run's table, entered length by length with the fragments in the order
   // the joined shards first meet them: ids, slots and the sweep are the run's.
   FragmentTable table = initialize_hash();
@@ -464,6 +463,7 @@ Space ShardMerge::finish(Summary* summary) {
     set = FormSet{};
   }
   s.lengths.clear();
+  s.before.push_back(table.count);
   map.resize(static_cast<std::size_t>(table.count) + 1, -1);
   s.map = std::move(map);
   s.finished = true;
