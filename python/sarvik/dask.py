@@ -107,7 +107,7 @@ def _results(client, futures, inputs, given):
 def _naming(error, path, name):
     """The failure of a task over the shard at `path` (absolute, as the workers
     read it), named as the caller named it."""
-    if not isinstance(error, Error):
+    if not isinstance(error, Error) or error.kind == "usage":
         return error
     text = str(error).replace("'%s'" % path, "'%s'" % name)
     # The command line's message names the file where it is about a compound;
@@ -161,6 +161,9 @@ def run(inputs, ofile, client=None, lmin=1, lmax=7, ds="QZ", fmin=1, atom_labels
                                "every fragment of the space is counted")
     settings = dict(option=ds, mint=int(lmin), maxt=int(lmax), freqt=int(fmin),
                     atom_labels=bool(atom_labels), bond_labels=bool(bond_labels))
+    # Settings out of range fail here, before anything is read, as the command
+    # line refuses them (a merge checks them when made).
+    _core.ShardMerge(settings, fmt, [], "")
     descriptors = ofile + ".out"
     fragments = "" if dspace is not None else ofile + ("_frag.mol2" if fmt == "mol2" else "_frag.sdf")
     token = uuid.uuid4().hex[:12]
@@ -209,7 +212,7 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
     if dspace is None:
         facts = [c.submit(_fragments_task, path, fmt, settings, labels, key=key)
                  for path, key in zip(inputs, keys("fragments"))]
-        merge = _core.ShardMerge(settings, fmt, labels, pair_name(given))
+        merge = _core.ShardMerge(settings, fmt, labels, _joined_name(given))
         # In shard order, each shard's facts released once merged: the
         # calling process holds the distinct fragments, never a shard's
         # compounds. Where each shard's fragments stand among them waits on
@@ -253,7 +256,7 @@ def _run(c, pair, inputs, given, fmt, settings, dspace, scratch, token):
     return summary
 
 
-def pair_name(inputs):
+def _joined_name(inputs):
     """The name messages give the joined shards."""
     return inputs[0] if len(inputs) == 1 else "%s .. %s" % (inputs[0], inputs[-1])
 

@@ -155,5 +155,9 @@ def test_a_malformed_or_unclosed_shard_fails_and_keeps_earlier_outputs(client, t
     open(paths[1], "w").write("".join(recs[20:30])[:-5])
     with pytest.raises(sarvik.Error, match="b.sdf' does not end with a whole record"):
         sarvik.dask.run(paths, str(stem), client=client)
+    # Options out of range, before anything is read: the library's message.
+    with pytest.raises(sarvik.Error, match="^invalid largest length 0: 1 or more$") as caught:
+        sarvik.dask.run(paths, str(stem), client=client, lmax=0)
+    assert caught.value.kind == "usage"
     assert all(path.read_bytes() == content for path, content in earlier.items())
     assert sorted(os.listdir(tmp_path)) == ["a.sdf", "b.sdf", "c.sdf", "out.out", "out_frag.sdf"]
