@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -188,6 +189,9 @@ int read_record_run(const LoadRequest& request, const Loaded& in, const RecordSt
                     std::size_t sum_from, std::size_t sum_to, const GraphSink& take, ByteSum* sum);
 // The sum of the input's bytes from place `from` to its end.
 ByteSum sum_input_from(const LoadRequest& request, const Loaded& in, std::size_t from);
+// True when f ended with Error kind input: a failure of a reading pass, whose
+// bytes were summed.
+bool input_failure(const std::exception_ptr& f);
 // Error kind input, naming the input, when `sum` (of the whole input, read a
 // second time) is not what the first pass read.
 void check_input_unchanged(const Loaded& in, const ByteSum& sum);

@@ -131,8 +131,10 @@ ReadContext input_context(const LoadRequest& request, const Loaded& in) {
   return cx;
 }
 
-// True when f ended with Error kind input: a failure whose run summed its bytes.
+}  // namespace
+
 bool input_failure(const std::exception_ptr& f) {
+  if (f == nullptr) return false;
   try {
     std::rethrow_exception(f);
   } catch (const Error& e) {
@@ -141,8 +143,6 @@ bool input_failure(const std::exception_ptr& f) {
     return false;
   }
 }
-
-}  // namespace
 
 void check_space_format(const std::string& file, Format format, bool mol2, bool blank) {
   const std::string named = shown(file, false);

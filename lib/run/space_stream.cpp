@@ -77,18 +77,6 @@ void warn_of_bond_forms(const Run& r, bool input_bonds, bool input_aromatic) {
                    "fragments will fall outside the space; write both with the same bond forms\n");
 }
 
-// True when f ended with Error kind input, whose reading summed its bytes.
-bool input_failure(const std::exception_ptr& f) {
-  if (f == nullptr) return false;
-  try {
-    std::rethrow_exception(f);
-  } catch (const Error& e) {
-    return e.kind() == ErrorKind::input;
-  } catch (...) {
-    return false;
-  }
-}
-
 // Counts compounds [from, to) of the chunk in the space at every length they
 // reach, length by length (so that a worker's indexes of one length serve a
 // run of compounds at a time), and lays out each one's line (and its pairs,
