@@ -10,7 +10,8 @@ and checks that both write the same bytes.
         build/release/Sarvik joined50k.sdf [SHARDS] [WORK]
 
 SHARDS: 10 by default; WORK: the folder for the shards and outputs (default
-build/dask_bench). The large sets come from bench/make_big_data.py.
+build/dask_bench); --dask-only leaves the command line (and the comparison)
+out. The large sets come from bench/make_big_data.py.
 """
 import filecmp
 import os
@@ -21,45 +22,53 @@ import time
 
 
 def cut(path, shards, work):
-    """The file's SD records in `shards` runs of nearly equal size, each a file."""
+    """The file's SD records in `shards` runs of nearly equal count, each a
+    file; read as a stream, so that this process's peak stays its own."""
     with open(path, "rb") as f:
-        data = f.read()
-    ends, at = [], 0
-    while True:
-        i = data.find(b"\n$$$$", at)
-        if i < 0:
-            break
-        at = data.find(b"\n", i + 1) + 1
-        ends.append(at)
-    paths, start = [], 0
-    for k in range(shards):
-        end = ends[(k + 1) * len(ends) // shards - 1] if k + 1 < shards else len(data)
-        paths.append(os.path.join(work, "shard%02d.sdf" % k))
-        with open(paths[-1], "wb") as f:
-            f.write(data[start:end])
-        start = end
-    return paths, len(ends)
+        records = sum(1 for line in f if line.startswith(b"$$$$"))
+    paths = [os.path.join(work, "shard%02d.sdf" % k) for k in range(shards)]
+    with open(path, "rb") as f:
+        k, done, out = 0, 0, open(paths[0], "wb")
+        for line in f:
+            out.write(line)
+            if line.startswith(b"$$$$"):
+                done += 1
+                if k + 1 < shards and done == (k + 1) * records // shards:
+                    out.close()
+                    k += 1
+                    out = open(paths[k], "wb")
+        out.close()
+    return paths, records
 
 
 def peak_kib():
+    """This process's peak resident memory (VmHWM: of its own image, not what
+    a process it was forked from had, as getrusage's maximum would be)."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
 
 def main():
-    sarvik_binary, data = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    shards = int(sys.argv[3]) if len(sys.argv) > 3 else 10
-    work = os.path.abspath(sys.argv[4] if len(sys.argv) > 4 else "build/dask_bench")
+    args = [a for a in sys.argv[1:] if a != "--dask-only"]
+    with_cli = len(args) == len(sys.argv) - 1
+    sarvik_binary, data = os.path.abspath(args[0]), os.path.abspath(args[1])
+    shards = int(args[2]) if len(args) > 2 else 10
+    work = os.path.abspath(args[3] if len(args) > 3 else "build/dask_bench")
     os.makedirs(work, exist_ok=True)
     paths, compounds = cut(data, shards, work)
     print("%s: %d compounds in %d shards" % (os.path.basename(data), compounds, shards))
 
-    t = time.time()
-    r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", os.path.join(work, "time.txt"),
+    if with_cli:
+        t = time.time()
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", os.path.join(work, "time.txt"),
                         sarvik_binary, "-threads", "2", "-ofile", "cli", data],
                        cwd=work, stdout=subprocess.DEVNULL, check=True)
-    cli_seconds = time.time() - t
-    cli_kib = int(open(os.path.join(work, "time.txt")).read().split()[-1])
-    print("command line, -threads 2: %.1f s, peak %.0f MiB" % (cli_seconds, cli_kib / 1024))
+        cli_seconds = time.time() - t
+        cli_kib = int(open(os.path.join(work, "time.txt")).read().split()[-1])
+        print("command line, -threads 2: %.1f s, peak %.0f MiB" % (cli_seconds, cli_kib / 1024))
 
     import sarvik.dask
     from distributed import Client, LocalCluster
@@ -81,10 +90,12 @@ def main():
           "%.1f MB, the descriptor file's parts %.1f MB"
           % (moved["labels"], moved["facts"] / 1e6, moved["ids"] / 1e6, moved["parts"] / 1e6))
     print("  fragments %d, descriptors %d" % (summary["fragments"], summary["descriptors"]))
-    same = all(filecmp.cmp(os.path.join(work, "cli" + s), os.path.join(work, "dask" + s),
-                           shallow=False) for s in (".out", "_frag.sdf"))
-    print("outputs " + ("the same bytes" if same else "DIFFER"))
-    print("time ratio (sarvik.dask / command line): %.2f" % (seconds / cli_seconds))
+    same = True
+    if with_cli:
+        same = all(filecmp.cmp(os.path.join(work, "cli" + s), os.path.join(work, "dask" + s),
+                               shallow=False) for s in (".out", "_frag.sdf"))
+        print("outputs " + ("the same bytes" if same else "DIFFER"))
+        print("time ratio (sarvik.dask / command line): %.2f" % (seconds / cli_seconds))
     for name in os.listdir(work):
         if name.startswith(("cli", "dask", "shard")):
             os.remove(os.path.join(work, name))
