@@ -364,6 +364,8 @@ struct TreeClasses {
 
 // Empties tc (keeping its slots).
 void tree_classes_clear(TreeClasses& tc);
+// Keeps the ids below `keep` (as they are) and drops the rest, keeping the room.
+void tree_classes_truncate(TreeClasses& tc, std::size_t keep);
 
 // The class id of the labelled tree of nv >= 2 vertices where vertex 0 has label
 // lab[0] and each vertex j >= 1 has label lab[j] and is bonded to vertex

@@ -178,6 +178,25 @@ void classes_grow(TreeClasses& tc) {
   }
 }
 
+}  // namespace
+
+void tree_classes_truncate(TreeClasses& tc, std::size_t keep) {
+  if (keep >= tc.start.size()) return;
+  tc.pool.resize(tc.start[keep]);
+  tc.start.resize(keep);
+  tc.result.resize(keep);
+  for (int& id : tc.leaf_id)
+    if (id >= 0 && static_cast<std::size_t>(id) >= keep) id = -1;
+  std::fill(tc.slot.begin(), tc.slot.end(), 0);
+  for (std::size_t id = 0; id < keep; ++id) {
+    const int* sig = tc.pool.data() + tc.start[id];
+    const std::uint64_t hash = signature_hash(sig + 1, sig[0]);
+    tc.slot[free_class_slot(tc, home_of(hash, tc.shift))] = class_slot(hash, id);
+  }
+}
+
+namespace {
+
 // The id of signature sig[0..n-1], added when new. Equal ids mean equal
 // signatures: a candidate with the same hash is compared int by int.
 int intern(TreeClasses& tc, const int* sig, int n) {

@@ -35,6 +35,12 @@ constexpr const char* kModule = "tree_freq";
 // their memory on long runs. Starting over costs only repeated work.
 constexpr std::size_t kGrowthSlots = std::size_t{1} << 19;
 constexpr std::size_t kMaxClasses = std::size_t{1} << 18;
+// A run in a descriptor space keeps one cache per length for the whole run: each
+// a quarter of these sizes, so that the caches of all lengths together stay
+// near what one sweep's cache may take. Starting over keeps the classes of the
+// space's trees, so it costs little more than in a sweep.
+constexpr std::size_t kSpaceGrowthSlots = kGrowthSlots / 4;
+constexpr std::size_t kSpaceMaxClasses = kMaxClasses / 4;
 
 // The growth node of a lone vertex of label l is kLoneVertexNode - l; labels are
 // below 2^31, and the index hands out node ids below 2^31.
@@ -376,6 +382,23 @@ void seed_space_classes(TreeCache& tc, const DescriptorSpace& space, int thresho
   tc.seeded_classes = tc.classes.result.size();
 }
 
+// Makes tc's tree classes ready for a compound: started over when they belong
+// to another length or run (`same` false) or have grown past their limit; in a
+// descriptor space they then hold the space's trees of the length, and once
+// seeded only the classes met beyond those go.
+void refresh_classes(TreeCache& tc, bool same, const DescriptorSpace* space, int threshold) {
+  const std::size_t limit = space != nullptr ? kSpaceMaxClasses : kMaxClasses;
+  const bool full = tc.classes.result.size() > tc.seeded_classes + limit;
+  if (same && !full && !tc.classes.slot.empty()) return;
+  if (same && full && space != nullptr) {
+    tree_classes_truncate(tc.classes, tc.seeded_classes);
+    return;
+  }
+  tree_classes_clear(tc.classes);
+  tc.seeded_classes = 0;
+  if (space != nullptr) seed_space_classes(tc, *space, threshold);
+}
+
 // One compound at the length of cx: entered into hashg (worker null), or as
 // events into out. `generation` names what the cached results belong to.
 void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, FragmentTable* hashg,
@@ -400,12 +423,9 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
   if (indexed) {
     // Results hold live indices, valid until the table's next sweep, for one
     // length and fragment type.
-    if (!same || 8 * tc.growth.used > 5 * kGrowthSlots) growth_clear(tc.growth, kGrowthSlots);
-    if (!same || tc.classes.result.size() > tc.seeded_classes + kMaxClasses || tc.classes.slot.empty()) {
-      tree_classes_clear(tc.classes);
-      tc.seeded_classes = 0;
-      if (space != nullptr) seed_space_classes(tc, *space, threshold);
-    }
+    const std::size_t growth_slots = space != nullptr ? kSpaceGrowthSlots : kGrowthSlots;
+    if (!same || 8 * tc.growth.used > 5 * growth_slots) growth_clear(tc.growth, growth_slots);
+    refresh_classes(tc, same, space, threshold);
     tc.generation = generation;
     tc.threshold = threshold;
     tc.opt = opt;
@@ -420,10 +440,7 @@ void run_compound(WorkspaceState& w, const Graph& G, const LengthContext& cx, Fr
     }
   } else if (space != nullptr) {
     // Unindexed compounds find their classes through the same classes.
-    if (!same || tc.classes.result.size() > tc.seeded_classes + kMaxClasses || tc.classes.slot.empty()) {
-      tree_classes_clear(tc.classes);
-      seed_space_classes(tc, *space, threshold);
-    }
+    refresh_classes(tc, same, space, threshold);
     tc.generation = 0;  // the growth index was not made ready
   }
   FragmentVisitor vis{w,
