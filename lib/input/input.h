@@ -139,6 +139,8 @@ struct LoadRequest {
   // before the input's graphs are built.
   std::vector<std::string> more_labels;
   std::function<void(const LabelSet& ls)> labelled;
+  // An untitled compound is named by its 1-based position plus this.
+  int first_position = 0;
 };
 
 // The compounds of a source and the run's label set.

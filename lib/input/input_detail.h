@@ -90,6 +90,9 @@ struct ReadContext {
   const std::atomic<bool>* cancel = nullptr;
   std::size_t window = kReadWindow;
   int stride = 1;
+  // An untitled compound is named by its position plus this (the compounds
+  // of the collection before this source, when it is one shard of several).
+  int first_position = 0;
 };
 
 // The compound at `position` named `name`, at input line `line` (0: no one

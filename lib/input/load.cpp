@@ -124,6 +124,7 @@ ReadContext input_context(const LoadRequest& request, const Loaded& in) {
   cx.NoBndLabels = request.NoBndLabels;
   cx.bond_numbers = request.bond_numbers;
   cx.cancel = request.cancel;
+  cx.first_position = request.first_position;
   cx.window = request.window;
   cx.stride = std::max(request.stride, 1);
   cx.ls = &in.ls;

@@ -55,7 +55,7 @@ std::string mol2_name(const Mol2Molecule& m, int position) {
 // as failures name it.
 CompoundPlace mol2_place(const ReadContext& cx, const Mol2Molecule& m, int position,
                          long long line) {
-  return place_of(cx, position, mol2_name(m, position), line);
+  return place_of(cx, position, mol2_name(m, position + cx.first_position), line);
 }
 
 [[noreturn]] void mol2_refuse(const ReadContext& cx, const std::string& what,

@@ -50,7 +50,7 @@ std::string sd_name(const SdRecord& rec, int position) {
 // The record at input line `line` (0: no one line) of the source being read, as
 // failures name it.
 CompoundPlace sd_place(const ReadContext& cx, const SdRecord& rec, int position, long long line) {
-  return place_of(cx, position, sd_name(rec, position), line);
+  return place_of(cx, position, sd_name(rec, position + cx.first_position), line);
 }
 
 [[noreturn]] void sd_refuse(const ReadContext& cx, const std::string& what, const SdRecord& rec,

@@ -68,6 +68,8 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
   request.threads = r.threads;
   request.bond_numbers = static_cast<bool>(r.sinks->occurrences);
   request.cancel = r.sinks->cancel;
+  request.more_labels = r.more_labels;
+  request.first_position = r.first_position;
   request.stride = r.stride;
   request.counted = [&r](int total) { say(r, printed("total compounds = %lld\n", total)); };
   // The space's records are taken as they are read: only their trees are kept.
@@ -88,7 +90,8 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
   if (held != nullptr) {
     check_space_format(held->name(), input.format,
                        held->format() == Format::mol2 && held->size() > 0, held->size() == 0);
-    request.more_labels = held->data->ls.vl.buf;
+    request.more_labels.insert(request.more_labels.end(), held->data->ls.vl.buf.begin(),
+                               held->data->ls.vl.buf.end());
     request.labelled = [&r, &rule, held](const LabelSet& ls) {
       space_into_run(*held->data, rule, ls, r.space, r.sinks->cancel);
     };

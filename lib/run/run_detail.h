@@ -104,6 +104,11 @@ struct Run {
   int chunk = 0;            // compounds per worker chunk; 0: chosen by collection size
   int stride = 16;          // the first pass notes every stride-th record's start
   const Sinks* sinks = nullptr;
+  // A run over one shard of a collection (count_shard): the collection's atom
+  // labels, which the run's label set holds beside its own, and the compounds
+  // before the shard, which untitled compounds' names count.
+  std::vector<std::string> more_labels;
+  int first_position = 0;
 
   // Tables.
   LoadRequest request;             // how the input is read

@@ -364,6 +364,9 @@ py::dict run_py(const Settings& settings, const py::object& input, const std::st
 
 }  // namespace
 
+// The pieces of a run over shards (python/src/shards.cpp).
+void bind_shards(py::module_& m);
+
 }  // namespace sarvik
 
 PYBIND11_MODULE(_core, m) {
@@ -487,4 +490,6 @@ class Error(ValueError):
       "One run over a path or bytes, in `space` when given. A dict: compounds, fragments, "
       "descriptors, outside; matrix (indptr, indices, data) when asked; space (a Space) when "
       "asked; occurrences (per compound {column: [(atoms, bonds), ...]}) when asked.");
+
+  bind_shards(m);
 }
