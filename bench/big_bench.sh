@@ -17,17 +17,8 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 work="${1:-build/big_bench}"
 
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DSARVIK_TESTS=OFF >/dev/null
-cmake --build build/bench -j "${JOBS:-2}" --target Sarvik >/dev/null
-sarvik="$root/build/bench/Sarvik"
-mkdir -p "$work"
-cd "$work"
-stamp="$(sha256sum "$root/bench/make_big_data.py" | cut -d' ' -f1)"
-if [ ! -s joined500k.sdf ] || [ ! -s joined50k.sdf ] || [ "$(cat data.stamp 2>/dev/null)" != "$stamp" ]; then
-  echo "making the data sets (a few minutes)"
-  /usr/bin/python3 "$root/bench/make_big_data.py" .
-  echo "$stamp" > data.stamp
-fi
+data_maker=make_big_data.py data_files="joined500k.sdf joined50k.sdf"
+. bench/bench_setup.sh
 # The space: the 50,000 slice's own fragment file.
 [ -s space_frag.sdf ] || "$sarvik" -ofile space joined50k.sdf > /dev/null
 

@@ -38,24 +38,6 @@ void show_progress(const Run& r, int done, long long fragments) {
     r.sinks->progress(Progress{r.threshold, done, static_cast<int>(r.G.size()), fragments});
 }
 
-// Settings out of range end the run before anything is read.
-void check_settings(const Settings& s, bool in_space) {
-  const auto refuse = [](const std::string& what) { error(ErrorKind::usage, what + "\n"); };
-  if (s.option != "QZ" && s.option != "TF" && s.option != "PF")
-    refuse("invalid fragment type '" + s.option + "': QZ, TF or PF");
-  if (s.mint < 1) refuse("invalid smallest length " + std::to_string(s.mint) + ": 1 or more");
-  if (s.maxt < 1) refuse("invalid largest length " + std::to_string(s.maxt) + ": 1 or more");
-  if (s.freqt < 0) refuse("invalid minimum frequency " + std::to_string(s.freqt));
-  if (in_space && s.freqt != 1)
-    refuse("a minimum frequency has no meaning in a descriptor space: every fragment of the "
-           "space is counted");
-  if ((s.NoAtmLabels != 0 && s.NoAtmLabels != 1) || (s.NoBndLabels != 0 && s.NoBndLabels != 1))
-    refuse("label options are 0 or 1");
-  if (s.threads < 0 || s.threads > kMaxThreads)
-    refuse("invalid thread count " + std::to_string(s.threads) + ": 0 to " +
-           std::to_string(kMaxThreads));
-}
-
 // Loads the input's first pass and the descriptor space's records (from its
 // fragment file or held) into r, then, but for a run in a space (which reads
 // the compounds as it counts them), every compound.
@@ -122,6 +104,23 @@ void load(Run& r, const Source& input, const Source* space_source, const Space* 
 }
 
 }  // namespace
+
+void check_settings(const Settings& s, bool in_space) {
+  const auto refuse = [](const std::string& what) { error(ErrorKind::usage, what + "\n"); };
+  if (s.option != "QZ" && s.option != "TF" && s.option != "PF")
+    refuse("invalid fragment type '" + s.option + "': QZ, TF or PF");
+  if (s.mint < 1) refuse("invalid smallest length " + std::to_string(s.mint) + ": 1 or more");
+  if (s.maxt < 1) refuse("invalid largest length " + std::to_string(s.maxt) + ": 1 or more");
+  if (s.freqt < 0) refuse("invalid minimum frequency " + std::to_string(s.freqt));
+  if (in_space && s.freqt != 1)
+    refuse("a minimum frequency has no meaning in a descriptor space: every fragment of the "
+           "space is counted");
+  if ((s.NoAtmLabels != 0 && s.NoAtmLabels != 1) || (s.NoBndLabels != 0 && s.NoBndLabels != 1))
+    refuse("label options are 0 or 1");
+  if (s.threads < 0 || s.threads > kMaxThreads)
+    refuse("invalid thread count " + std::to_string(s.threads) + ": 0 to " +
+           std::to_string(kMaxThreads));
+}
 
 namespace {
 

@@ -139,6 +139,11 @@ struct Run {
   Run& operator=(const Run&) = delete;
 };
 
+// Settings out of range (Error kind usage, the message naming the setting):
+// refused before anything is read, by a run (in a descriptor space when
+// in_space) and by the steps of a run over shards.
+void check_settings(const Settings& s, bool in_space);
+
 // The whole run of sarvik::run, on a run object made for it (tests set
 // r.chunk and r.stride first); in the descriptor space of the fragment file
 // `space` or of the space `held`, when given (not both).

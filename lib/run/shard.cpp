@@ -123,19 +123,6 @@ int lengths_to_sweep(const Settings& s, long long bonds) {
   return last < s.mint ? 0 : static_cast<int>(last - s.mint + 1);
 }
 
-// Settings out of range are refused as a run refuses them, before anything is
-// read.
-void check_shard_settings(const Settings& s) {
-  const auto refuse = [](const std::string& what) { error(ErrorKind::usage, what + "\n"); };
-  if (s.option != "QZ" && s.option != "TF" && s.option != "PF")
-    refuse("invalid fragment type '" + s.option + "': QZ, TF or PF");
-  if (s.mint < 1) refuse("invalid smallest length " + std::to_string(s.mint) + ": 1 or more");
-  if (s.maxt < 1) refuse("invalid largest length " + std::to_string(s.maxt) + ": 1 or more");
-  if (s.freqt < 0) refuse("invalid minimum frequency " + std::to_string(s.freqt));
-  if ((s.NoAtmLabels != 0 && s.NoAtmLabels != 1) || (s.NoBndLabels != 0 && s.NoBndLabels != 1))
-    refuse("label options are 0 or 1");
-}
-
 LoadRequest load_request(const Settings& s, const Source& shard, const std::atomic<bool>* cancel) {
   LoadRequest request;
   request.input = &shard;
@@ -277,7 +264,7 @@ int stream_shard(const Settings& s, const Source& shard, const std::vector<std::
 
 ShardLabels shard_labels(const Settings& settings, const Source& shard,
                          const std::atomic<bool>* cancel) {
-  check_shard_settings(settings);
+  check_settings(settings, false);
   // The first pass alone: labels and compounds, no graph built.
   const LoadRequest request = load_request(settings, shard, cancel);
   Loaded loaded;
@@ -303,7 +290,7 @@ std::vector<std::string> merge_labels(const std::vector<ShardLabels>& shards) {
 std::string shard_fragments(const Settings& settings, const Source& shard,
                             const std::vector<std::string>& labels,
                             const std::atomic<bool>* cancel) {
-  check_shard_settings(settings);
+  check_settings(settings, false);
   std::vector<std::unique_ptr<LengthState>> by_length;
   stream_shard(settings, shard, labels, 0, cancel,
                [&](int i, const std::string&, Graph& g, const LabelSet& ls) {
@@ -350,7 +337,7 @@ struct ShardMerge::State {
 ShardMerge::ShardMerge(const Settings& settings, Format format,
                        const std::vector<std::string>& labels, const std::string& name)
     : state_(std::make_unique<State>()) {
-  check_shard_settings(settings);
+  check_settings(settings, false);
   state_->settings = settings;
   state_->format = format;
   state_->ls = make_labelset(labels, format);
@@ -479,7 +466,7 @@ Space ShardMerge::finish(Summary* summary) {
 
 Summary count_shard(const Settings& settings, const Source& shard, const ShardPlace& place,
                     std::string_view ids, const Sinks& sinks) {
-  check_shard_settings(settings);
+  check_settings(settings, false);
   // The descriptor id of each fragment of the shard, per length, in the order
   // the shard first meets them.
   FactReader r{reinterpret_cast<const unsigned char*>(ids.data()),
