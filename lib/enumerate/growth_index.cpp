@@ -155,15 +155,21 @@ std::size_t free_class_slot(const TreeClasses& tc, std::size_t h) {
   return probe_from(h, tc.mask, [&tc](std::size_t at) { return tc.slot[at] == 0; });
 }
 
-void classes_grow(TreeClasses& tc) {
-  tc.slot.assign(tc.slot.size() * 2, 0);
-  tc.mask = tc.slot.size() - 1;
-  tc.shift = 64 - std::countr_zero(tc.slot.size());
+// Enters every id into the slots, emptied first.
+void rehash_classes(TreeClasses& tc) {
+  std::fill(tc.slot.begin(), tc.slot.end(), 0);
   for (std::size_t id = 0; id < tc.start.size(); ++id) {
     const int* sig = tc.pool.data() + tc.start[id];
     const std::uint64_t hash = signature_hash(sig + 1, sig[0]);
     tc.slot[free_class_slot(tc, home_of(hash, tc.shift))] = class_slot(hash, id);
   }
+}
+
+void classes_grow(TreeClasses& tc) {
+  tc.slot.resize(tc.slot.size() * 2);
+  tc.mask = tc.slot.size() - 1;
+  tc.shift = 64 - std::countr_zero(tc.slot.size());
+  rehash_classes(tc);
 }
 
 }  // namespace
@@ -175,12 +181,7 @@ void tree_classes_truncate(TreeClasses& tc, std::size_t keep) {
   tc.result.resize(keep);
   for (int& id : tc.leaf_id)
     if (id >= 0 && static_cast<std::size_t>(id) >= keep) id = -1;
-  std::fill(tc.slot.begin(), tc.slot.end(), 0);
-  for (std::size_t id = 0; id < keep; ++id) {
-    const int* sig = tc.pool.data() + tc.start[id];
-    const std::uint64_t hash = signature_hash(sig + 1, sig[0]);
-    tc.slot[free_class_slot(tc, home_of(hash, tc.shift))] = class_slot(hash, id);
-  }
+  rehash_classes(tc);
 }
 
 namespace {
