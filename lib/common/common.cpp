@@ -4,10 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 namespace sarvik {
 
 namespace {
@@ -89,19 +85,6 @@ Format format_of(std::string_view path, bool windows_separators) {
   for (char& c : ext)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return ext == "mol2" ? Format::mol2 : Format::sd;
-}
-
-void advise_huge_pages(void* p, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  // Only whole huge pages inside the array; a refusal leaves small pages.
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
-  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)p;
-  (void)bytes;
-#endif
 }
 
 }  // namespace sarvik

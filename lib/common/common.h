@@ -53,7 +53,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,44 +145,6 @@ inline void check_cancel(const std::atomic<bool>* cancel) {
   if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
     error(ErrorKind::cancelled, "the run was stopped\n");
 }
-
-// ---- large arrays ----
-
-// Marks [p, p + bytes) for transparent huge pages where the system offers them
-// on request (Linux); elsewhere nothing.
-void advise_huge_pages(void* p, std::size_t bytes);
-
-// The allocator of the few large arrays every occurrence reaches (the growth
-// index's pool, the forms of the fragment table): arrays of 2 MiB or more are
-// aligned to 2 MiB and marked for huge pages, which saves most of their page
-// faults and TLB misses. Smaller ones come from the usual heap.
-template <class T>
-struct LargeArrayAllocator {
-  using value_type = T;
-  static constexpr std::size_t kHuge = std::size_t{1} << 21;
-  LargeArrayAllocator() = default;
-  template <class U>
-  LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    const std::size_t bytes = n * sizeof(T);
-    if (bytes < kHuge) return static_cast<T*>(::operator new(bytes));
-    // Whole huge pages: the tail too, once touched, is one page.
-    const std::size_t whole = (bytes + kHuge - 1) & ~(kHuge - 1);
-    void* p = ::operator new(whole, std::align_val_t{kHuge});
-    advise_huge_pages(p, whole);
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (n * sizeof(T) < kHuge)
-      ::operator delete(p);
-    else
-      ::operator delete(p, std::align_val_t{kHuge});
-  }
-  friend bool operator==(const LargeArrayAllocator&, const LargeArrayAllocator&) { return true; }
-};
-template <class T>
-using LargeArray = std::vector<T, LargeArrayAllocator<T>>;
 
 // ---- open addressing ----
 // The hash tables of the library (growth index, tree classes, the index of live

@@ -321,7 +321,7 @@ struct GrowthIndex {
     std::uint32_t used = 0;  // slots in use
     std::uint32_t bits = 0;  // 2^bits slots; 0: no block yet
   };
-  LargeArray<Slot> pool;
+  std::vector<Slot> pool;
   // The pool's room doubles up to this many slots (what the caller keeps) and
   // grows beyond only as far as needed, so that it is not taken twice over
   // after a clear.
@@ -392,10 +392,10 @@ inline int& growth_result(GrowthIndex& gi, std::uint32_t parent, std::uint32_t c
 // numbering.
 struct TreeClasses {
   // Open addressing: the signature hash's high half beside id + 1, 0 free.
-  LargeArray<std::uint64_t> slot;
+  std::vector<std::uint64_t> slot;
   std::size_t mask = 0;
   int shift = 64;
-  LargeArray<int> pool;              // signatures: length, then the ints
+  std::vector<int> pool;             // signatures: length, then the ints
   std::vector<std::uint32_t> start;  // per id: its signature in pool
   std::vector<int> result;           // per id (whole trees only)
   std::vector<int> leaf_id;          // per label: the id of a lone vertex, -1 none yet

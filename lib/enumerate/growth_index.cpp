@@ -104,7 +104,7 @@ GrowthIndex::Slot& growth_add(GrowthIndex& gi, std::uint32_t parent, std::uint32
 }
 
 void growth_clear(GrowthIndex& gi, std::size_t max_slots) {
-  if (gi.pool.capacity() > max_slots) LargeArray<GrowthIndex::Slot>().swap(gi.pool);
+  if (gi.pool.capacity() > max_slots) std::vector<GrowthIndex::Slot>().swap(gi.pool);
   gi.room = max_slots;
   gi.pool.clear();
   gi.block.assign(1, GrowthIndex::Block{});

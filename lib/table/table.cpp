@@ -180,7 +180,7 @@ void relay(const unsigned char* src, int from, std::size_t n, unsigned char* dst
 // Re-lays every form of t at `width` bytes per element (wider than now).
 void widen(FragmentTable& t, int width) {
   const std::size_t n = t.packed.size() / static_cast<std::size_t>(t.width);
-  LargeArray<unsigned char> wide(n * static_cast<std::size_t>(width));
+  std::vector<unsigned char> wide(n * static_cast<std::size_t>(width));
   relay(t.packed.data(), t.width, n, wide.data(), width);
   t.packed.swap(wide);
   t.width = width;

@@ -32,7 +32,7 @@ struct SpillFile {
 // a file) held only until a block is full, then written out.
 struct Spill {
   SpillFile file;                   // no append: all held
-  LargeArray<char> held;            // bytes from held_from on
+  std::vector<char> held;           // bytes from held_from on
   std::uint64_t held_from = 0;
   std::uint64_t size = 0;           // bytes appended
 };
@@ -148,12 +148,12 @@ struct FragmentTable {
   std::uint64_t generation = 1;
   std::vector<std::uint64_t> occupied;  // bit s: slot s was ever filled; bits
                                         // past `size` are set
-  LargeArray<Live> live;              // current length, in order of first entry
+  std::vector<Live> live;              // current length, in order of first entry
   // Forms of the live fragments, each at `width`, wide enough for every value
   // stored since the last sweep.
-  LargeArray<unsigned char> packed;
+  std::vector<unsigned char> packed;
   int width = 1;
-  LargeArray<Index> index;            // open addressing, size a power of two
+  std::vector<Index> index;            // open addressing, size a power of two
   // Scratch reused for every fragment: the probe's form and the sweep's slot
   // order.
   std::vector<unsigned char> probe;
@@ -216,7 +216,7 @@ struct FragmentRecords {
     const unsigned char* form;
     int width;
   };
-  LargeArray<unsigned char> packed;
+  std::vector<unsigned char> packed;
   std::vector<Record> records;
 };
 
