@@ -54,6 +54,36 @@ inline char* put_fill(char* p, char c, std::size_t n) {
   return p + n;
 }
 
+// "00" to "99": the two digits of each number below 100.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Digits of x in decimal.
+inline int decimal_digits(std::uint64_t x) {
+  int n = 1;
+  for (; x >= 10000; x /= 10000) n += 4;
+  return n + (x >= 10) + (x >= 100) + (x >= 1000);
+}
+
+// x in its n decimal digits (n = decimal_digits(x)), written from the last
+// digit back, two at a time.
+inline char* put_digits(char* p, std::uint64_t x, int n) {
+  char* q = p + n;
+  while (x >= 100) {
+    q -= 2;
+    std::memcpy(q, kDigitPairs + 2 * (x % 100), 2);
+    x /= 100;
+  }
+  if (x >= 10) {
+    std::memcpy(q - 2, kDigitPairs + 2 * x, 2);
+  } else {
+    q[-1] = static_cast<char>('0' + x);
+  }
+  return p + n;
+}
+
 // x in decimal, right-aligned in at least `width` characters (printf's "%*d");
 // width at most kIntChars.
 inline char* put_int(char* p, int x, int width = 0) {
@@ -66,6 +96,11 @@ inline char* put_int(char* p, int x, int width = 0) {
     *p++ = static_cast<char>('0' + x % 10);
     return p;
   }
+  if (x >= 0) {
+    const int n = decimal_digits(static_cast<std::uint64_t>(x));
+    for (int k = n; k < width; ++k) *p++ = ' ';
+    return put_digits(p, static_cast<std::uint64_t>(x), n);
+  }
   char digits[16];
   const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
   const int n = static_cast<int>(r.ptr - digits);
@@ -76,8 +111,11 @@ inline char* put_int(char* p, int x, int width = 0) {
 
 // x in decimal, as many digits as it has.
 inline char* put_uint64(char* p, std::uint64_t x) {
-  if (x <= 2147483647) return put_int(p, static_cast<int>(x));
-  return std::to_chars(p, p + kInt64Chars, x).ptr;
+  if (x < 10) {
+    *p = static_cast<char>('0' + x);
+    return p + 1;
+  }
+  return put_digits(p, x, decimal_digits(x));
 }
 
 // The fragment writers' layout: one SD record or one Mol2 molecule for fragment
