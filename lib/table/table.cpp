@@ -712,6 +712,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
                             int threads, const TextSink& sink, const std::atomic<bool>* cancel) {
   constexpr int kBlock = 256;  // records laid out together
   const int n = static_cast<int>(records.records.size());
+  const SdLayout sd = format == Format::sd ? sd_layout(labels) : SdLayout{};
   write_in_order((n + kBlock - 1) / kBlock, threads, sink, cancel, [&](int b, TextBuffer& text) {
     Graph g;  // grows to the block's largest record
     for (int r = b * kBlock; r < std::min(n, (b + 1) * kBlock); ++r) {
@@ -719,7 +720,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
       unpack_form(rec.form, rec.width, g);
       g.key = rec.key;
       if (format == Format::sd)
-        append_sdf_record(g, rec.id, labels, text);
+        append_sdf_record(g, rec.id, sd, text);
       else
         append_mol2_record(g, rec.id, labels, text);
     }

@@ -4,6 +4,7 @@
 // nothing the compiler must reload after each byte written). Private to src/table.
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -118,11 +119,25 @@ inline char* put_uint64(char* p, std::uint64_t x) {
   return put_digits(p, x, decimal_digits(x));
 }
 
+// The text of SD records that depends on a label alone, laid out once for a
+// label set: each atom label's whole atom line (for labels that
+// check_sd_atom_label lets pass; others have none), and what each bond label
+// puts behind a bond line's atom numbers.
+inline constexpr std::size_t kSdAtomLine = 55;
+inline constexpr std::size_t kSdBondTail = 16;
+struct SdLayout {
+  std::vector<std::array<char, kSdAtomLine>> atom_line;  // per atom label
+  std::vector<char> atom_fits;                           // per atom label: it has a line
+  std::vector<std::array<char, kSdBondTail>> bond_tail;  // per bond label
+  std::vector<unsigned char> bond_tail_size;             // per bond label
+};
+SdLayout sd_layout(const LabelSet& ls);
+
 // The fragment writers' layout: one SD record or one Mol2 molecule for fragment
 // graph g (v, vl, e, el, vs and es are read) titled with fragment id `id`,
 // appended to text. The SD layout takes atom labels that check_sd_atom_label let
 // pass (the sweep checks them).
-void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
+void append_sdf_record(const Graph& g, int id, const SdLayout& layout, TextBuffer& text);
 void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 
 // Reads back the occurrence lists of the compounds of one block (of
