@@ -110,6 +110,32 @@ inline char* put_int(char* p, int x, int width = 0) {
   return p + n;
 }
 
+// 0 to 999 right-aligned in three columns ("  0" to "999"), each in four bytes
+// (the fourth a space) so that one 4-byte copy writes it.
+struct ThreeColumnNumbers {
+  char text[1000][4];
+};
+inline constexpr ThreeColumnNumbers kThreeColumns = [] {
+  ThreeColumnNumbers t{};
+  for (int x = 0; x < 1000; ++x) {
+    t.text[x][0] = x >= 100 ? static_cast<char>('0' + x / 100) : ' ';
+    t.text[x][1] = x >= 10 ? static_cast<char>('0' + x / 10 % 10) : ' ';
+    t.text[x][2] = static_cast<char>('0' + x % 10);
+    t.text[x][3] = ' ';
+  }
+  return t;
+}();
+
+// x right-aligned in at least three characters (printf's "%3d"); for x from 0
+// to 999 a fourth byte is written behind, which the room asked for must hold.
+inline char* put_int3(char* p, int x) {
+  if (x >= 0 && x < 1000) {
+    std::memcpy(p, kThreeColumns.text[x], 4);
+    return p + 3;
+  }
+  return put_int(p, x, 3);
+}
+
 // x in decimal, as many digits as it has.
 inline char* put_uint64(char* p, std::uint64_t x) {
   if (x < 10) {

@@ -125,34 +125,39 @@ void append_sdf_record(const Graph& g, int id, const SdLayout& layout, TextBuffe
                         bonds * (2 * kIntChars + kSdBondTail));
   p = put_int(p, id);
   p = put_lit(p, "\n  QZ                2D\n\n");
-  p = put_int(p, g.vs, 3);
-  p = put_int(p, g.es / 2, 3);
+  p = put_int3(p, g.vs);
+  p = put_int3(p, g.es / 2);
   p = put_lit(p, "  0  0  0  0  0  0  0  0  0\n");
-  for (int i = 0; i < g.vs; ++i) {
+  const int vs = g.vs;
+  for (int i = 0; i < vs; ++i) {
     // The sweep refused labels the atom symbol field cannot hold.
-    SARVIK_ASSERT(vl[i] >= 0 && vl[i] < atom_labels && layout.atom_fits[vl[i]], kModule);
-    std::memcpy(p, layout.atom_line[vl[i]].data(), kSdAtomLine);
+    const int l = vl[i];
+    SARVIK_ASSERT(l >= 0 && l < atom_labels && layout.atom_fits[l], kModule);
+    std::memcpy(p, layout.atom_line[l].data(), kSdAtomLine);
     p += kSdAtomLine;
   }
   // Affects output: bonds are written from their lower-numbered end, in vertex
   // order, then in stored adjacency order.
-  for (int i = 0; i < g.vs; ++i) {
-    for (int j = v[i]; j < v[i + 1]; ++j) {
+  for (int i = 0; i < vs; ++i) {
+    const int end = v[i + 1];
+    for (int j = v[i]; j < end; ++j) {
       // The other direction of the bond: the first entry of vertex e[j] that
       // points back at i, with the same label.
       const int t = e[j];
-      SARVIK_ASSERT(t >= 0 && t < g.vs, kModule);
+      const int label = el[j];
+      SARVIK_ASSERT(t >= 0 && t < vs, kModule);
+      const int back_end = v[t + 1];
       int k = v[t];
-      while (k < v[t + 1] && e[k] != i) ++k;
-      SARVIK_ASSERT(k < v[t + 1], kModule);
-      if (el[j] != el[k]) graph_problem();
+      while (k < back_end && e[k] != i) ++k;
+      SARVIK_ASSERT(k < back_end, kModule);
+      if (label != el[k]) graph_problem();
       if (i < t) {
-        p = put_int(p, i + 1, 3);
-        p = put_int(p, t + 1, 3);
-        SARVIK_ASSERT(el[j] >= 0 && el[j] < bond_labels, kModule);
+        p = put_int3(p, i + 1);
+        p = put_int3(p, t + 1);
+        SARVIK_ASSERT(label >= 0 && label < bond_labels, kModule);
         // The whole tail is copied; the cursor moves on by its size.
-        std::memcpy(p, layout.bond_tail[el[j]].data(), kSdBondTail);
-        p += layout.bond_tail_size[el[j]];
+        std::memcpy(p, layout.bond_tail[label].data(), kSdBondTail);
+        p += layout.bond_tail_size[label];
       }
     }
   }
