@@ -62,20 +62,21 @@ inline constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // Digits of x in decimal.
-inline int decimal_digits(std::uint64_t x) {
-  int n = 1;
-  for (; x >= 10000; x /= 10000) n += 4;
-  return n + (x >= 10) + (x >= 100) + (x >= 1000);
+inline int decimal_digits(std::uint32_t x) {
+  if (x < 100000) return x < 100 ? 1 + (x >= 10) : x < 1000 ? 3 : x < 10000 ? 4 : 5;
+  return x < 10000000 ? 6 + (x >= 1000000) : x < 100000000 ? 8 : x < 1000000000 ? 9 : 10;
 }
 
 // x in its n decimal digits (n = decimal_digits(x)), written from the last
 // digit back, two at a time.
-inline char* put_digits(char* p, std::uint64_t x, int n) {
+template <class U>
+inline char* put_digits(char* p, U x, int n) {
   char* q = p + n;
   while (x >= 100) {
+    const U rest = x / 100;
     q -= 2;
-    std::memcpy(q, kDigitPairs + 2 * (x % 100), 2);
-    x /= 100;
+    std::memcpy(q, kDigitPairs + 2 * (x - 100 * rest), 2);
+    x = rest;
   }
   if (x >= 10) {
     std::memcpy(q - 2, kDigitPairs + 2 * x, 2);
@@ -98,9 +99,10 @@ inline char* put_int(char* p, int x, int width = 0) {
     return p;
   }
   if (x >= 0) {
-    const int n = decimal_digits(static_cast<std::uint64_t>(x));
+    const std::uint32_t u = static_cast<std::uint32_t>(x);
+    const int n = decimal_digits(u);
     for (int k = n; k < width; ++k) *p++ = ' ';
-    return put_digits(p, static_cast<std::uint64_t>(x), n);
+    return put_digits(p, u, n);
   }
   char digits[16];
   const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
@@ -142,7 +144,11 @@ inline char* put_uint64(char* p, std::uint64_t x) {
     *p = static_cast<char>('0' + x);
     return p + 1;
   }
-  return put_digits(p, x, decimal_digits(x));
+  if (x <= 0xFFFFFFFFu) {
+    const std::uint32_t u = static_cast<std::uint32_t>(x);
+    return put_digits(p, u, decimal_digits(u));
+  }
+  return std::to_chars(p, p + kInt64Chars, x).ptr;
 }
 
 // The text of SD records that depends on a label alone, laid out once for a
