@@ -80,16 +80,25 @@ bool load_more(LineReader& r) {
   if (r.at_eof) return false;
   const std::size_t keep = r.pos - r.base;
   const std::size_t kept = r.text.size() - keep;
-  if (keep > 0 && kept > 0) std::memmove(r.storage.data(), r.storage.data() + keep, kept);
-  r.base = r.pos;
   std::size_t want = std::max(r.window, kept);
   // A reader of a range (a run of records) reads little beyond it: the line
   // that ends its last record, or the header line that follows it.
-  const std::size_t end = r.base + kept;
+  const std::size_t end = r.pos + kept;
   if (r.sum_to != std::string_view::npos)
     want = std::min(want, std::max(r.sum_to > end ? r.sum_to - end : 0, kRangeSlack));
-  if (r.storage.size() < kept + want) r.storage.resize(kept + want);
-  const std::size_t n = std::fread(r.storage.data() + kept, 1, want, r.file.get());
+  if (r.room < kept + want) {
+    // New storage, never zeroed, takes the kept bytes; an eighth more than asked
+    // for leaves room for the next window with the part of a line it keeps.
+    const std::size_t room = kept + want + want / 8;
+    std::unique_ptr<char[]> grown = std::make_unique_for_overwrite<char[]>(room);
+    if (kept > 0) std::memcpy(grown.get(), r.text.data() + keep, kept);
+    r.storage = std::move(grown);
+    r.room = room;
+  } else if (keep > 0 && kept > 0) {
+    std::memmove(r.storage.get(), r.storage.get() + keep, kept);
+  }
+  r.base = r.pos;
+  const std::size_t n = std::fread(r.storage.get() + kept, 1, want, r.file.get());
   if (n < want) {
     if (std::ferror(r.file.get())) {
       const int err = errno;
@@ -97,7 +106,7 @@ bool load_more(LineReader& r) {
     }
     r.at_eof = true;
   }
-  r.text = std::string_view(r.storage.data(), kept + n);
+  r.text = std::string_view(r.storage.get(), kept + n);
   sum_window(r, r.base + kept);
   return n > 0;
 }
