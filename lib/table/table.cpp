@@ -63,6 +63,9 @@ inline char* put_varint(char* p, std::uint64_t v) {
 }
 
 inline std::uint64_t get_varint(const char*& p, const char* end) {
+  SARVIK_ASSERT(p < end, kModule);
+  // One byte, as most counts and small ids take.
+  if (static_cast<unsigned char>(*p) < 0x80) return static_cast<unsigned char>(*p++);
   std::uint64_t v = 0;
   for (int shift = 0; shift < 64; shift += 7) {
     SARVIK_ASSERT(p < end, kModule);
@@ -408,17 +411,16 @@ void block_lists_next(BlockLists& r, const std::vector<int>& map,
   // Affects output: pairs follow the list order (length, then first meeting).
   for (BlockLists::Cursor& c : r.cursors) {
     const std::uint64_t n = get_varint(c.at, c.end);
+    // Ids are fragment ids (through map) or the length's own (through id_of).
+    const bool own = !c.id_of->empty();
+    SARVIK_ASSERT(!own || c.named, kModule);
+    const int* const id_map = own ? c.id_of->data() : map.data();
+    const std::uint64_t ids = own ? c.id_of->size() : static_cast<std::uint64_t>(mapsize);
     for (std::uint64_t j = 0; j < n; ++j) {
       const std::uint64_t id = get_varint(c.at, c.end);
       const std::uint64_t freq = get_varint(c.at, c.end);
-      int d;
-      if (c.id_of->empty()) {
-        SARVIK_ASSERT(id > 0 && id < static_cast<std::uint64_t>(mapsize), kModule);
-        d = map[static_cast<std::size_t>(id)];
-      } else {
-        SARVIK_ASSERT(c.named && id < c.id_of->size(), kModule);
-        d = (*c.id_of)[static_cast<std::size_t>(id)];
-      }
+      SARVIK_ASSERT((own || id > 0) && id < ids, kModule);
+      const int d = id_map[id];
       if (d != -1) pairs.push_back(DescriptorCount{d, freq});
     }
   }
