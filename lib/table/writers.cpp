@@ -81,7 +81,7 @@ void check_sd_atom_label(const std::string& label, int id) {
 SdLayout sd_layout(const LabelSet& ls) {
   SdLayout layout;
   for (const std::string& label : ls.vl.buf) {
-    std::array<char, kSdAtomLine> line;
+    std::array<char, kSdAtomLine> line{};
     const bool fits = !label.empty() && label.size() <= 3;
     if (fits) {
       const std::string_view text = c_text(label);
@@ -95,7 +95,7 @@ SdLayout sd_layout(const LabelSet& ls) {
     layout.atom_fits.push_back(fits ? 1 : 0);
   }
   for (const std::string& label : ls.el.buf) {
-    std::array<char, kSdBondTail> tail;
+    std::array<char, kSdBondTail> tail{};
     char* p = tail.data();
     const int type = sd_bond_type(label);
     if (type != 0) {
