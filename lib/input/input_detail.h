@@ -34,7 +34,8 @@ struct LineReader {
   // whether the window reaches the end of the file.
   std::shared_ptr<std::FILE> file;
   std::string path;
-  std::vector<char> storage;
+  std::unique_ptr<char[]> storage;
+  std::size_t room = 0;  // bytes of storage
   std::size_t window = kReadWindow;
   bool at_eof = true;
   // The summed range [sum_from, sum_to) and how far it is summed.

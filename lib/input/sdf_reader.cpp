@@ -3,9 +3,10 @@
 // records with the same scanner over the same bytes, so they agree on the
 // records.
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <unordered_set>
 #include <utility>
 
 #include "input/input_detail.h"
@@ -64,7 +65,7 @@ long long atom_line(const SdRecord& rec, int k) { return rec.first_line + 4 + k;
 long long bond_line(const SdRecord& rec, int k) { return rec.first_line + 4 + rec.natoms + k; }
 
 // Digits among the 1-based columns first .. first + 2 that lie within the line.
-std::string column_digits(const std::string& line, std::size_t first) {
+std::string column_digits(std::string_view line, std::size_t first) {
   std::string digits;
   for (std::size_t c = first - 1; c < first + 2 && c < line.size(); ++c)
     if (line[c] >= '0' && line[c] <= '9') digits += line[c];
@@ -72,36 +73,95 @@ std::string column_digits(const std::string& line, std::size_t first) {
 }
 
 // Columns first .. first + 2 (1-based) as far as they lie within the line.
-std::string_view columns(const std::string& line, std::size_t first) {
+std::string_view columns(std::string_view line, std::size_t first) {
   if (line.size() < first) return {};
-  return std::string_view(line).substr(first - 1, 3);
+  return line.substr(first - 1, 3);
 }
 
-int column_number(const std::string& line, std::size_t first) {
-  return static_cast<int>(leading_digits(column_digits(line, first)));
+// The number that the digits of column_digits spell (0 without any).
+int column_number(std::string_view line, std::size_t first) {
+  int n = 0;
+  for (std::size_t c = first - 1; c < first + 2 && c < line.size(); ++c)
+    if (line[c] >= '0' && line[c] <= '9') n = 10 * n + (line[c] - '0');
+  return n;
+}
+
+// An atom symbol, at most three bytes, as one number: its bytes from the lowest
+// byte up, and its length in the top byte.
+using SymbolKey = std::uint32_t;
+
+// Whether byte c is white space to std::isspace; letters, digits and the space
+// are told without asking it.
+bool white_space(char c) {
+  if (c == ' ') return true;
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return false;
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
 // The non-white-space characters of the symbol's columns, in order.
-std::string atom_symbol(const std::string& line) {
-  std::string symbol;
+SymbolKey atom_symbol(std::string_view line) {
+  SymbolKey key = 0;
+  unsigned n = 0;
   for (std::size_t c = kSymbolColumn - 1; c < kSymbolColumn + 2 && c < line.size(); ++c)
-    if (!std::isspace(static_cast<unsigned char>(line[c]))) symbol += line[c];
+    if (!white_space(line[c])) key |= SymbolKey{static_cast<unsigned char>(line[c])} << (8 * n++);
+  return key | n << 24;
+}
+
+std::string symbol_text(SymbolKey key) {
+  std::string symbol;
+  for (unsigned k = 0; k < key >> 24; ++k) symbol += static_cast<char>(key >> (8 * k));
   return symbol;
 }
 
+// Atom symbols met so far, each with a number: an open-addressed table that
+// stays at most half full.
+struct SymbolTable {
+  static constexpr SymbolKey kFree = ~SymbolKey{0};
+  std::vector<SymbolKey> keys = std::vector<SymbolKey>(64, kFree);
+  std::vector<int> values = std::vector<int>(64);
+  std::size_t used = 0;
+};
+
+std::size_t symbol_slot(const SymbolTable& t, SymbolKey key) {
+  const std::size_t mask = t.keys.size() - 1;
+  std::size_t at = (key * 0x9E3779B1u) & mask;
+  while (t.keys[at] != key && t.keys[at] != SymbolTable::kFree) at = (at + 1) & mask;
+  return at;
+}
+
+// The number of symbol `key`, or -1 when it has none yet.
+int symbol_find(const SymbolTable& t, SymbolKey key) {
+  const std::size_t at = symbol_slot(t, key);
+  return t.keys[at] == key ? t.values[at] : -1;
+}
+
+// Gives symbol `key`, which has none, number `value`.
+void symbol_add(SymbolTable& t, SymbolKey key, int value) {
+  if (2 * (t.used + 1) > t.keys.size()) {
+    SymbolTable grown;
+    grown.keys.assign(2 * t.keys.size(), SymbolTable::kFree);
+    grown.values.assign(2 * t.keys.size(), 0);
+    for (std::size_t k = 0; k < t.keys.size(); ++k)
+      if (t.keys[k] != SymbolTable::kFree) symbol_add(grown, t.keys[k], t.values[k]);
+    t = std::move(grown);
+  }
+  const std::size_t at = symbol_slot(t, key);
+  t.keys[at] = key;
+  t.values[at] = value;
+  ++t.used;
+}
+
 // True when the line's first space-separated token is "$$$$".
-bool is_record_end(const std::string& line) {
-  std::size_t s = line.find_first_not_of(' ');
-  if (s == std::string::npos) return false;
-  std::size_t t = line.find(' ', s);
-  if (t == std::string::npos) t = line.size();
-  return line.compare(s, t - s, "$$$$") == 0;
+bool is_record_end(std::string_view line) {
+  std::size_t s = 0;
+  while (s < line.size() && line[s] == ' ') ++s;
+  return line.substr(s, 4) == "$$$$" && (line.size() == s + 4 || line[s + 4] == ' ');
 }
 
 // A line that cannot stand inside an atom or bond block: the record's end or
 // the properties block. Such a line means the counts line promised too much.
-bool ends_block_early(const std::string& line) {
-  return is_record_end(line) || line.compare(0, 3, "M  ") == 0;
+bool ends_block_early(std::string_view line) {
+  return is_record_end(line) || line.substr(0, 3) == "M  ";
 }
 
 bool read_into(LineReader& r, std::vector<std::string>& lines, int k) {
@@ -210,7 +270,7 @@ FirstPassPart sd_first_pass_part(const ReadContext& cx, const Source& input, std
   LineReader r;
   line_reader_open(r, input, begin, 0, begin, end, cx.window);
   SdRecord rec;
-  std::unordered_set<std::string> seen;
+  SymbolTable seen;
   for (RecordStart at{r.pos, r.line, 0}; r.pos < end && sd_next_record(cx, r, rec, part.count + 1);
        at = {r.pos, r.line, part.count}) {
     if ((part.count & 255) == 0) check_cancel(cx.cancel);
@@ -223,11 +283,14 @@ FirstPassPart sd_first_pass_part(const ReadContext& cx, const Source& input, std
                   "atom symbol '" + shown(columns_of_symbol) + "' in atom line " +
                       std::to_string(k + 1) + " holds a control character",
                   rec, part.count, atom_line(rec, k));
-      std::string label = atom_symbol(rec.atoms[k]);
-      if (label.empty())
+      const SymbolKey label = atom_symbol(rec.atoms[k]);
+      if (label >> 24 == 0)
         sd_refuse(cx, "no atom symbol in atom line " + std::to_string(k + 1), rec, part.count,
                   atom_line(rec, k));
-      if (seen.insert(label).second) part.labels.push_back(std::move(label));
+      if (symbol_find(seen, label) < 0) {
+        symbol_add(seen, label, 0);
+        part.labels.push_back(symbol_text(label));
+      }
     }
   }
   part.lines = r.line;
@@ -282,6 +345,10 @@ int read_sdf_file(const Source& input, const ReadContext& cx, const GraphSink& t
   SdRecord rec;
   CompoundBuilder b;
   Graph& g = b.g;
+  // The label integers of the atom symbols and SD bond types met so far.
+  SymbolTable atom_labels;
+  std::array<int, kSdBondTypes> bond_labels;
+  bond_labels.fill(-1);
   int num = run.first;
   try {
     while (num - run.first < run.count && sd_next_record(cx, r, rec, num + 1)) {
@@ -289,8 +356,15 @@ int read_sdf_file(const Source& input, const ReadContext& cx, const GraphSink& t
       b.place = sd_place(cx, rec, num + 1, counts_line(rec));
       at_place(b.place, [&] {
         begin_compound(b, rec.natoms, rec.nbonds);
-        for (int k = 0; k < g.vs; ++k)
-          g.vl[k] = graph_index_vertex_labelset(atom_symbol(rec.atoms[k]), *cx.ls);
+        for (int k = 0; k < g.vs; ++k) {
+          const SymbolKey symbol = atom_symbol(rec.atoms[k]);
+          int label = symbol_find(atom_labels, symbol);
+          if (label < 0) {
+            label = graph_index_vertex_labelset(symbol_text(symbol), *cx.ls);
+            symbol_add(atom_labels, symbol, label);
+          }
+          g.vl[k] = label;
+        }
         for (int k = 0; k < rec.nbonds; ++k) {
           const std::string& line = rec.bonds[k];
           b.place.line = bond_line(rec, k);
@@ -304,7 +378,9 @@ int read_sdf_file(const Source& input, const ReadContext& cx, const GraphSink& t
                     "\n");
           }
           // SD bond type t is bond type t - 1 of the table. Affects output.
-          b.bonds.push_back({i, j, graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls), k});
+          int& label = bond_labels[static_cast<std::size_t>(t - 1)];
+          if (label < 0) label = graph_index_edge_labelset(kBondTypes[t - 1].label, *cx.ls);
+          b.bonds.push_back({i, j, label, k});
         }
         finish_compound(b, cx.bond_numbers);
       });

@@ -63,6 +63,9 @@ inline char* put_varint(char* p, std::uint64_t v) {
 }
 
 inline std::uint64_t get_varint(const char*& p, const char* end) {
+  SARVIK_ASSERT(p < end, kModule);
+  // One byte, as most counts and small ids take.
+  if (static_cast<unsigned char>(*p) < 0x80) return static_cast<unsigned char>(*p++);
   std::uint64_t v = 0;
   for (int shift = 0; shift < 64; shift += 7) {
     SARVIK_ASSERT(p < end, kModule);
@@ -408,17 +411,16 @@ void block_lists_next(BlockLists& r, const std::vector<int>& map,
   // Affects output: pairs follow the list order (length, then first meeting).
   for (BlockLists::Cursor& c : r.cursors) {
     const std::uint64_t n = get_varint(c.at, c.end);
+    // Ids are fragment ids (through map) or the length's own (through id_of).
+    const bool own = !c.id_of->empty();
+    SARVIK_ASSERT(!own || c.named, kModule);
+    const int* const id_map = own ? c.id_of->data() : map.data();
+    const std::uint64_t ids = own ? c.id_of->size() : static_cast<std::uint64_t>(mapsize);
     for (std::uint64_t j = 0; j < n; ++j) {
       const std::uint64_t id = get_varint(c.at, c.end);
       const std::uint64_t freq = get_varint(c.at, c.end);
-      int d;
-      if (c.id_of->empty()) {
-        SARVIK_ASSERT(id > 0 && id < static_cast<std::uint64_t>(mapsize), kModule);
-        d = map[static_cast<std::size_t>(id)];
-      } else {
-        SARVIK_ASSERT(c.named && id < c.id_of->size(), kModule);
-        d = (*c.id_of)[static_cast<std::size_t>(id)];
-      }
+      SARVIK_ASSERT((own || id > 0) && id < ids, kModule);
+      const int d = id_map[id];
       if (d != -1) pairs.push_back(DescriptorCount{d, freq});
     }
   }
@@ -712,6 +714,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
                             int threads, const TextSink& sink, const std::atomic<bool>* cancel) {
   constexpr int kBlock = 256;  // records laid out together
   const int n = static_cast<int>(records.records.size());
+  const SdLayout sd = format == Format::sd ? sd_layout(labels) : SdLayout{};
   write_in_order((n + kBlock - 1) / kBlock, threads, sink, cancel, [&](int b, TextBuffer& text) {
     Graph g;  // grows to the block's largest record
     for (int r = b * kBlock; r < std::min(n, (b + 1) * kBlock); ++r) {
@@ -719,7 +722,7 @@ void write_fragment_records(const FragmentRecords& records, const LabelSet& labe
       unpack_form(rec.form, rec.width, g);
       g.key = rec.key;
       if (format == Format::sd)
-        append_sdf_record(g, rec.id, labels, text);
+        append_sdf_record(g, rec.id, sd, text);
       else
         append_mol2_record(g, rec.id, labels, text);
     }

@@ -4,6 +4,7 @@
 // nothing the compiler must reload after each byte written). Private to src/table.
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -54,6 +55,37 @@ inline char* put_fill(char* p, char c, std::size_t n) {
   return p + n;
 }
 
+// "00" to "99": the two digits of each number below 100.
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Digits of x in decimal.
+inline int decimal_digits(std::uint32_t x) {
+  if (x < 100000) return x < 100 ? 1 + (x >= 10) : x < 1000 ? 3 : x < 10000 ? 4 : 5;
+  return x < 10000000 ? 6 + (x >= 1000000) : x < 100000000 ? 8 : x < 1000000000 ? 9 : 10;
+}
+
+// x in its n decimal digits (n = decimal_digits(x)), written from the last
+// digit back, two at a time.
+template <class U>
+inline char* put_digits(char* p, U x, int n) {
+  char* q = p + n;
+  while (x >= 100) {
+    const U rest = x / 100;
+    q -= 2;
+    std::memcpy(q, kDigitPairs + 2 * (x - 100 * rest), 2);
+    x = rest;
+  }
+  if (x >= 10) {
+    std::memcpy(q - 2, kDigitPairs + 2 * x, 2);
+  } else {
+    q[-1] = static_cast<char>('0' + x);
+  }
+  return p + n;
+}
+
 // x in decimal, right-aligned in at least `width` characters (printf's "%*d");
 // width at most kIntChars.
 inline char* put_int(char* p, int x, int width = 0) {
@@ -66,6 +98,12 @@ inline char* put_int(char* p, int x, int width = 0) {
     *p++ = static_cast<char>('0' + x % 10);
     return p;
   }
+  if (x >= 0) {
+    const std::uint32_t u = static_cast<std::uint32_t>(x);
+    const int n = decimal_digits(u);
+    for (int k = n; k < width; ++k) *p++ = ' ';
+    return put_digits(p, u, n);
+  }
   char digits[16];
   const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, x);
   const int n = static_cast<int>(r.ptr - digits);
@@ -74,17 +112,64 @@ inline char* put_int(char* p, int x, int width = 0) {
   return p + n;
 }
 
+// 0 to 999 right-aligned in three columns ("  0" to "999"), each in four bytes
+// (the fourth a space) so that one 4-byte copy writes it.
+struct ThreeColumnNumbers {
+  char text[1000][4];
+};
+inline constexpr ThreeColumnNumbers kThreeColumns = [] {
+  ThreeColumnNumbers t{};
+  for (int x = 0; x < 1000; ++x) {
+    t.text[x][0] = x >= 100 ? static_cast<char>('0' + x / 100) : ' ';
+    t.text[x][1] = x >= 10 ? static_cast<char>('0' + x / 10 % 10) : ' ';
+    t.text[x][2] = static_cast<char>('0' + x % 10);
+    t.text[x][3] = ' ';
+  }
+  return t;
+}();
+
+// x right-aligned in at least three characters (printf's "%3d"); for x from 0
+// to 999 a fourth byte is written behind, which the room asked for must hold.
+inline char* put_int3(char* p, int x) {
+  if (x >= 0 && x < 1000) {
+    std::memcpy(p, kThreeColumns.text[x], 4);
+    return p + 3;
+  }
+  return put_int(p, x, 3);
+}
+
 // x in decimal, as many digits as it has.
 inline char* put_uint64(char* p, std::uint64_t x) {
-  if (x <= 2147483647) return put_int(p, static_cast<int>(x));
+  if (x < 10) {
+    *p = static_cast<char>('0' + x);
+    return p + 1;
+  }
+  if (x <= 0xFFFFFFFFu) {
+    const std::uint32_t u = static_cast<std::uint32_t>(x);
+    return put_digits(p, u, decimal_digits(u));
+  }
   return std::to_chars(p, p + kInt64Chars, x).ptr;
 }
+
+// The text of SD records that depends on a label alone, laid out once for a
+// label set: each atom label's whole atom line (for labels that
+// check_sd_atom_label lets pass; others have none), and what each bond label
+// puts behind a bond line's atom numbers.
+inline constexpr std::size_t kSdAtomLine = 55;
+inline constexpr std::size_t kSdBondTail = 16;
+struct SdLayout {
+  std::vector<std::array<char, kSdAtomLine>> atom_line;  // per atom label
+  std::vector<char> atom_fits;                           // per atom label: it has a line
+  std::vector<std::array<char, kSdBondTail>> bond_tail;  // per bond label
+  std::vector<unsigned char> bond_tail_size;             // per bond label
+};
+SdLayout sd_layout(const LabelSet& ls);
 
 // The fragment writers' layout: one SD record or one Mol2 molecule for fragment
 // graph g (v, vl, e, el, vs and es are read) titled with fragment id `id`,
 // appended to text. The SD layout takes atom labels that check_sd_atom_label let
 // pass (the sweep checks them).
-void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
+void append_sdf_record(const Graph& g, int id, const SdLayout& layout, TextBuffer& text);
 void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& text);
 
 // Reads back the occurrence lists of the compounds of one block (of

@@ -78,45 +78,86 @@ void check_sd_atom_label(const std::string& label, int id) {
           "' does not fit the 3-character SD atom symbol field\n");
 }
 
-void append_sdf_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& record) {
-  check_record(g, id);
-  // The sweep refused labels the atom symbol field cannot hold; the room below
-  // counts on it.
-  for (int i = 0; i < g.vs; ++i) {
-    const std::size_t size = vertex_label(g, i, ls).size();
-    SARVIK_ASSERT(size >= 1 && size <= 3, kModule);
+SdLayout sd_layout(const LabelSet& ls) {
+  SdLayout layout;
+  for (const std::string& label : ls.vl.buf) {
+    std::array<char, kSdAtomLine> line{};
+    const bool fits = !label.empty() && label.size() <= 3;
+    if (fits) {
+      const std::string_view text = c_text(label);
+      char* p = put_lit(line.data(), "    0.0000    0.0000    0.0000 ");
+      p = put_text(p, text);
+      p = put_fill(p, ' ', 3 - text.size());
+      p = put_lit(p, " 0  0  0  0  0  0  0\n");
+      SARVIK_ASSERT(p == line.data() + kSdAtomLine, kModule);
+    }
+    layout.atom_line.push_back(line);
+    layout.atom_fits.push_back(fits ? 1 : 0);
   }
+  for (const std::string& label : ls.el.buf) {
+    std::array<char, kSdBondTail> tail{};
+    char* p = tail.data();
+    const int type = sd_bond_type(label);
+    if (type != 0) {
+      *p++ = ' ';
+      *p++ = ' ';
+      *p++ = static_cast<char>('0' + type);
+    }
+    p = put_lit(p, "  0  0  0  0\n");
+    layout.bond_tail.push_back(tail);
+    layout.bond_tail_size.push_back(static_cast<unsigned char>(p - tail.data()));
+  }
+  return layout;
+}
+
+void append_sdf_record(const Graph& g, int id, const SdLayout& layout, TextBuffer& record) {
+  check_record(g, id);
+  const int atom_labels = static_cast<int>(layout.atom_line.size());
+  const int bond_labels = static_cast<int>(layout.bond_tail.size());
+  const int* v = g.v.data();
+  const int* e = g.e.data();
+  const int* el = g.el.data();
+  const int* vl = g.vl.data();
   // Room for the longest record: every int at its widest.
   const std::size_t atoms = static_cast<std::size_t>(g.vs);
   const std::size_t bonds = static_cast<std::size_t>(g.es) / 2;
-  char* p = record.room(128 + 3 * kIntChars + atoms * 56 + bonds * (3 * kIntChars + 16));
+  char* p = record.room(128 + 3 * kIntChars + atoms * kSdAtomLine +
+                        bonds * (2 * kIntChars + kSdBondTail));
   p = put_int(p, id);
   p = put_lit(p, "\n  QZ                2D\n\n");
-  p = put_int(p, g.vs, 3);
-  p = put_int(p, g.es / 2, 3);
+  p = put_int3(p, g.vs);
+  p = put_int3(p, g.es / 2);
   p = put_lit(p, "  0  0  0  0  0  0  0  0  0\n");
-  for (int i = 0; i < g.vs; ++i) {
-    const std::string_view label = c_text(vertex_label(g, i, ls));
-    p = put_lit(p, "    0.0000    0.0000    0.0000 ");
-    p = put_text(p, label);
-    if (label.size() < 3) p = put_fill(p, ' ', 3 - label.size());
-    p = put_lit(p, " 0  0  0  0  0  0  0\n");
+  const int vs = g.vs;
+  for (int i = 0; i < vs; ++i) {
+    // The sweep refused labels the atom symbol field cannot hold.
+    const int l = vl[i];
+    SARVIK_ASSERT(l >= 0 && l < atom_labels && layout.atom_fits[l], kModule);
+    std::memcpy(p, layout.atom_line[l].data(), kSdAtomLine);
+    p += kSdAtomLine;
   }
   // Affects output: bonds are written from their lower-numbered end, in vertex
   // order, then in stored adjacency order.
-  for (int i = 0; i < g.vs; ++i) {
-    for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem();
-      if (i < g.e[j]) {
-        p = put_int(p, i + 1, 3);
-        p = put_int(p, g.e[j] + 1, 3);
-        const int type = sd_bond_type(edge_label(g, j, ls));
-        if (type != 0) {
-          *p++ = ' ';
-          *p++ = ' ';
-          *p++ = static_cast<char>('0' + type);
-        }
-        p = put_lit(p, "  0  0  0  0\n");
+  for (int i = 0; i < vs; ++i) {
+    const int end = v[i + 1];
+    for (int j = v[i]; j < end; ++j) {
+      // The other direction of the bond: the first entry of vertex e[j] that
+      // points back at i, with the same label.
+      const int t = e[j];
+      const int label = el[j];
+      SARVIK_ASSERT(t >= 0 && t < vs, kModule);
+      const int back_end = v[t + 1];
+      int k = v[t];
+      while (k < back_end && e[k] != i) ++k;
+      SARVIK_ASSERT(k < back_end, kModule);
+      if (label != el[k]) graph_problem();
+      if (i < t) {
+        p = put_int3(p, i + 1);
+        p = put_int3(p, t + 1);
+        SARVIK_ASSERT(label >= 0 && label < bond_labels, kModule);
+        // The whole tail is copied; the cursor moves on by its size.
+        std::memcpy(p, layout.bond_tail[label].data(), kSdBondTail);
+        p += layout.bond_tail_size[label];
       }
     }
   }
