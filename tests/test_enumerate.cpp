@@ -40,6 +40,29 @@ std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork& w) {
   return out;
 }
 
+// The sets of the search for path fragments only.
+std::vector<BondSet> fast_path_sets(const Graph& G, int threshold, EnumWork& w) {
+  std::vector<BondSet> out;
+  auto emit = [&](const Edge* s, int n) {
+    out.emplace_back(n);
+    for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
+  };
+  enumerate_bond_sets(G, threshold, w, EmitOnly<decltype(emit)>{emit}, true);
+  return out;
+}
+
+// The sets in which no vertex has three bonds, in their order.
+std::vector<BondSet> unbranched(const std::vector<BondSet>& sets) {
+  std::vector<BondSet> out;
+  for (const BondSet& s : sets) {
+    std::map<int, int> degree;
+    bool branched = false;
+    for (auto [a, b] : s) branched = ++degree[a] > 2 || ++degree[b] > 2 || branched;
+    if (!branched) out.push_back(s);
+  }
+  return out;
+}
+
 // The bonds of G in working order: ascending lower end, then higher end.
 std::vector<Bond> working_bonds(const Graph& G) {
   std::vector<Bond> bonds;
@@ -188,6 +211,8 @@ TEST(EnumerateBondSets, AgreesWithTheRuleAndBruteForce) {
       SCOPED_TRACE("vertices " + std::to_string(n) + " bonds " + std::to_string(bonds.size()) +
                    " length " + std::to_string(t));
       ASSERT_EQ(fast, rule_sets(G, t));
+      // The search for paths leaves out the branched sets and nothing else.
+      ASSERT_EQ(fast_path_sets(G, t, shared), unbranched(fast));
       if (!small) continue;
       std::vector<BondSet> s = sorted_sets(fast);
       ASSERT_TRUE(std::adjacent_find(s.begin(), s.end()) == s.end());
