@@ -322,9 +322,9 @@ struct GrowthIndex {
     std::uint32_t bits = 0;  // 2^bits slots; 0: no block yet
   };
   std::vector<Slot> pool;
-  // The pool's room doubles up to this many slots (what the caller keeps) and
-  // grows beyond only as far as needed, so that it is not taken twice over
-  // after a clear.
+  // The pool takes room for this many slots (what the caller keeps) when it
+  // first grows, and grows beyond only as far as needed, so that it is not
+  // taken twice over after a clear.
   std::size_t room = 0;
   std::vector<Block> block;  // per node id
   // Per size (bits): blocks left behind by nodes that moved to larger ones,
@@ -338,7 +338,7 @@ constexpr std::uint32_t kOneStep = 0xFFFFFFFFu;
 constexpr std::uint32_t kNoStep = 0xFFFFFFFEu;
 
 // Empties gi: only node 0 is left. Keeps its pool unless it has room for more
-// than max_slots, which is then released; its room doubles up to max_slots.
+// than max_slots, which is then released; its room is max_slots.
 void growth_clear(GrowthIndex& gi, std::size_t max_slots);
 
 // Slots of gi's pool, in blocks in use or spare: what a clear would free.

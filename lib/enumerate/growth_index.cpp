@@ -39,11 +39,11 @@ std::uint32_t new_block(GrowthIndex& gi, std::uint32_t bits) {
   const std::size_t n = std::size_t{1} << bits;
   SARVIK_ASSERT(at + n <= std::numeric_limits<std::uint32_t>::max(), kModule);
   if (at + n > gi.pool.capacity()) {
-    // Doubling up to the room the caller keeps; past it (one compound with more
-    // steps than the room) by half again, so that a huge compound still costs
-    // linear time.
-    const std::size_t doubled = std::max(gi.pool.capacity() * 2, std::size_t{1} << 12);
-    const std::size_t wanted = at + n <= gi.room ? std::min(doubled, gi.room)
+    // The whole room the caller keeps at once (its pages are touched only as
+    // the pool fills, and the pool is never copied on its way there); past it
+    // (one compound with more steps than the room) by half again, so that a
+    // huge compound still costs linear time.
+    const std::size_t wanted = at + n <= gi.room ? gi.room
                                                  : gi.pool.capacity() + gi.pool.capacity() / 2;
     gi.pool.reserve(std::max(at + n, wanted));
   }
