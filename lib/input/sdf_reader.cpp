@@ -124,9 +124,9 @@ struct SymbolTable {
 
 std::size_t symbol_slot(const SymbolTable& t, SymbolKey key) {
   const std::size_t mask = t.keys.size() - 1;
-  std::size_t at = (key * 0x9E3779B1u) & mask;
-  while (t.keys[at] != key && t.keys[at] != SymbolTable::kFree) at = (at + 1) & mask;
-  return at;
+  return probe_from((key * 0x9E3779B1u) & mask, mask, [&t, key](std::size_t at) {
+    return t.keys[at] == key || t.keys[at] == SymbolTable::kFree;
+  });
 }
 
 // The number of symbol `key`, or -1 when it has none yet.

@@ -40,15 +40,17 @@ const std::string& edge_label(const Graph& g, int j, const LabelSet& ls) {
   return ls.el.buf[g.el[j]];
 }
 
-// Whether entry k of vertex e[j] points back at vertex i with the same label: the
-// other direction of bond j.
-bool reverse_entry_agrees(const Graph& g, int i, int j) {
-  const int t = g.e[j];
-  SARVIK_ASSERT(t >= 0 && t < g.vs, kModule);
-  int k = g.v[t];
-  while (k < g.v[t + 1] && g.e[k] != i) ++k;
-  SARVIK_ASSERT(k < g.v[t + 1], kModule);
-  return g.el[j] == g.el[k];
+// Whether bond entry j of vertex i (adjacency arrays v, e, el of a graph of vs
+// vertices) agrees with the other direction: the first entry of vertex e[j]
+// that points back at i has the same label.
+inline bool reverse_entry_agrees(const int* v, const int* e, const int* el, int vs, int i, int j) {
+  const int t = e[j];
+  SARVIK_ASSERT(t >= 0 && t < vs, kModule);
+  const int end = v[t + 1];
+  int k = v[t];
+  while (k < end && e[k] != i) ++k;
+  SARVIK_ASSERT(k < end, kModule);
+  return el[j] == el[k];
 }
 
 // Ends the run on a fragment whose two bond directions disagree. (The output
@@ -141,16 +143,9 @@ void append_sdf_record(const Graph& g, int id, const SdLayout& layout, TextBuffe
   for (int i = 0; i < vs; ++i) {
     const int end = v[i + 1];
     for (int j = v[i]; j < end; ++j) {
-      // The other direction of the bond: the first entry of vertex e[j] that
-      // points back at i, with the same label.
+      if (!reverse_entry_agrees(v, e, el, vs, i, j)) graph_problem();
       const int t = e[j];
       const int label = el[j];
-      SARVIK_ASSERT(t >= 0 && t < vs, kModule);
-      const int back_end = v[t + 1];
-      int k = v[t];
-      while (k < back_end && e[k] != i) ++k;
-      SARVIK_ASSERT(k < back_end, kModule);
-      if (label != el[k]) graph_problem();
       if (i < t) {
         p = put_int3(p, i + 1);
         p = put_int3(p, t + 1);
@@ -198,7 +193,7 @@ void append_mol2_record(const Graph& g, int id, const LabelSet& ls, TextBuffer& 
   int bond = 0;
   for (int i = 0; i < g.vs; ++i) {
     for (int j = g.v[i]; j < g.v[i + 1]; ++j) {
-      if (!reverse_entry_agrees(g, i, j)) graph_problem();
+      if (!reverse_entry_agrees(g.v.data(), g.e.data(), g.el.data(), g.vs, i, j)) graph_problem();
       if (i < g.e[j]) {
         ++bond;
         *p++ = '\t';
