@@ -17,8 +17,10 @@ imported, which is what the call added), the ratios the package is held to,
 and the sizes of the matrix and of the space as held. The package imported is
 the one on sys.path (PYTHONPATH=build/release/python for the build tree's).
 """
+import atexit
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -72,6 +74,7 @@ def main():
     sarvik_bin, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
     work = tempfile.mkdtemp(prefix="sarvik_pybench_")
+    atexit.register(shutil.rmtree, work, True)  # however the rounds end
     # The SD text of the molecules, as the package writes it.
     prep = subprocess.run([sys.executable, "-c", (
         "import sys; from rdkit import Chem; import sarvik.inputs\n"
