@@ -50,6 +50,12 @@ tests() {
 }
 
 mkdir -p build
+# The four build trees take about 2.6 GB; a full disk fails tests in ways that
+# look like faults of their own ("No space left on device"), so say it first.
+free_kb=$(df -Pk build | awk 'NR == 2 { print $4 }')
+if [ -n "$free_kb" ] && [ "$free_kb" -lt 4000000 ]; then
+  echo "warning: only $((free_kb / 1024)) MB free under build/; the builds and tests need about 4 GB"
+fi
 # The optimised build also builds the Python package (and runs its pytest
 # suite) where Debian's python3 has what it needs.
 python_package=ON
