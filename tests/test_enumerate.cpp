@@ -31,23 +31,14 @@ Graph make_compound(int nv, const std::vector<Bond>& bonds) {
   return test_support::make_graph(std::vector<int>(nv, 0), b);
 }
 
-std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork& w) {
-  std::vector<BondSet> out;
-  enumerate_bond_sets_emit(G, threshold, w, [&](const Edge* s, int n) {
-    out.emplace_back(n);
-    for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
-  });
-  return out;
-}
-
-// The sets of the search for path fragments only.
-std::vector<BondSet> fast_path_sets(const Graph& G, int threshold, EnumWork& w) {
+// The sets of the search, or of the search for path fragments only.
+std::vector<BondSet> fast_sets(const Graph& G, int threshold, EnumWork& w, bool paths = false) {
   std::vector<BondSet> out;
   auto emit = [&](const Edge* s, int n) {
     out.emplace_back(n);
     for (int i = 0; i < n; ++i) out.back()[i] = {s[i].u, s[i].v};
   };
-  enumerate_bond_sets(G, threshold, w, EmitOnly<decltype(emit)>{emit}, true);
+  enumerate_bond_sets(G, threshold, w, EmitOnly<decltype(emit)>{emit}, paths);
   return out;
 }
 
@@ -212,7 +203,7 @@ TEST(EnumerateBondSets, AgreesWithTheRuleAndBruteForce) {
                    " length " + std::to_string(t));
       ASSERT_EQ(fast, rule_sets(G, t));
       // The search for paths leaves out the branched sets and nothing else.
-      ASSERT_EQ(fast_path_sets(G, t, shared), unbranched(fast));
+      ASSERT_EQ(fast_sets(G, t, shared, true), unbranched(fast));
       if (!small) continue;
       std::vector<BondSet> s = sorted_sets(fast);
       ASSERT_TRUE(std::adjacent_find(s.begin(), s.end()) == s.end());
